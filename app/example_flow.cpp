@@ -1,0 +1,54 @@
+// The frame of the measurement run: driver start-up, board and channel selection, the end.
+#include <stdint.h>
+#include <stdio.h>
+
+#include "arguments.h"
+#include "example.h"
+#include "kivo_api.h"
+
+extern "C" {
+
+const char* sBoardNameNeeded[] = {"QUENO-1600-UNIV", nullptr};
+
+void InitDriver(RunState* pRun) {
+    CheckError(KiVoDriverInit(&pRun->nBoardCount));
+    // Drivers may report the count negated; only its magnitude counts. The magnitude of the most
+    // negative count does not fit, so it is taken as the largest one that does.
+    if (pRun->nBoardCount < 0) {
+        pRun->nBoardCount = pRun->nBoardCount == INT32_MIN ? INT32_MAX : -pRun->nBoardCount;
+    }
+}
+
+int SelectBoard(int argc, char** argv, RunState* pRun) {
+    if (ARG_GetBoardId(argc, argv, pRun->nBoardCount, &pRun->nBoardId) != 1) {
+        snprintf(pRun->sErrorText, sizeof(pRun->sErrorText), "Invalid BoardId: %u\nNumber of found boards: %u",
+                 static_cast<unsigned>(pRun->nBoardId), static_cast<unsigned>(pRun->nBoardCount));
+        return 0;
+    }
+    snprintf(pRun->sBoardPath, sizeof(pRun->sBoardPath), "BoardID%d", static_cast<int>(pRun->nBoardId));
+    return 1;
+}
+
+int SelectChannel(int argc, char** argv, RunState* pRun) {
+    if (ARG_GetChannelNo(argc, argv, pRun->nBoardCount, &pRun->nChannelNo) != 1) {
+        snprintf(pRun->sErrorText, sizeof(pRun->sErrorText), "%s",
+                 "Invalid Channel Number: Allowed channel numbers are from [0..7]\n");
+        return 0;
+    }
+    return 1;
+}
+
+void OpenBoard(const RunState* pRun) {
+    CheckError(KiVoSetParam_i32(pRun->nBoardId, ParamOpenBoard, 0));
+    CheckError(KiVoSetParam_i32(pRun->nBoardId, ParamResetBoard, 0));
+}
+
+int32_t EndRun(const RunState* pRun) {
+    CheckError(KiVoSetParam_i32(pRun->nBoardId, ParamStopAcq, 0));
+    int32_t nCloseResult = KiVoSetParam_i32(pRun->nBoardId, ParamCloseBoard, 0);
+    CheckError(nCloseResult);
+    UnloadQuenoApi("\nEnd Of Example\n");
+    return nCloseResult;
+}
+
+}  // extern "C"

@@ -1,0 +1,40 @@
+/*
+ * RTD temperature measurement on a QUENO-1600-UNIV board.
+ *
+ * Demonstrates how to bind the board driver at run time, select a board and an analogue-input
+ * channel from the command line, and make sure the board is a supported model.
+ *
+ * Usage: rtd_example [board id [channel number]]   (both default to 0)
+ *
+ * Steps:
+ *   1. load the driver library and bind its entry points
+ *   2. initialise the driver and learn the number of boards
+ *   3. take board id and channel number from the command line
+ *   4. open and reset the board, check its model
+ *   5. stop, close the board, unload the driver
+ *
+ * Exit status: 1 when the driver cannot be loaded, 0 on every other early exit, and the result of
+ * the close command at the normal end.
+ */
+#include "example.h"
+#include "board_model.h"
+#include "kivo_api.h"
+
+int main(int argc, char** argv) {
+    RunState run = {};
+
+    if (LoadQuenoApi() != 0) return 1;
+
+    InitDriver(&run);
+    if (run.nBoardCount == 0) {
+        return UnloadQuenoApi(
+            "No Queno cards found. Aborting...\nPlease configure a system using the KIVO2 Explorer.\n");
+    }
+    if (!SelectBoard(argc, argv, &run)) return UnloadQuenoApi(run.sErrorText);
+    if (!SelectChannel(argc, argv, &run)) return UnloadQuenoApi(run.sErrorText);
+
+    OpenBoard(&run);
+    if (!TestBoardType(run.nBoardId, sBoardNameNeeded)) return UnloadQuenoApi(nullptr);
+
+    return EndRun(&run);
+}
