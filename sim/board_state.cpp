@@ -1,0 +1,228 @@
+#include "board_state.h"
+
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "kivo_codes.h"
+#include "xml_util.h"
+
+namespace qsim {
+
+namespace {
+
+constexpr int32_t kBytesPerSample = 4;
+
+bool isReadOnlyCommand(int32_t nCommand) {
+    switch (nCommand) {
+        case ParamBufferQuery32:
+        case ParamBufferEnd:
+        case ParamAvailableSamples:
+        case ParamReadPosition:
+        case ParamBufferSize:
+        case ParamScanSize:
+        case ParamSampleDelay: return true;
+        default: return false;
+    }
+}
+
+bool isWriteOnlyCommand(int32_t nCommand) {
+    switch (nCommand) {
+        case ParamOpenBoard:
+        case ParamCloseBoard:
+        case ParamResetBoard:
+        case ParamStartAcq:
+        case ParamStopAcq:
+        case ParamApplySettings:
+        case ParamReleaseSamples: return true;
+        default: return false;
+    }
+}
+
+bool isChannelGroup(const std::string& sNode) {
+    for (const char* const* p = SystemDescription::kChannelKinds; *p != nullptr; ++p) {
+        if (sNode == *p) return true;
+    }
+    return false;
+}
+
+xmlNodePtr sampleRateLimits(const BoardDescription& description) {
+    xmlNodePtr pAcqProp = firstChildElement(
+        firstChildElement(description.pBoardProperties, "AcquisitionProperties"), "AcqProp");
+    return firstChildElement(pAcqProp, "SampleRate");
+}
+
+}  // namespace
+
+BoardState::BoardState(const BoardDescription& description) : description_(description) { resetSettings(); }
+
+BoardState::~BoardState() { stopAcquisition(); }
+
+void BoardState::resetSettings() {
+    bApplied_ = false;
+    nSetting258_ = 0;
+    nSetting263_ = 0;
+    xmlNodePtr pLimits = sampleRateLimits(description_);
+    std::string sDefault = hasAttribute(pLimits, "Default") ? attribute(pLimits, "Default") : attribute(pLimits, "ProgMin");
+    dSampleRate_ = sDefault.empty() ? 1000.0 : strtod(sDefault.c_str(), nullptr);
+    channels_.clear();
+    xmlNodePtr pChannels = firstChildElement(description_.pBoardProperties, "ChannelProperties");
+    for (xmlNodePtr pChannel : childElements(pChannels)) {
+        channels_.emplace(elementName(pChannel), ChannelSettings(pChannel, description_.nResolution));
+    }
+}
+
+ChannelSettings* BoardState::findChannel(const std::string& sNode) {
+    auto it = channels_.find(sNode);
+    return it == channels_.end() ? nullptr : &it->second;
+}
+
+const ChannelSettings* BoardState::findChannel(const std::string& sNode) const {
+    auto it = channels_.find(sNode);
+    return it == channels_.end() ? nullptr : &it->second;
+}
+
+// A scan holds one 32-bit word per used analogue input, in channel order.
+int32_t BoardState::scanSize() const {
+    int32_t nUsed = 0;
+    auto it = description_.channelCounts.find("AI");
+    int32_t nChannels = it == description_.channelCounts.end() ? 0 : it->second;
+    for (int32_t i = 0; i < nChannels; ++i) {
+        const ChannelSettings* pChannel = findChannel("AI" + std::to_string(i));
+        if (pChannel != nullptr && pChannel->used()) ++nUsed;
+    }
+    return nUsed * kBytesPerSample;
+}
+
+// The IIR filter needs time to settle: a filter setting of F holds back ceil(F / 25) scans, the
+// largest over the used inputs, unless the description fixes the delay.
+int32_t BoardState::sampleDelay() const {
+    if (description_.nSampleDelay >= 0) return description_.nSampleDelay;
+    double dFilter = 0;
+    for (const auto& entry : channels_) {
+        if (entry.first.compare(0, 2, "AI") == 0 && entry.second.used()) dFilter = fmax(dFilter, entry.second.filter());
+    }
+    return static_cast<int32_t>(ceil(dFilter / 25.0));
+}
+
+void BoardState::stopAcquisition() { bRunning_ = false; }
+
+int32_t BoardState::startAcquisition() {
+    if (bRunning_) return ResultAcqRunning;
+    if (scanSize() == 0) return ResultNoChannelUsed;
+    bRunning_ = true;
+    return bApplied_ ? ResultOk : ResultSettingsNotApplied;
+}
+
+int32_t BoardState::command(int32_t nCommand, int64_t nValue) {
+    if (isReadOnlyCommand(nCommand)) return ResultReadOnlyCommand;
+    if (nCommand == ParamOpenBoard) {
+        if (bOpen_) return ResultBoardAlreadyOpen;
+        bOpen_ = true;
+        return ResultOk;
+    }
+    if (!bOpen_) {
+        return (isWriteOnlyCommand(nCommand) || nCommand == ParamBoardSetting258 || nCommand == ParamBoardSetting263)
+                   ? ResultBoardNotOpen
+                   : ResultUnknownCommand;
+    }
+    switch (nCommand) {
+        case ParamCloseBoard:
+            stopAcquisition();
+            bOpen_ = false;
+            return ResultOk;
+        case ParamResetBoard:
+            stopAcquisition();
+            resetSettings();
+            return ResultOk;
+        case ParamStartAcq: return startAcquisition();
+        case ParamStopAcq: stopAcquisition(); return ResultOk;
+        case ParamApplySettings:
+            if (bRunning_) return ResultAcqRunning;
+            bApplied_ = true;
+            return ResultOk;
+        case ParamReleaseSamples: return bRunning_ ? ResultOk : ResultAcqNotRunning;
+        case ParamBoardSetting258:
+        case ParamBoardSetting263:
+            if (bRunning_) return ResultAcqRunning;
+            if (nValue < 0 || nValue > 65535) return ResultInvalidValue;
+            (nCommand == ParamBoardSetting258 ? nSetting258_ : nSetting263_) = static_cast<int32_t>(nValue);
+            bApplied_ = false;
+            return ResultOk;
+        default: return ResultUnknownCommand;
+    }
+}
+
+int32_t BoardState::read(int32_t nCommand, int64_t* pnValue) {
+    if (isWriteOnlyCommand(nCommand)) return ResultWriteOnlyCommand;
+    switch (nCommand) {
+        case ParamScanSize: *pnValue = scanSize(); return ResultOk;
+        case ParamSampleDelay: *pnValue = sampleDelay(); return ResultOk;
+        case ParamBoardSetting258: *pnValue = nSetting258_; return ResultOk;
+        case ParamBoardSetting263: *pnValue = nSetting263_; return ResultOk;
+        case ParamBufferQuery32:
+        case ParamBufferEnd:
+        case ParamAvailableSamples:
+        case ParamReadPosition:
+        case ParamBufferSize: return ResultAcqNotRunning;
+        default: return ResultUnknownCommand;
+    }
+}
+
+int32_t BoardState::writeSampleRate(const std::string& sValue) {
+    char* pEnd = nullptr;
+    double dRate = strtod(sValue.c_str(), &pEnd);
+    if (pEnd == sValue.c_str() || !trimWhiteSpace(pEnd).empty() || !isfinite(dRate)) return ResultInvalidPropertyValue;
+    xmlNodePtr pLimits = sampleRateLimits(description_);
+    double dMin = hasAttribute(pLimits, "ProgMin") ? strtod(attribute(pLimits, "ProgMin").c_str(), nullptr) : 1.0;
+    double dMax = hasAttribute(pLimits, "ProgMax") ? strtod(attribute(pLimits, "ProgMax").c_str(), nullptr) : 1e6;
+    if (dRate < dMin || dRate > dMax) return ResultSampleRateOutOfLimits;
+    dSampleRate_ = dRate;
+    return ResultOk;
+}
+
+int32_t BoardState::setProperty(const std::string& sNode, const std::string& sProperty, const std::string& sValue) {
+    ChannelSettings* pChannel = findChannel(sNode);
+    bool bKnownNode = sNode.empty() || sNode == "AcqProp" || isChannelGroup(sNode);
+    if (pChannel == nullptr && !bKnownNode) return ResultUnknownTarget;
+    if (!bOpen_) return ResultBoardNotOpen;
+    if (bRunning_) return ResultAcqRunning;
+
+    int32_t nResult = ResultUnknownProperty;
+    if (pChannel != nullptr) {
+        nResult = pChannel->write(sProperty, sValue);
+    } else if (sNode == "AcqProp" && sProperty == "Samplerate") {
+        nResult = writeSampleRate(sValue);
+    } else if (sNode.empty() && sProperty == "BoardName") {
+        nResult = ResultReadOnlyProperty;
+    } else if (sProperty == "Channels") {
+        nResult = ResultReadOnlyProperty;
+    }
+    if (nResult == ResultOk) bApplied_ = false;
+    return nResult;
+}
+
+int32_t BoardState::getProperty(const std::string& sNode, const std::string& sProperty, std::string* pValue) const {
+    if (const ChannelSettings* pChannel = findChannel(sNode)) return pChannel->read(sProperty, pValue);
+    if (sNode.empty()) {
+        if (sProperty == "BoardName") *pValue = description_.sModel;
+        else if (sProperty == "SerialNumber") *pValue = description_.sSerial;
+        else return ResultUnknownProperty;
+        return ResultOk;
+    }
+    if (sNode == "AcqProp") {
+        if (sProperty != "Samplerate") return ResultUnknownProperty;
+        char sText[64];
+        snprintf(sText, sizeof(sText), "%.15g", dSampleRate_);
+        *pValue = sText;
+        return ResultOk;
+    }
+    if (!isChannelGroup(sNode)) return ResultUnknownTarget;
+    if (sProperty != "Channels") return ResultUnknownProperty;
+    auto it = description_.channelCounts.find(sNode);
+    *pValue = std::to_string(it == description_.channelCounts.end() ? 0 : it->second);
+    return ResultOk;
+}
+
+}  // namespace qsim

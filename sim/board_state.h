@@ -1,0 +1,53 @@
+// One simulated board: open/closed, its settings, its channels and its acquisition.
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "channel_settings.h"
+#include "system_description.h"
+
+namespace qsim {
+
+class BoardState {
+public:
+    explicit BoardState(const BoardDescription& description);
+    ~BoardState();
+
+    // KiVoSetParam_i32 and KiVoGetParam_i32/_i64 for this board.
+    int32_t command(int32_t nCommand, int64_t nValue);
+    int32_t read(int32_t nCommand, int64_t* pnValue);
+
+    // String properties of "BoardID<n>" (sNode empty), "BoardID<n>/AcqProp", a channel group
+    // ("AI") or a channel ("AI3").
+    int32_t setProperty(const std::string& sNode, const std::string& sProperty, const std::string& sValue);
+    int32_t getProperty(const std::string& sNode, const std::string& sProperty, std::string* pValue) const;
+
+    bool isOpen() const { return bOpen_; }
+    bool isRunning() const { return bRunning_; }
+
+private:
+    void resetSettings();
+    void stopAcquisition();
+    int32_t startAcquisition();
+    int32_t scanSize() const;
+    int32_t sampleDelay() const;
+    // The channel node name, when sNode names a channel of this board ("AI3" -> settings).
+    ChannelSettings* findChannel(const std::string& sNode);
+    const ChannelSettings* findChannel(const std::string& sNode) const;
+    int32_t writeSampleRate(const std::string& sValue);
+
+    const BoardDescription& description_;
+    bool bOpen_ = false;
+    bool bApplied_ = false;
+    bool bRunning_ = false;
+    double dSampleRate_ = 0;
+    int32_t nSetting258_ = 0;
+    int32_t nSetting263_ = 0;
+    std::map<std::string, ChannelSettings> channels_;
+};
+
+}  // namespace qsim

@@ -1,0 +1,60 @@
+#include "call_trace.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+namespace qsim {
+
+CallTrace::~CallTrace() {
+    if (nFd_ >= 0) close(nFd_);
+}
+
+bool CallTrace::open(const char* sPath) {
+    if (sPath == nullptr || sPath[0] == '\0') return true;
+    nFd_ = ::open(sPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    return nFd_ >= 0;
+}
+
+void CallTrace::writeLine(const std::string& sLine) {
+    if (nFd_ < 0) return;
+    // One write per line, so lines of several processes appending to one file stay whole.
+    std::string sOut = sLine + "\n";
+    const char* p = sOut.data();
+    size_t nLeft = sOut.size();
+    while (nLeft > 0) {
+        ssize_t n = write(nFd_, p, nLeft);
+        if (n <= 0) return;
+        p += n;
+        nLeft -= static_cast<size_t>(n);
+    }
+}
+
+std::string traceText(const char* sText, size_t nMax) {
+    if (sText == nullptr) return "null";
+    std::string sOut = "\"";
+    size_t i = 0;
+    for (; sText[i] != '\0' && i < nMax; ++i) {
+        unsigned char c = static_cast<unsigned char>(sText[i]);
+        switch (c) {
+            case '"': sOut += "\\\""; break;
+            case '\\': sOut += "\\\\"; break;
+            case '\n': sOut += "\\n"; break;
+            case '\r': sOut += "\\r"; break;
+            case '\t': sOut += "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    char sHex[8];
+                    snprintf(sHex, sizeof(sHex), "\\x%02x", c);
+                    sOut += sHex;
+                } else {
+                    sOut += static_cast<char>(c);
+                }
+        }
+    }
+    sOut += "\"";
+    if (sText[i] != '\0') sOut += "...";
+    return sOut;
+}
+
+}  // namespace qsim

@@ -1,0 +1,203 @@
+#include "system_description.h"
+
+#include <errno.h>
+#include <libxml/parser.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "xml_util.h"
+
+namespace qsim {
+
+extern const char kDefaultSystemXml[];
+
+const char* const SystemDescription::kChannelKinds[] = {"AI", "CNT", "Discret", "BoardCNT", "UART", nullptr};
+
+namespace {
+
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOBLANKS;
+
+std::string where(xmlNodePtr pNode) { return "line " + std::to_string(xmlGetLineNo(pNode)) + ": "; }
+
+// An integer attribute within limits; absent leaves the value as it is.
+bool readInteger(xmlNodePtr pNode, const char* sName, int64_t nMin, int64_t nMax, int32_t* pnValue,
+                 std::string* pError) {
+    if (!hasAttribute(pNode, sName)) return true;
+    std::string sText = attribute(pNode, sName);
+    errno = 0;
+    char* pEnd = nullptr;
+    long long n = strtoll(sText.c_str(), &pEnd, 10);
+    if (sText.empty() || *pEnd != '\0' || errno != 0 || n < nMin || n > nMax) {
+        *pError = where(pNode) + "attribute " + sName + "=\"" + sText + "\" must be a whole number from " +
+                  std::to_string(nMin) + " to " + std::to_string(nMax);
+        return false;
+    }
+    *pnValue = static_cast<int32_t>(n);
+    return true;
+}
+
+bool readDouble(xmlNodePtr pNode, const char* sName, double* pdValue, std::string* pError) {
+    if (!hasAttribute(pNode, sName)) return true;
+    std::string sText = attribute(pNode, sName);
+    char* pEnd = nullptr;
+    double d = strtod(sText.c_str(), &pEnd);
+    if (sText.empty() || *pEnd != '\0') {
+        *pError = where(pNode) + "attribute " + sName + "=\"" + sText + "\" must be a number";
+        return false;
+    }
+    *pdValue = d;
+    return true;
+}
+
+bool isChannelKind(const std::string& sKind) {
+    for (const char* const* p = SystemDescription::kChannelKinds; *p != nullptr; ++p) {
+        if (sKind == *p) return true;
+    }
+    return false;
+}
+
+xmlNodePtr childOrNew(xmlNodePtr pParent, const char* sName) {
+    xmlNodePtr pChild = firstChildElement(pParent, sName);
+    if (pChild == nullptr) pChild = xmlNewChild(pParent, nullptr, reinterpret_cast<const xmlChar*>(sName), nullptr);
+    return pChild;
+}
+
+}  // namespace
+
+SystemDescription::~SystemDescription() {
+    if (pDoc_ != nullptr) xmlFreeDoc(pDoc_);
+}
+
+std::unique_ptr<SystemDescription> SystemDescription::load(const char* sPath, std::string* pError) {
+    xmlResetLastError();
+    xmlDocPtr pDoc = sPath != nullptr ? xmlReadFile(sPath, nullptr, kParseOptions)
+                                      : xmlReadMemory(kDefaultSystemXml, static_cast<int>(strlen(kDefaultSystemXml)),
+                                                      "default system", nullptr, kParseOptions);
+    if (pDoc == nullptr) {
+        const xmlError* pLast = xmlGetLastError();
+        if (pLast != nullptr && pLast->message != nullptr) {
+            std::string sMessage = trimWhiteSpace(pLast->message);
+            *pError = pLast->line > 0 ? "line " + std::to_string(pLast->line) + ": " + sMessage : sMessage;
+        } else {
+            *pError = "cannot be read";
+        }
+        return nullptr;
+    }
+    std::unique_ptr<SystemDescription> pSystem(new SystemDescription(pDoc));
+    if (!pSystem->build(pError)) return nullptr;
+    return pSystem;
+}
+
+bool SystemDescription::build(std::string* pError) {
+    xmlNodePtr pRoot = xmlDocGetRootElement(pDoc_);
+    if (pRoot == nullptr || elementName(pRoot) != "QuenoSimSystem") {
+        *pError = "the root element must be <QuenoSimSystem>";
+        return false;
+    }
+    for (xmlNodePtr pPath : childElements(firstChildElement(pRoot, "SystemPaths"), "Path")) {
+        std::string sNode = attribute(pPath, "node");
+        if (sNode.empty()) {
+            *pError = where(pPath) + "<Path> needs a node attribute";
+            return false;
+        }
+        systemPaths_[sNode] = trimmedText(pPath);
+    }
+    for (xmlNodePtr pBoard : childElements(pRoot, "Board")) {
+        if (!buildBoard(pBoard, pError)) return false;
+    }
+    return true;
+}
+
+bool SystemDescription::buildBoard(xmlNodePtr pBoard, std::string* pError) {
+    BoardDescription board;
+    board.pNode = pBoard;
+    board.sModel = attribute(pBoard, "model");
+    board.sSerial = attribute(pBoard, "serial");
+    if (board.sModel.empty()) {
+        *pError = where(pBoard) + "<Board> needs a model attribute";
+        return false;
+    }
+    board.sensor.nSeed = static_cast<uint32_t>(boards_.size() + 1);
+
+    if (xmlNodePtr pAcq = firstChildElement(pBoard, "Acquisition")) {
+        if (!readInteger(pAcq, "bufferScans", 16, 1 << 24, &board.nBufferScans, pError) ||
+            !readInteger(pAcq, "resolution", 16, 24, &board.nResolution, pError) ||
+            !readInteger(pAcq, "sampleDelay", 0, 1 << 20, &board.nSampleDelay, pError)) {
+            return false;
+        }
+        if (board.nResolution != 16 && board.nResolution != 24) {
+            *pError = where(pAcq) + "resolution must be 16 or 24";
+            return false;
+        }
+    }
+    if (xmlNodePtr pSensor = firstChildElement(pBoard, "Sensor")) {
+        int32_t nSeed = static_cast<int32_t>(board.sensor.nSeed);
+        if (!readDouble(pSensor, "temperature", &board.sensor.dTemperature, pError) ||
+            !readDouble(pSensor, "drift", &board.sensor.dDrift, pError) ||
+            !readDouble(pSensor, "driftPeriod", &board.sensor.dDriftPeriod, pError) ||
+            !readDouble(pSensor, "noise", &board.sensor.dNoise, pError) ||
+            !readInteger(pSensor, "seed", 0, INT32_MAX, &nSeed, pError)) {
+            return false;
+        }
+        if (board.sensor.dDriftPeriod <= 0 || board.sensor.dNoise < 0) {
+            *pError = where(pSensor) + "driftPeriod must be positive and noise not negative";
+            return false;
+        }
+        board.sensor.nSeed = static_cast<uint32_t>(nSeed);
+    }
+
+    // Every channel gets a node of its own under ChannelProperties, a copy of its group's modes,
+    // unless the description already gives that channel's node.
+    board.pBoardProperties = childOrNew(pBoard, "BoardProperties");
+    xmlNodePtr pChannelProperties = childOrNew(board.pBoardProperties, "ChannelProperties");
+    for (xmlNodePtr pGroup : childElements(pBoard, "ChannelGroup")) {
+        std::string sKind = attribute(pGroup, "kind");
+        if (!isChannelKind(sKind)) {
+            *pError = where(pGroup) + "kind=\"" + sKind + "\" is not one of AI, CNT, Discret, BoardCNT, UART";
+            return false;
+        }
+        int32_t nCount = 0;
+        if (!hasAttribute(pGroup, "count")) {
+            *pError = where(pGroup) + "<ChannelGroup> needs a count attribute";
+            return false;
+        }
+        if (!readInteger(pGroup, "count", 0, 256, &nCount, pError)) return false;
+        board.channelCounts[sKind] = nCount;
+        for (int32_t i = 0; i < nCount; ++i) {
+            std::string sName = sKind + std::to_string(i);
+            if (firstChildElement(pChannelProperties, sName.c_str()) != nullptr) continue;
+            xmlNodePtr pChannel = xmlNewChild(pChannelProperties, nullptr,
+                                              reinterpret_cast<const xmlChar*>(sName.c_str()), nullptr);
+            for (xmlNodePtr pMode : childElements(pGroup, "Mode")) {
+                if (attribute(pMode, "Mode").empty()) {
+                    *pError = where(pMode) + "<Mode> needs a Mode attribute";
+                    return false;
+                }
+                xmlAddChild(pChannel, xmlDocCopyNode(pMode, pDoc_, 1));
+            }
+        }
+    }
+    boards_.push_back(board);
+    return true;
+}
+
+const BoardDescription* SystemDescription::board(int32_t nBoardId) const {
+    if (nBoardId < 0 || static_cast<size_t>(nBoardId) >= boards_.size()) return nullptr;
+    return &boards_[static_cast<size_t>(nBoardId)];
+}
+
+xmlNodePtr SystemDescription::channelNode(int32_t nBoardId, const std::string& sKindAndIndex) const {
+    const BoardDescription* pBoard = board(nBoardId);
+    if (pBoard == nullptr) return nullptr;
+    return firstChildElement(firstChildElement(pBoard->pBoardProperties, "ChannelProperties"),
+                             sKindAndIndex.c_str());
+}
+
+bool SystemDescription::systemPath(const std::string& sNode, std::string* pPath) const {
+    auto it = systemPaths_.find(sNode);
+    if (it == systemPaths_.end()) return false;
+    *pPath = it->second;
+    return true;
+}
+
+}  // namespace qsim

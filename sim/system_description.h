@@ -1,0 +1,68 @@
+// The simulated system: boards in id order, read from an XML description.
+//
+// The document stays loaded: channel modes and their property lists are read from it, and queries
+// are evaluated against each board's BoardProperties node.
+#pragma once
+
+#include <libxml/tree.h>
+#include <stdint.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qsim {
+
+// The simulated RTD behind an analogue input: room temperature with a slow drift and noise.
+struct SensorModel {
+    double dTemperature = 22.5;  // degC
+    double dDrift = 0.4;         // amplitude of the slow drift, degC
+    double dDriftPeriod = 600;   // seconds
+    double dNoise = 0.02;        // standard deviation, degC
+    uint32_t nSeed = 1;
+};
+
+struct BoardDescription {
+    xmlNodePtr pNode = nullptr;             // <Board>
+    xmlNodePtr pBoardProperties = nullptr;  // <BoardProperties>, the base of queries
+    std::string sModel;
+    std::string sSerial;
+    int32_t nBufferScans = 8192;  // ring buffer capacity in scans
+    int32_t nResolution = 24;     // bits of an analogue sample
+    int32_t nSampleDelay = -1;    // fixed sample delay in scans, or -1 to derive it from the filter
+    std::map<std::string, int32_t> channelCounts;  // "AI" -> 8, ...
+    SensorModel sensor;
+};
+
+class SystemDescription {
+public:
+    ~SystemDescription();
+    SystemDescription(const SystemDescription&) = delete;
+    SystemDescription& operator=(const SystemDescription&) = delete;
+
+    // The compiled-in default system, or the file when sPath is not null. Null with a message on
+    // failure.
+    static std::unique_ptr<SystemDescription> load(const char* sPath, std::string* pError);
+
+    const std::vector<BoardDescription>& boards() const { return boards_; }
+    const BoardDescription* board(int32_t nBoardId) const;
+    // BoardProperties/ChannelProperties/<kind><index> of a board, or null.
+    xmlNodePtr channelNode(int32_t nBoardId, const std::string& sKindAndIndex) const;
+    // A system path ("config", "log", ...), empty when the description has none.
+    bool systemPath(const std::string& sNode, std::string* pPath) const;
+    xmlDocPtr document() const { return pDoc_; }
+
+    static const char* const kChannelKinds[];
+
+private:
+    explicit SystemDescription(xmlDocPtr pDoc) : pDoc_(pDoc) {}
+    bool build(std::string* pError);
+    bool buildBoard(xmlNodePtr pBoard, std::string* pError);
+
+    xmlDocPtr pDoc_;
+    std::vector<BoardDescription> boards_;
+    std::map<std::string, std::string> systemPaths_;
+};
+
+}  // namespace qsim
