@@ -1,0 +1,28 @@
+# Fails unless every name listed in EXPECTED is a defined symbol in the dynamic symbol table of
+cmake_minimum_required(VERSION 3.25)
+# EXECUTABLE. Run with: cmake -DEXECUTABLE=... -DEXPECTED=... -P check_exports.cmake
+find_program(NM nm REQUIRED)
+execute_process(COMMAND ${NM} -D --defined-only ${EXECUTABLE}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${EXECUTABLE}")
+endif()
+string(REGEX MATCHALL "[^\n]+" symbol_lines "${symbols}")
+set(defined "")
+foreach(line IN LISTS symbol_lines)
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND defined "${name}")
+endforeach()
+
+file(STRINGS ${EXPECTED} expected REGEX "^[A-Za-z_]")
+set(missing "")
+foreach(name IN LISTS expected)
+  if(NOT name IN_LIST defined)
+    list(APPEND missing ${name})
+  endif()
+endforeach()
+list(LENGTH expected count)
+if(missing)
+  message(FATAL_ERROR "not exported: ${missing}")
+endif()
+message(STATUS "all ${count} names are exported")

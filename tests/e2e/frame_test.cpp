@@ -1,0 +1,204 @@
+// The frame of the run end to end: every early exit with its message, stream, exit status and
+// driver calls, and the command-line input that leads there.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "process_runner.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kInit = "KiVoDriverInit() = 0 -> 2";
+const std::string kDeInit = "KiVoDriverDeInit() = 0";
+const std::string kNoCards =
+    "No Queno cards found. Aborting...\nPlease configure a system using the KIVO2 Explorer.\n";
+
+RunResult run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    RunOptions options;
+    options.args = std::move(args);
+    options.env = std::move(env);
+    RunResult result = runExample(options);
+    EXPECT_FALSE(result.bTimedOut);
+    return result;
+}
+
+std::string data(const char* sName) { return std::string(QUENO_TEST_DATA_DIR) + "/" + sName; }
+
+Lines openAndCheck(int nBoard, const std::string& sName) {
+    std::string sBoard = std::to_string(nBoard);
+    return {"KiVoSetParam_i32(" + sBoard + ", 1, 0) = 0", "KiVoSetParam_i32(" + sBoard + ", 3, 0) = 0",
+            "KiVoGetParamStruct_str(\"BoardID" + sBoard + "\", \"BoardName\", 256) = 0 -> \"" + sName + "\""};
+}
+
+Lines concat(std::initializer_list<Lines> parts) {
+    Lines all;
+    for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST(Frame, MissingLibraryEndsWithStatusOne) {
+    TempDir dir;
+    std::string sLonely = dir.file("rtd_example");
+    ASSERT_EQ(system(("cp '" QUENO_EXAMPLE_PATH "' '" + sLonely + "'").c_str()), 0);
+    RunOptions options;
+    options.sExecutable = sLonely;
+    RunResult r = runExample(options);
+    EXPECT_EQ(r.nExitStatus, 1);
+    EXPECT_EQ(r.sOut, "pxi_api.dll could not be found. Exiting...\n");
+    EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + dir.path() +
+                          "/libkvpxi_api.so: cannot open shared object file: No such file or directory\n");
+    EXPECT_TRUE(r.trace.empty());
+}
+
+TEST(Frame, NoBoards) {
+    RunResult r = run({}, {{"QUENO_SIM_FAULTS", "boards=0"}});
+    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.sOut, "");
+    EXPECT_EQ(r.sErr, kFirstOpenError + kNoCards);
+    EXPECT_EQ(r.trace, (Lines{"KiVoDriverInit() = 0 -> 0", kDeInit}));
+}
+
+TEST(Frame, NegativeBoardCountIsTakenAsItsMagnitude) {
+    RunResult r = run({"7"}, {{"QUENO_SIM_FAULTS", "boards=-3"}});
+    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.sOut, "");
+    EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + "Invalid BoardId: 7\nNumber of found boards: 3");
+    EXPECT_EQ(r.trace, (Lines{"KiVoDriverInit() = 0 -> -3", kDeInit}));
+
+    // Board 2 of "-3" boards passes the check; the simulator has only two.
+    r = run({"2"}, {{"QUENO_SIM_FAULTS", "boards=-3"}});
+    EXPECT_NE(r.sErr.find("\nError: no board with this board id\n"), std::string::npos) << r.sErr;
+}
+
+TEST(Frame, InitFailureWithoutCountMeansNoBoards) {
+    RunResult r = run({}, {{"QUENO_SIM_FAULTS", "KiVoDriverInit=1001"}});
+    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.sErr, std::string(kFirstOpenError) +
+                          "\nError: driver is not initialised (call KiVoDriverInit first)\n" + kNoCards);
+}
+
+TEST(Frame, RejectedBoardIds) {
+    struct {
+        std::vector<std::string> args;
+        const char* sShown;
+    } cases[] = {{{"2"}, "2"},
+                 {{"3abc"}, "3"},
+                 {{"99999999999"}, "2147483647"},
+                 {{"4294967296"}, "2147483647"}};
+    for (const auto& c : cases) {
+        RunResult r = run(c.args);
+        EXPECT_EQ(r.nExitStatus, 0) << c.args[0];
+        EXPECT_EQ(r.sOut, "");
+        EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + "Invalid BoardId: " + c.sShown + "\nNumber of found boards: 2")
+            << c.args[0];
+        EXPECT_EQ(r.trace, (Lines{kInit, kDeInit}));
+    }
+}
+
+TEST(Frame, RejectedChannels) {
+    for (const char* sChannel : {"8", "-1", "99999999999", "12x"}) {
+        RunResult r = run({"0", sChannel});
+        EXPECT_EQ(r.nExitStatus, 0);
+        EXPECT_EQ(r.sOut, "");
+        EXPECT_EQ(r.sErr, std::string(kFirstOpenError) +
+                              "Invalid Channel Number: Allowed channel numbers are from [0..7]\n")
+            << sChannel;
+        EXPECT_EQ(r.trace, (Lines{kInit, kDeInit})) << sChannel;  // the board is never opened
+    }
+}
+
+TEST(Frame, ModelThatDoesNotMatchLeavesTheBoardOpen) {
+    RunResult r = run({"1"});
+    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.sOut, "  QUENO-1600-UNIV\n");
+    EXPECT_EQ(r.sErr, std::string(kFirstOpenError) +
+                          "BoardID 1 (Boardname: QUENO-3200-HV) is not any of the required boards.\n"
+                          "List of possible boards for this example:\n");
+    EXPECT_EQ(r.trace, concat({{kInit}, openAndCheck(1, "QUENO-3200-HV"), {kDeInit}}));
+}
+
+TEST(Frame, NegativeBoardIdReachesTheDriver) {
+    RunResult r = run({"-1"});
+    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.sErr, std::string(kFirstOpenError) +
+                          "\nError: no board with this board id\n"
+                          "\nError: no board with this board id\n"
+                          "\nError: unknown property target\n");
+    EXPECT_EQ(r.trace, (Lines{kInit, "KiVoSetParam_i32(-1, 1, 0) = 1002", "KiVoErrorConstantToString(1002) = 0 -> "
+                                                                         "\"no board with this board id\"",
+                              "KiVoSetParam_i32(-1, 3, 0) = 1002",
+                              "KiVoErrorConstantToString(1002) = 0 -> \"no board with this board id\"",
+                              "KiVoGetParamStruct_str(\"BoardID-1\", \"BoardName\", 256) = 1020",
+                              "KiVoErrorConstantToString(1020) = 0 -> \"unknown property target\"", kDeInit}));
+}
+
+TEST(Frame, UnreadableArgumentsSelectBoardZeroChannelZero) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"abc", "x"}, std::vector<std::string>{"", ""}}) {
+        RunResult r = run(args);
+        EXPECT_EQ(r.nExitStatus, 0);
+        EXPECT_NE(r.sErr.find("Found a QUENO-1600-UNIV board with BoardID 0\n"), std::string::npos) << r.sErr;
+        ASSERT_GE(r.trace.size(), 2u);
+        EXPECT_EQ(r.trace[1], "KiVoSetParam_i32(0, 1, 0) = 0");
+    }
+}
+
+TEST(Frame, FailingOpenIsReportedAndTheRunGoesOn) {
+    // The open fails, so the board stays closed: every later command says so, and the run goes on.
+    RunResult r = run({}, {{"QUENO_SIM_FAULTS", "cmd:1=1004"}});
+    EXPECT_EQ(r.nExitStatus, 1003 & 0xff);
+    EXPECT_EQ(r.sErr, std::string(kFirstOpenError) +
+                          "\nError: board is already open\n"
+                          "\nError: board is not open\n"
+                          "Found a QUENO-1600-UNIV board with BoardID 0\n"
+                          "\nError: board is not open\n"
+                          "\nError: board is not open\n"
+                          "\nEnd Of Example\n");
+    ASSERT_GE(r.trace.size(), 2u);
+    EXPECT_EQ(r.trace[1], "KiVoSetParam_i32(0, 1, 0) = 1004 [injected]");
+}
+
+TEST(Frame, BrokenSystemDescriptionIsReportedNotCrashed) {
+    for (const std::string& sFile : {data("not_well_formed.xml"), std::string("/nonexistent/system.xml")}) {
+        RunResult r = run({}, {{"QUENO_SIM_SYSTEM", sFile}});
+        EXPECT_EQ(r.nExitStatus, 0);
+        std::string sPrefix = std::string(kFirstOpenError) + "queno-sim: system description " + sFile + ": ";
+        EXPECT_EQ(r.sErr.compare(0, sPrefix.size(), sPrefix), 0) << r.sErr;
+        std::string sSuffix = "\n\nError: system description could not be loaded\n" + kNoCards;
+        ASSERT_GT(r.sErr.size(), sSuffix.size());
+        EXPECT_EQ(r.sErr.substr(r.sErr.size() - sSuffix.size()), sSuffix) << r.sErr;
+        EXPECT_EQ(r.trace, (Lines{"KiVoDriverInit() = 1200", "KiVoErrorConstantToString(1200) = 0 -> \"system "
+                                                             "description could not be loaded\"",
+                                  "KiVoDriverDeInit() = 1001"}));
+    }
+}
+
+TEST(Frame, MalformedFaultRuleIsReported) {
+    RunResult r = run({}, {{"QUENO_SIM_FAULTS", "cmd:x=1"}});
+    EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + "queno-sim: QUENO_SIM_FAULTS: rule 'cmd:x=1' needs a command code\n" +
+                          "\nError: invalid value for this command\n" + kNoCards);
+}
+
+TEST(Frame, NormalEndReturnsTheCloseResult) {
+    const std::string kFound = "Found a QUENO-1600-UNIV board with BoardID 0\n";
+    RunResult r = run({});
+    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.sOut, "");
+    EXPECT_EQ(r.sErr, kFirstOpenError + kFound + "\nEnd Of Example\n");
+    EXPECT_EQ(r.trace, concat({{kInit}, openAndCheck(0, "QUENO-1600-UNIV"),
+                               {"KiVoSetParam_i32(0, 5, 0) = 0", "KiVoSetParam_i32(0, 2, 0) = 0", kDeInit}}));
+
+    // A close that fails with a positive code is the exit status (the platform keeps 8 bits).
+    r = run({}, {{"QUENO_SIM_FAULTS", "cmd:2=7"}});
+    EXPECT_EQ(r.nExitStatus, 7);
+    EXPECT_EQ(r.sErr, kFirstOpenError + kFound + "\nError: unknown result code 7\n\nEnd Of Example\n");
+    r = run({}, {{"QUENO_SIM_FAULTS", "cmd:2=1003"}});
+    EXPECT_EQ(r.nExitStatus, 1003 & 0xff);
+    EXPECT_EQ(r.sErr, kFirstOpenError + kFound + "\nError: board is not open\n\nEnd Of Example\n");
+}
+
+}  // namespace
