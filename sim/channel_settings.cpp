@@ -44,11 +44,14 @@ std::vector<xmlNodePtr> listEntries(xmlNodePtr pList) {
 }  // namespace
 
 bool parseRangeText(const std::string& sText, RangeText* pRange) {
-    const char* sBegin = sText.c_str();
+    // Split at ".." first: "-100..200" would otherwise read as "-100." and ".200".
+    size_t nDots = sText.find("..");
+    if (nDots == std::string::npos) return false;
+    std::string sMin = trimWhiteSpace(sText.substr(0, nDots));
+    const char* sMax = sText.c_str() + nDots + 2;
     char* pEnd = nullptr;
-    double dMin = strtod(sBegin, &pEnd);
-    if (pEnd == sBegin || pEnd[0] != '.' || pEnd[1] != '.') return false;
-    const char* sMax = pEnd + 2;
+    double dMin = strtod(sMin.c_str(), &pEnd);
+    if (sMin.empty() || *pEnd != '\0') return false;
     double dMax = strtod(sMax, &pEnd);
     if (pEnd == sMax || !isfinite(dMin) || !isfinite(dMax) || dMin >= dMax) return false;
     pRange->dMin = dMin;
