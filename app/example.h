@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "scaling.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -18,6 +20,17 @@ typedef struct RunState {
     uint32_t nChannelNo;
     char sBoardPath[RUN_TEXT_SIZE];
     char sErrorText[RUN_TEXT_SIZE];
+    /* channel configuration */
+    char sAcqPath[RUN_TEXT_SIZE];
+    char sChannelPath[RUN_TEXT_SIZE];
+    char sExcitation[RUN_TEXT_SIZE];
+    char sRange[RUN_TEXT_SIZE];
+    char sSensorRes[RUN_TEXT_SIZE];
+    char sReadBack[RUN_TEXT_SIZE];
+    double dAdjustedRange[2]; /* minimum, maximum as the driver settled them */
+    ScaleInfo scaleInfo;
+    int32_t nSampleDelay; /* scans the reader keeps back */
+    int32_t nScanSize;    /* bytes from one sample of the channel to the next */
 } RunState;
 
 /* Models this example accepts, as prefixes of the board name; ended by a null entry. */
@@ -31,6 +44,10 @@ int SelectBoard(int argc, char** argv, RunState* pRun);
 int SelectChannel(int argc, char** argv, RunState* pRun);
 /* Opens and resets the board; failures are reported and the run goes on. */
 void OpenBoard(const RunState* pRun);
+/* Configures the channel for RTD measurement, derives the scaling from the range the driver
+ * settled on, applies the settings, prints the information block and reads the sample delay and
+ * the scan size. Failures are reported and the configuration goes on. */
+void ConfigureRtdChannel(RunState* pRun);
 /* Stops the acquisition, closes the board and unloads the driver; returns the close result. */
 int32_t EndRun(const RunState* pRun);
 

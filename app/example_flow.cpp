@@ -5,6 +5,7 @@
 #include "arguments.h"
 #include "example.h"
 #include "kivo_api.h"
+#include "run_text.h"
 
 extern "C" {
 
@@ -21,17 +22,17 @@ void InitDriver(RunState* pRun) {
 
 int SelectBoard(int argc, char** argv, RunState* pRun) {
     if (ARG_GetBoardId(argc, argv, pRun->nBoardCount, &pRun->nBoardId) != 1) {
-        snprintf(pRun->sErrorText, sizeof(pRun->sErrorText), "Invalid BoardId: %u\nNumber of found boards: %u",
+        FormatRunText(pRun->sErrorText, sizeof(pRun->sErrorText), "Invalid BoardId: %u\nNumber of found boards: %u",
                  static_cast<unsigned>(pRun->nBoardId), static_cast<unsigned>(pRun->nBoardCount));
         return 0;
     }
-    snprintf(pRun->sBoardPath, sizeof(pRun->sBoardPath), "BoardID%d", static_cast<int>(pRun->nBoardId));
+    FormatRunText(pRun->sBoardPath, sizeof(pRun->sBoardPath), "BoardID%d", static_cast<int>(pRun->nBoardId));
     return 1;
 }
 
 int SelectChannel(int argc, char** argv, RunState* pRun) {
     if (ARG_GetChannelNo(argc, argv, pRun->nBoardCount, &pRun->nChannelNo) != 1) {
-        snprintf(pRun->sErrorText, sizeof(pRun->sErrorText), "%s",
+        FormatRunText(pRun->sErrorText, sizeof(pRun->sErrorText), "%s",
                  "Invalid Channel Number: Allowed channel numbers are from [0..7]\n");
         return 0;
     }

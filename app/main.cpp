@@ -2,7 +2,8 @@
  * RTD temperature measurement on a QUENO-1600-UNIV board.
  *
  * Demonstrates how to bind the board driver at run time, select a board and an analogue-input
- * channel from the command line, and make sure the board is a supported model.
+ * channel from the command line, make sure the board is a supported model, and configure the
+ * channel for an RTD through the driver's string properties.
  *
  * Usage: rtd_example [board id [channel number]]   (both default to 0)
  *
@@ -11,7 +12,8 @@
  *   2. initialise the driver and learn the number of boards
  *   3. take board id and channel number from the command line
  *   4. open and reset the board, check its model
- *   5. stop, close the board, unload the driver
+ *   5. configure the channel for RTD measurement and derive the scaling from the settled range
+ *   6. stop, close the board, unload the driver
  *
  * Exit status: 1 when the driver cannot be loaded, 0 on every other early exit, and the result of
  * the close command at the normal end.
@@ -35,6 +37,8 @@ int main(int argc, char** argv) {
 
     OpenBoard(&run);
     if (!TestBoardType(run.nBoardId, sBoardNameNeeded)) return UnloadQuenoApi(nullptr);
+
+    ConfigureRtdChannel(&run);
 
     return EndRun(&run);
 }

@@ -1,0 +1,35 @@
+// What a run against the simulator is expected to print and call, piece by piece.
+#pragma once
+
+#include "process_runner.h"
+
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+using Lines = std::vector<std::string>;
+
+Lines concat(std::initializer_list<Lines> parts);
+
+// Open, reset and the model read of board n.
+Lines openAndCheckTrace(int nBoard, const std::string& sBoardName);
+
+struct ConfigExpectation {
+    int nBoard = 0;
+    int nChannel = 0;
+    std::string sSettledRange = "-100.000000..200.000000 degC";
+    std::string sExcitation = "0.500000 mA";
+    int nSampleDelay = 4;
+    int nScanSize = 4;
+};
+
+// Every call of the channel configuration, in order, when each one succeeds.
+Lines configurationTrace(const ConfigExpectation& expected);
+// The information block on standard output.
+std::string infoBlock(const ConfigExpectation& expected);
+
+// The end of the run: stop, close, de-initialise.
+Lines endTrace(int nBoard);
+
+RunResult runWith(std::vector<std::string> args, std::map<std::string, std::string> env = {});
