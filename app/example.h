@@ -31,6 +31,13 @@ typedef struct RunState {
     ScaleInfo scaleInfo;
     int32_t nSampleDelay; /* scans the reader keeps back */
     int32_t nScanSize;    /* bytes from one sample of the channel to the next */
+    /* acquisition: the driver's ring buffer, positions are addresses in this process */
+    int64_t nBufferQuery32;
+    int64_t nBufferEnd; /* one past the last byte */
+    int32_t nBufferSize; /* bytes */
+    int32_t nAvailable;  /* scans of this cycle, after the sample delay */
+    int64_t nReadPos;    /* the next sample to read */
+    int32_t nBufferReported; /* 1 once an unusable buffer description was reported */
 } RunState;
 
 /* Models this example accepts, as prefixes of the board name; ended by a null entry. */
@@ -48,6 +55,15 @@ void OpenBoard(const RunState* pRun);
  * settled on, applies the settings, prints the information block and reads the sample delay and
  * the scan size. Failures are reported and the configuration goes on. */
 void ConfigureRtdChannel(RunState* pRun);
+/* Starts the acquisition and prints the start line. On a refused start the driver's text is left
+ * in sErrorText and 0 returned. */
+int StartAcquisition(RunState* pRun);
+/* Polls the ring buffer about every 10 ms and prints every tenth sample of each batch until a key
+ * is pressed or the buffer overflowed. */
+void RunMeasurement(RunState* pRun);
+/* One poll cycle after the key test: wait, read the available scans, print, release. 0 when the
+ * buffer overflowed and the measurement must end, else 1. */
+int PollCycle(RunState* pRun);
 /* Stops the acquisition, closes the board and unloads the driver; returns the close result. */
 int32_t EndRun(const RunState* pRun);
 

@@ -2,8 +2,9 @@
  * RTD temperature measurement on a QUENO-1600-UNIV board.
  *
  * Demonstrates how to bind the board driver at run time, select a board and an analogue-input
- * channel from the command line, make sure the board is a supported model, and configure the
- * channel for an RTD through the driver's string properties.
+ * channel from the command line, make sure the board is a supported model, configure the channel
+ * for an RTD through the driver's string properties, and read the driver's ring buffer in place
+ * while the board acquires.
  *
  * Usage: rtd_example [board id [channel number]]   (both default to 0)
  *
@@ -13,7 +14,9 @@
  *   3. take board id and channel number from the command line
  *   4. open and reset the board, check its model
  *   5. configure the channel for RTD measurement and derive the scaling from the settled range
- *   6. stop, close the board, unload the driver
+ *   6. start the acquisition, then poll the ring buffer about every 10 ms and print every tenth
+ *      sample raw and in degrees Celsius, until a key is pressed or the buffer overflows
+ *   7. stop, close the board, unload the driver
  *
  * Exit status: 1 when the driver cannot be loaded, 0 on every other early exit, and the result of
  * the close command at the normal end.
@@ -39,6 +42,8 @@ int main(int argc, char** argv) {
     if (!TestBoardType(run.nBoardId, sBoardNameNeeded)) return UnloadQuenoApi(nullptr);
 
     ConfigureRtdChannel(&run);
+    if (!StartAcquisition(&run)) return UnloadQuenoApi(run.sErrorText);
+    RunMeasurement(&run);
 
     return EndRun(&run);
 }

@@ -55,7 +55,10 @@ xmlNodePtr sampleRateLimits(const BoardDescription& description) {
 
 }  // namespace
 
-BoardState::BoardState(const BoardDescription& description) : description_(description) { resetSettings(); }
+BoardState::BoardState(const BoardDescription& description, const AcquisitionScript* pScript)
+    : description_(description), pScript_(pScript) {
+    resetSettings();
+}
 
 BoardState::~BoardState() { stopAcquisition(); }
 
@@ -106,12 +109,43 @@ int32_t BoardState::sampleDelay() const {
     return static_cast<int32_t>(ceil(dFilter / 25.0));
 }
 
-void BoardState::stopAcquisition() { bRunning_ = false; }
+void BoardState::stopAcquisition() {
+    if (!acquisition_) return;
+    const RingBuffer& ring = acquisition_->buffer();
+    stats_.nProduced += ring.produced();
+    stats_.nReleased += ring.released();
+    if (ring.largestBacklog() > stats_.nLargestBacklog) stats_.nLargestBacklog = ring.largestBacklog();
+    if (ring.overflowed()) ++stats_.nOverflows;
+    acquisition_.reset();
+}
 
 int32_t BoardState::startAcquisition() {
-    if (bRunning_) return ResultAcqRunning;
-    if (scanSize() == 0) return ResultNoChannelUsed;
-    bRunning_ = true;
+    if (acquisition_) return ResultAcqRunning;
+    AcquisitionSetup setup;
+    setup.nCapacityScans = static_cast<uint32_t>(description_.nBufferScans);
+    setup.dSampleRate = dSampleRate_;
+    setup.nResolution = description_.nResolution;
+    setup.sensor = description_.sensor;
+    setup.pScript = pScript_;
+    // One word per used analogue input, in channel order.
+    auto it = description_.channelCounts.find("AI");
+    int32_t nChannels = it == description_.channelCounts.end() ? 0 : it->second;
+    const double dFullScale = description_.nResolution == 16 ? 32767.0 : 8388607.0;
+    for (int32_t i = 0; i < nChannels; ++i) {
+        const ChannelSettings* pChannel = findChannel("AI" + std::to_string(i));
+        if (pChannel == nullptr || !pChannel->used()) continue;
+        InputEncoding input;
+        const RangeText& range = pChannel->range();
+        input.bTemperature = range.sUnit == "degC";
+        input.dMidpoint = (range.dMin + range.dMax) * 0.5;
+        double dHalfSpan = (range.dMax - range.dMin) * 0.5;
+        input.dCountsPerUnit = dHalfSpan > 0 ? dFullScale / dHalfSpan : 0.0;
+        setup.inputs.push_back(input);
+    }
+    if (setup.inputs.empty()) return ResultNoChannelUsed;
+    acquisition_.reset(new Acquisition(setup));
+    ++stats_.nRuns;
+    // Started all the same, but the user should know the board runs on settings never applied.
     return bApplied_ ? ResultOk : ResultSettingsNotApplied;
 }
 
@@ -139,13 +173,13 @@ int32_t BoardState::command(int32_t nCommand, int64_t nValue) {
         case ParamStartAcq: return startAcquisition();
         case ParamStopAcq: stopAcquisition(); return ResultOk;
         case ParamApplySettings:
-            if (bRunning_) return ResultAcqRunning;
+            if ((acquisition_ != nullptr)) return ResultAcqRunning;
             bApplied_ = true;
             return ResultOk;
-        case ParamReleaseSamples: return bRunning_ ? ResultOk : ResultAcqNotRunning;
+        case ParamReleaseSamples: return acquisition_ ? acquisition_->release(nValue) : ResultAcqNotRunning;
         case ParamBoardSetting258:
         case ParamBoardSetting263:
-            if (bRunning_) return ResultAcqRunning;
+            if ((acquisition_ != nullptr)) return ResultAcqRunning;
             if (nValue < 0 || nValue > 65535) return ResultInvalidValue;
             (nCommand == ParamBoardSetting258 ? nSetting258_ : nSetting263_) = static_cast<int32_t>(nValue);
             bApplied_ = false;
@@ -165,8 +199,17 @@ int32_t BoardState::read(int32_t nCommand, int64_t* pnValue) {
         case ParamBufferEnd:
         case ParamAvailableSamples:
         case ParamReadPosition:
-        case ParamBufferSize: return ResultAcqNotRunning;
+        case ParamBufferSize: break;
         default: return ResultUnknownCommand;
+    }
+    if (!acquisition_) return ResultAcqNotRunning;
+    const RingBuffer& ring = acquisition_->buffer();
+    switch (nCommand) {
+        case ParamBufferQuery32: *pnValue = ring.beginAddress(); return ResultOk;  // the buffer's start
+        case ParamBufferEnd: *pnValue = ring.endAddress(); return ResultOk;
+        case ParamBufferSize: *pnValue = ring.sizeBytes(); return ResultOk;
+        case ParamReadPosition: *pnValue = ring.readAddress(); return ResultOk;
+        default: return acquisition_->queryAvailable(pnValue);
     }
 }
 
@@ -187,7 +230,7 @@ int32_t BoardState::setProperty(const std::string& sNode, const std::string& sPr
     bool bKnownNode = sNode.empty() || sNode == "AcqProp" || isChannelGroup(sNode);
     if (pChannel == nullptr && !bKnownNode) return ResultUnknownTarget;
     if (!bOpen_) return ResultBoardNotOpen;
-    if (bRunning_) return ResultAcqRunning;
+    if ((acquisition_ != nullptr)) return ResultAcqRunning;
 
     int32_t nResult = ResultUnknownProperty;
     if (pChannel != nullptr) {

@@ -7,14 +7,25 @@
 #include <memory>
 #include <string>
 
+#include "acquisition.h"
 #include "channel_settings.h"
 #include "system_description.h"
 
 namespace qsim {
 
+// What a user needs to size a buffer: accumulated over every acquisition since initialisation.
+struct AcquisitionStats {
+    uint64_t nRuns = 0;
+    uint64_t nProduced = 0;
+    uint64_t nReleased = 0;
+    uint64_t nLargestBacklog = 0;
+    uint64_t nOverflows = 0;
+};
+
 class BoardState {
 public:
-    explicit BoardState(const BoardDescription& description);
+    // pScript, when not null, replaces the real-time producer of every acquisition.
+    BoardState(const BoardDescription& description, const AcquisitionScript* pScript);
     ~BoardState();
 
     // KiVoSetParam_i32 and KiVoGetParam_i32/_i64 for this board.
@@ -27,7 +38,11 @@ public:
     int32_t getProperty(const std::string& sNode, const std::string& sProperty, std::string* pValue) const;
 
     bool isOpen() const { return bOpen_; }
-    bool isRunning() const { return bRunning_; }
+    bool isRunning() const { return acquisition_ != nullptr; }
+    // The running acquisition's buffer, or null.
+    const RingBuffer* buffer() const { return acquisition_ ? &acquisition_->buffer() : nullptr; }
+    uint32_t bufferCapacity() const { return static_cast<uint32_t>(description_.nBufferScans); }
+    const AcquisitionStats& stats() const { return stats_; }
 
 private:
     void resetSettings();
@@ -43,7 +58,9 @@ private:
     const BoardDescription& description_;
     bool bOpen_ = false;
     bool bApplied_ = false;
-    bool bRunning_ = false;
+    const AcquisitionScript* pScript_;
+    std::unique_ptr<Acquisition> acquisition_;
+    AcquisitionStats stats_;
     double dSampleRate_ = 0;
     int32_t nSetting258_ = 0;
     int32_t nSetting263_ = 0;

@@ -25,13 +25,20 @@ void Simulator::configureOnce() {
         fflush(stderr);
     }
     std::string sError;
-    if (!faults.parse(getenv("QUENO_SIM_FAULTS"), &sError)) sFaultError_ = sError;
+    if (!faults.parse(getenv("QUENO_SIM_FAULTS"), &sError)) sFaultError_ = "QUENO_SIM_FAULTS: " + sError;
+    const char* sScript = getenv("QUENO_SIM_SCRIPT");
+    if (sScript != nullptr && sScript[0] != '\0') {
+        bScripted_ = true;
+        if (!AcquisitionScript::parse(sScript, &script_, &sError)) sFaultError_ = "QUENO_SIM_SCRIPT: " + sError;
+    }
+    const char* sStatistics = getenv("QUENO_SIM_STATS");
+    bStatistics_ = sStatistics != nullptr && sStatistics[0] != '\0' && sStatistics[0] != '0';
 }
 
 int32_t Simulator::init(int32_t* pnBoardCount) {
     if (pnBoardCount == nullptr) return ResultNullArgument;
     if (!sFaultError_.empty()) {
-        fprintf(stderr, "queno-sim: QUENO_SIM_FAULTS: %s\n", sFaultError_.c_str());
+        fprintf(stderr, "queno-sim: %s\n", sFaultError_.c_str());
         fflush(stderr);
         return ResultInvalidValue;
     }
@@ -47,7 +54,7 @@ int32_t Simulator::init(int32_t* pnBoardCount) {
             return ResultSystemDescriptionInvalid;
         }
         system_ = std::move(system);
-        for (const BoardDescription& board : system_->boards()) boards_.emplace_back(new BoardState(board));
+        for (const BoardDescription& board : system_->boards()) boards_.emplace_back(new BoardState(board, bScripted_ ? &script_ : nullptr));
         bInitialised_ = true;
     }
     int32_t nCount = static_cast<int32_t>(boards_.size());
@@ -58,6 +65,7 @@ int32_t Simulator::init(int32_t* pnBoardCount) {
 
 int32_t Simulator::deinit() {
     if (!bInitialised_) return ResultNotInitialized;
+    reportStatistics();
     boards_.clear();
     system_.reset();
     bInitialised_ = false;
@@ -119,8 +127,43 @@ int32_t Simulator::getProperty(const char* sTarget, const char* sProperty, std::
     return pBoard->getProperty(sNode, sProperty, pValue);
 }
 
-std::string Simulator::describeValue(int32_t /*nBoardId*/, int32_t /*nCommand*/, int64_t nValue) const {
-    return std::to_string(nValue);
+// What a user needs to size a buffer, for every board that acquired: on standard error and in the
+// trace, when QUENO_SIM_STATS is set.
+void Simulator::reportStatistics() {
+    if (!bStatistics_) return;
+    for (size_t i = 0; i < boards_.size(); ++i) {
+        BoardState& board = *boards_[i];
+        board.command(ParamStopAcq, 0);  // an acquisition still running counts too
+        const AcquisitionStats& stats = board.stats();
+        if (stats.nRuns == 0) continue;
+        char sLine[256];
+        snprintf(sLine, sizeof(sLine),
+                 "board %zu: %llu scans produced, %llu released, largest backlog %llu of %u scans, %llu overflows",
+                 i, static_cast<unsigned long long>(stats.nProduced), static_cast<unsigned long long>(stats.nReleased),
+                 static_cast<unsigned long long>(stats.nLargestBacklog), board.bufferCapacity(),
+                 static_cast<unsigned long long>(stats.nOverflows));
+        fprintf(stderr, "queno-sim: %s\n", sLine);
+        fflush(stderr);
+        trace.writeLine(std::string("# ") + sLine);
+    }
+}
+
+// Ring-buffer addresses appear relative to the buffer's start, so that traces are the same from
+// run to run.
+std::string Simulator::describeValue(int32_t nBoardId, int32_t nCommand, int64_t nValue) const {
+    bool bAddress = nCommand == ParamBufferQuery32 || nCommand == ParamBufferEnd || nCommand == ParamReadPosition;
+    const BoardState* pBoard =
+        nBoardId >= 0 && static_cast<size_t>(nBoardId) < boards_.size() ? boards_[static_cast<size_t>(nBoardId)].get()
+                                                                          : nullptr;
+    const RingBuffer* pRing = pBoard != nullptr ? pBoard->buffer() : nullptr;
+    if (!bAddress || pRing == nullptr) return std::to_string(nValue);
+    int64_t nOffset = static_cast<int64_t>(static_cast<uint64_t>(nValue) - static_cast<uint64_t>(pRing->beginAddress()));
+    if (nOffset < -(int64_t{1} << 32) || nOffset > (int64_t{1} << 32)) {
+        char sHex[32];
+        snprintf(sHex, sizeof(sHex), "0x%llx", static_cast<unsigned long long>(nValue));
+        return sHex;
+    }
+    return nOffset >= 0 ? "buffer+" + std::to_string(nOffset) : "buffer-" + std::to_string(-nOffset);
 }
 
 }  // namespace qsim

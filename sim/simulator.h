@@ -42,7 +42,12 @@ private:
     int32_t findBoard(const std::string& sTarget, BoardState** ppBoard, std::string* pNode);
     BoardState* boardById(int32_t nBoardId);
 
+    void reportStatistics();
+
     bool bConfigured_ = false;
+    bool bStatistics_ = false;
+    bool bScripted_ = false;
+    AcquisitionScript script_;
     std::string sFaultError_;
     bool bInitialised_ = false;
     std::unique_ptr<SystemDescription> system_;

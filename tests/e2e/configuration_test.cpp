@@ -10,7 +10,12 @@
 namespace {
 
 const std::string kFound0 = std::string(kFirstOpenError) + "Found a QUENO-1600-UNIV board with BoardID 0\n";
-const std::string kEnd = "\nEnd Of Example\n";
+// Every run here measures until the simulator reports an overflow at the first query.
+const std::string kEnd = std::string(kOverflowError) + "\nEnd Of Example\n";
+
+std::string measured(const std::string& sInfoBlock, int nBoard = 0, int nChannel = 0) {
+    return sInfoBlock + startLine(nBoard, nChannel) + kOverflowLine;
+}
 const std::string kThreeBoards = std::string(QUENO_TEST_DATA_DIR) + "/three_boards.xml";
 
 size_t indexOf(const Lines& lines, const std::string& sPrefix) {
@@ -23,11 +28,11 @@ size_t indexOf(const Lines& lines, const std::string& sPrefix) {
 TEST(Configuration, DefaultBoardPrintsTheInformationBlock) {
     RunResult r = runWith({});
     EXPECT_EQ(r.nExitStatus, 0);
-    EXPECT_EQ(r.sOut,
-              "\nINFO Print-Outs:\n"
-              "SensorRes0 Value:   600.000000   Ohm\n"
-              "Adjusted Range:    -100.000000..200.000000 degC\n"
-              "Adjusted Exc.:      0.500000 mA\n");
+    EXPECT_EQ(r.sOut, measured(
+                          "\nINFO Print-Outs:\n"
+                          "SensorRes0 Value:   600.000000   Ohm\n"
+                          "Adjusted Range:    -100.000000..200.000000 degC\n"
+                          "Adjusted Exc.:      0.500000 mA\n"));
     EXPECT_EQ(r.sErr, kFound0 + kEnd);
 }
 
@@ -51,11 +56,11 @@ TEST(Configuration, BoardAndChannelFromTheCommandLine) {
     expected.nSampleDelay = 4;
     RunResult r = runWith({"2", "5"}, {{"QUENO_SIM_SYSTEM", kThreeBoards}});
     EXPECT_EQ(r.nExitStatus, 0);
-    EXPECT_EQ(r.sOut, infoBlock(expected));
+    EXPECT_EQ(r.sOut, measured(infoBlock(expected), 2, 5));
     EXPECT_EQ(r.sErr,
               std::string(kFirstOpenError) + "Found a QUENO-1600-UNIV-R2 board with BoardID 2\n" + kEnd);
     EXPECT_EQ(r.trace, concat({{"KiVoDriverInit() = 0 -> 3"}, openAndCheckTrace(2, "QUENO-1600-UNIV-R2"),
-                               configurationTrace(expected), endTrace(2)}));
+                               configurationTrace(expected), startTrace(2, 8192), overflowTrace(2), endTrace(2)}));
 }
 
 TEST(Configuration, DescriptionCanFixTheSampleDelay) {
@@ -64,7 +69,7 @@ TEST(Configuration, DescriptionCanFixTheSampleDelay) {
     expected.nSampleDelay = 2;
     RunResult r = runWith({"0", "7"}, {{"QUENO_SIM_SYSTEM", kThreeBoards}});
     EXPECT_EQ(r.trace, concat({{"KiVoDriverInit() = 0 -> 3"}, openAndCheckTrace(0, "QUENO-1600-UNIV"),
-                               configurationTrace(expected), endTrace(0)}));
+                               configurationTrace(expected), startTrace(0, 4096), overflowTrace(0), endTrace(0)}));
 }
 
 // Each configuration call fails in turn: the driver's text is printed and the run goes on.
@@ -77,12 +82,10 @@ TEST(Configuration, EveryFailingCallIsReportedAndTheRunGoesOn) {
         {"cmd:258=1011", "invalid value for this command"},
         {"cmd:263=1011", "invalid value for this command"},
         {"prop:BoardID0/AI0:LinearisationTable=1022", "invalid property value"},
-        {"prop:BoardID0/AI0:Used=1022", "invalid property value"},
         {"prop:BoardID0/AI0:Excitation#1=1022", "invalid property value"},
         {"prop:BoardID0/AI0:SensorRes0#1=1022", "invalid property value"},
         {"prop:BoardID0/AI0:Range#1=1024", "range is not available in this channel mode"},
         {"prop:BoardID0/AI0:IIRFilter_VAL=1022", "invalid property value"},
-        {"cmd:16=1005", "not allowed while the acquisition is running"},
         {"cmd:770=1040", "acquisition is not running"},
         {"cmd:42=-1101", "warning: the answer was cut to fit the caller's buffer"},
     };
@@ -90,7 +93,8 @@ TEST(Configuration, EveryFailingCallIsReportedAndTheRunGoesOn) {
         RunResult r = runWith({}, {{"QUENO_SIM_FAULTS", c.sRule}});
         EXPECT_EQ(r.nExitStatus, 0) << c.sRule;
         EXPECT_EQ(r.sErr, kFound0 + "\nError: " + c.sText + "\n" + kEnd) << c.sRule;
-        EXPECT_EQ(r.trace.size(), 1 + 3 + 17 + 1 + 3u) << c.sRule;  // one more: the text of the result
+        // Init, open and check, configuration, the text of the result, start, overflow, end.
+        EXPECT_EQ(r.trace.size(), 1 + 3 + 17 + 1 + 4 + 2 + 3u) << c.sRule;
     }
 }
 
@@ -101,37 +105,37 @@ TEST(Configuration, RefusedModeLeavesTheChannelInItsFirstMode) {
     const std::string kUnknown = "\nError: unknown property for this target or channel mode\n";
     EXPECT_EQ(r.sErr, kFound0 + "\nError: mode is not available on this channel\n" + kUnknown + kUnknown + kUnknown +
                           "\nError: range is not available in this channel mode\n" + kUnknown + kUnknown + kEnd);
-    EXPECT_EQ(r.sOut,
-              "\nINFO Print-Outs:\n"
-              "SensorRes0 Value:   0.000000  \n"
-              "Adjusted Range:    -10.000000..10.000000 V\n"
-              "Adjusted Exc.:      -10.000000..10.000000 V\n");
+    EXPECT_EQ(r.sOut, measured(
+                          "\nINFO Print-Outs:\n"
+                          "SensorRes0 Value:   0.000000  \n"
+                          "Adjusted Range:    -10.000000..10.000000 V\n"
+                          "Adjusted Exc.:      -10.000000..10.000000 V\n"));
 }
 
 TEST(Configuration, FailedRangeReadScalesEverythingToZeroButGoesOn) {
     RunResult r = runWith({}, {{"QUENO_SIM_FAULTS", "prop:BoardID0/AI0:Range#2=1021"}});
     EXPECT_EQ(r.nExitStatus, 0);
     EXPECT_EQ(r.sErr, kFound0 + "\nError: unknown property for this target or channel mode\n" + kEnd);
-    EXPECT_EQ(r.sOut, infoBlock({}));  // the later reads succeed
+    EXPECT_EQ(r.sOut, measured(infoBlock({})));  // the later reads succeed
 }
 
 TEST(Configuration, FailedReadBacksPrintWhatTheBufferHolds) {
     // The first read-back fails and leaves the buffer empty: the number shows as 0.
     RunResult r = runWith({}, {{"QUENO_SIM_FAULTS", "prop:BoardID0/AI0:SensorRes0#2=1021"}});
-    EXPECT_EQ(r.sOut,
-              "\nINFO Print-Outs:\n"
-              "SensorRes0 Value:   0.000000  \n"
-              "Adjusted Range:    -100.000000..200.000000 degC\n"
-              "Adjusted Exc.:      0.500000 mA\n");
+    EXPECT_EQ(r.sOut, measured(
+                          "\nINFO Print-Outs:\n"
+                          "SensorRes0 Value:   0.000000  \n"
+                          "Adjusted Range:    -100.000000..200.000000 degC\n"
+                          "Adjusted Exc.:      0.500000 mA\n"));
     EXPECT_EQ(r.sErr, kFound0 + "\nError: unknown property for this target or channel mode\n" + kEnd);
 
     // A later one keeps the text of the read before it.
     r = runWith({}, {{"QUENO_SIM_FAULTS", "prop:BoardID0/AI0:Excitation#2=1021"}});
-    EXPECT_EQ(r.sOut,
-              "\nINFO Print-Outs:\n"
-              "SensorRes0 Value:   600.000000   Ohm\n"
-              "Adjusted Range:    -100.000000..200.000000 degC\n"
-              "Adjusted Exc.:      -100.000000..200.000000 degC\n");
+    EXPECT_EQ(r.sOut, measured(
+                          "\nINFO Print-Outs:\n"
+                          "SensorRes0 Value:   600.000000   Ohm\n"
+                          "Adjusted Range:    -100.000000..200.000000 degC\n"
+                          "Adjusted Exc.:      -100.000000..200.000000 degC\n"));
 }
 
 TEST(Configuration, ReadBackThatIsNotANumber) {

@@ -51,6 +51,25 @@ std::string infoBlock(const ConfigExpectation& e) {
            e.sSettledRange + "\nAdjusted Exc.:      " + e.sExcitation + "\n";
 }
 
+const char kOverflowLine[] = "Measurement Buffer Overflow happened - stopping measurement\n";
+const char kOverflowError[] = "\nError: measurement buffer overflow: unreleased scans were overwritten\n";
+
+Lines startTrace(int nBoard, int nBufferBytes) {
+    std::string sBoard = std::to_string(nBoard);
+    return {"KiVoSetParam_i32(" + sBoard + ", 4, 0) = 0", "KiVoGetParam_i64(" + sBoard + ", 32) = 0 -> buffer+0",
+            "KiVoGetParam_i64(" + sBoard + ", 33) = 0 -> buffer+" + std::to_string(nBufferBytes),
+            "KiVoGetParam_i32(" + sBoard + ", 40) = 0 -> " + std::to_string(nBufferBytes)};
+}
+
+Lines overflowTrace(int nBoard, int nAvailable) {
+    return {"KiVoGetParam_i32(" + std::to_string(nBoard) + ", 37) = 1794 -> " + std::to_string(nAvailable),
+            "KiVoErrorConstantToString(1794) = 0 -> \"measurement buffer overflow: unreleased scans were overwritten\""};
+}
+
+std::string startLine(int nBoard, int nChannel) {
+    return "\nMeasurement started on BoardID" + std::to_string(nBoard) + "/AI" + std::to_string(nChannel) + " ..\n\n\n";
+}
+
 Lines endTrace(int nBoard) {
     std::string sBoard = std::to_string(nBoard);
     return {"KiVoSetParam_i32(" + sBoard + ", 5, 0) = 0", "KiVoSetParam_i32(" + sBoard + ", 2, 0) = 0",
@@ -61,6 +80,7 @@ RunResult runWith(std::vector<std::string> args, std::map<std::string, std::stri
     RunOptions options;
     options.args = std::move(args);
     options.env = std::move(env);
+    if (options.env.count("QUENO_SIM_SCRIPT") == 0) options.env["QUENO_SIM_SCRIPT"] = "overflow";
     RunResult result = runExample(options);
     EXPECT_FALSE(result.bTimedOut);
     return result;

@@ -29,7 +29,17 @@ Lines configurationTrace(const ConfigExpectation& expected);
 // The information block on standard output.
 std::string infoBlock(const ConfigExpectation& expected);
 
+// The start of the measurement: the start command and the three buffer reads.
+Lines startTrace(int nBoard, int nBufferBytes);
+// An available-samples query answered with the overflow, and the text of the overflow result.
+Lines overflowTrace(int nBoard, int nAvailable = 0);
+std::string startLine(int nBoard, int nChannel);
+extern const char kOverflowLine[];   // standard output
+extern const char kOverflowError[];  // standard error, from CheckError
+
 // The end of the run: stop, close, de-initialise.
 Lines endTrace(int nBoard);
 
+// Runs the example; unless the test gives a script, the measurement ends at its first query with
+// an overflow, so that no run waits for a key.
 RunResult runWith(std::vector<std::string> args, std::map<std::string, std::string> env = {});

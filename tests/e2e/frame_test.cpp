@@ -130,14 +130,15 @@ TEST(Frame, UnreadableArgumentsSelectBoardZeroChannelZero) {
 }
 
 TEST(Frame, FailingOpenIsReportedAndTheRunGoesOn) {
-    // The open fails, so the board stays closed: every later command says so, and the run goes on.
+    // The open fails, so the board stays closed: every later command says so, and the run goes on
+    // until the driver refuses the start, whose text ends the run.
     RunResult r = run({}, {{"QUENO_SIM_FAULTS", "cmd:1=1004"}});
-    EXPECT_EQ(r.nExitStatus, 1003 & 0xff);
+    EXPECT_EQ(r.nExitStatus, 0);
     const std::string sStart = std::string(kFirstOpenError) +
                                "\nError: board is already open\n"
                                "\nError: board is not open\n"
                                "Found a QUENO-1600-UNIV board with BoardID 0\n";
-    const std::string sEnd = "\nError: board is not open\n\nEnd Of Example\n";
+    const std::string sEnd = "\nboard is not open";
     EXPECT_EQ(r.sErr.compare(0, sStart.size(), sStart), 0) << r.sErr;
     ASSERT_GT(r.sErr.size(), sEnd.size());
     EXPECT_EQ(r.sErr.substr(r.sErr.size() - sEnd.size()), sEnd) << r.sErr;
@@ -170,17 +171,18 @@ TEST(Frame, NormalEndReturnsTheCloseResult) {
     const std::string kFound = "Found a QUENO-1600-UNIV board with BoardID 0\n";
     RunResult r = run({});
     EXPECT_EQ(r.nExitStatus, 0);
-    EXPECT_EQ(r.sOut, infoBlock({}));
-    EXPECT_EQ(r.sErr, kFirstOpenError + kFound + "\nEnd Of Example\n");
-    EXPECT_EQ(r.trace, concat({{kInit}, openAndCheckTrace(0, "QUENO-1600-UNIV"), configurationTrace({}), endTrace(0)}));
+    EXPECT_EQ(r.sOut, infoBlock({}) + startLine(0, 0) + kOverflowLine);
+    EXPECT_EQ(r.sErr, kFirstOpenError + kFound + kOverflowError + "\nEnd Of Example\n");
+    EXPECT_EQ(r.trace, concat({{kInit}, openAndCheckTrace(0, "QUENO-1600-UNIV"), configurationTrace({}),
+                               startTrace(0, 32768), overflowTrace(0), endTrace(0)}));
 
     // A close that fails with a positive code is the exit status (the platform keeps 8 bits).
     r = run({}, {{"QUENO_SIM_FAULTS", "cmd:2=7"}});
     EXPECT_EQ(r.nExitStatus, 7);
-    EXPECT_EQ(r.sErr, kFirstOpenError + kFound + "\nError: unknown result code 7\n\nEnd Of Example\n");
+    EXPECT_EQ(r.sErr, kFirstOpenError + kFound + kOverflowError + "\nError: unknown result code 7\n\nEnd Of Example\n");
     r = run({}, {{"QUENO_SIM_FAULTS", "cmd:2=1003"}});
     EXPECT_EQ(r.nExitStatus, 1003 & 0xff);
-    EXPECT_EQ(r.sErr, kFirstOpenError + kFound + "\nError: board is not open\n\nEnd Of Example\n");
+    EXPECT_EQ(r.sErr, kFirstOpenError + kFound + kOverflowError + "\nError: board is not open\n\nEnd Of Example\n");
 }
 
 }  // namespace

@@ -158,7 +158,7 @@ TEST_F(ChannelSettingsTest, ListsAndNumbersAreCheckedAgainstTheMode) {
 }
 
 TEST_F(ChannelSettingsTest, BoardNeedsToBeOpenForWritesAndCountsUsedInputs) {
-    BoardState board(system->boards()[0]);
+    BoardState board(system->boards()[0], nullptr);
     int64_t nValue = -1;
     EXPECT_EQ(board.setProperty("AI0", "Used", "True"), ResultBoardNotOpen);
     EXPECT_EQ(board.command(ParamCloseBoard, 0), ResultBoardNotOpen);

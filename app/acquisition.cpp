@@ -1,0 +1,130 @@
+// The measurement: start the acquisition, then poll the driver's ring buffer, print every tenth
+// sample of each batch raw and in degrees Celsius, and hand the scans back.
+//
+// Ring buffer layout, as the driver describes it:
+//
+//   nBufferEnd - nBufferSize                                   nBufferEnd
+//   | scan | scan | scan | ...                          | scan |
+//     ^ 32-bit word of the channel at the start of each scan, nScanSize bytes apart
+//
+// A sample word holds a 24-bit signed value in its upper three bytes; raw = word / 256 (rounded
+// toward zero), and degrees Celsius = raw * scale - offset.
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "console.h"
+#include "example.h"
+#include "kivo_api.h"
+#include "run_text.h"
+#include "scaling.h"
+
+namespace {
+
+constexpr uint32_t kPollWaitMs = 10;
+constexpr int32_t kPrintEvery = 10;
+constexpr int kSampleResolution = 24;
+constexpr int kSampleShift = 8;
+
+// Signed arithmetic with two's-complement wrap-around, written out so that it never overflows.
+int32_t sub32(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
+int32_t mul32(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
+int64_t add64(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
+int64_t sub64(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b)); }
+
+// True when a whole 32-bit word at nPos lies in [end - size, end - 4] and is addressable here.
+bool insideBuffer(const RunState* pRun, int64_t nPos) {
+    if (pRun->nBufferSize < 4) return false;
+    int64_t nBegin = sub64(pRun->nBufferEnd, pRun->nBufferSize);
+    if (nBegin < 0 || nBegin > pRun->nBufferEnd) return false;  // no memory of ours
+    if (static_cast<uint64_t>(pRun->nBufferEnd) > UINTPTR_MAX) return false;
+    return nPos >= nBegin && nPos <= pRun->nBufferEnd - 4;
+}
+
+void reportUnusableBuffer(RunState* pRun, int64_t nPos) {
+    if (pRun->nBufferReported) return;
+    pRun->nBufferReported = 1;
+    fprintf(stderr,
+            "\nError: the driver's ring buffer description is unusable (end %lld, size %d, scan size %d, "
+            "position %lld); samples outside the buffer are not read\n",
+            static_cast<long long>(pRun->nBufferEnd), static_cast<int>(pRun->nBufferSize),
+            static_cast<int>(pRun->nScanSize), static_cast<long long>(nPos));
+    fflush(stderr);
+}
+
+int32_t readWord(int64_t nPos) {
+    int32_t nWord = 0;
+    memcpy(&nWord, reinterpret_cast<const void*>(static_cast<uintptr_t>(nPos)), sizeof(nWord));
+    return nWord;
+}
+
+}  // namespace
+
+extern "C" {
+
+int StartAcquisition(RunState* pRun) {
+    int32_t nResult = KiVoSetParam_i32(pRun->nBoardId, ParamStartAcq, 0);
+    if (nResult != 0) {
+        // A warning refuses the start as well. The driver's text is the whole message.
+        const char* sText = KiVoErrorConstantToString(nResult);
+        if (sText != nullptr) {
+            FormatRunText(pRun->sErrorText, sizeof(pRun->sErrorText), "%s", sText);
+        } else {
+            FormatRunText(pRun->sErrorText, sizeof(pRun->sErrorText), "driver result %d", static_cast<int>(nResult));
+        }
+        return 0;
+    }
+    printf("\nMeasurement started on %s/AI%d ..\n\n\n", pRun->sBoardPath, static_cast<int>(pRun->nChannelNo));
+    CheckError(KiVoGetParam_i64(pRun->nBoardId, ParamBufferQuery32, &pRun->nBufferQuery32));
+    CheckError(KiVoGetParam_i64(pRun->nBoardId, ParamBufferEnd, &pRun->nBufferEnd));
+    CheckError(KiVoGetParam_i32(pRun->nBoardId, ParamBufferSize, &pRun->nBufferSize));
+    return 1;
+}
+
+int PollCycle(RunState* pRun) {
+    pRun->nAvailable = 0;
+    pRun->nReadPos = 0;
+    Sleep(kPollWaitMs);
+
+    int32_t nResult = KiVoGetParam_i32(pRun->nBoardId, ParamAvailableSamples, &pRun->nAvailable);
+    CheckError(nResult);
+    if (nResult == ResultBufferOverflow) {
+        printf("Measurement Buffer Overflow happened - stopping measurement\n");
+        return 0;
+    }
+
+    // The driver keeps the last nSampleDelay scans back; they were shown in the cycle before.
+    pRun->nAvailable = sub32(pRun->nAvailable, pRun->nSampleDelay);
+    if (pRun->nAvailable <= 0) return 1;
+
+    CheckError(KiVoGetParam_i64(pRun->nBoardId, ParamReadPosition, &pRun->nReadPos));
+    pRun->nReadPos = add64(pRun->nReadPos, mul32(pRun->nSampleDelay, pRun->nScanSize));
+
+    for (int32_t i = 0; i < pRun->nAvailable; ++i) {
+        if (pRun->nReadPos >= pRun->nBufferEnd) pRun->nReadPos = sub64(pRun->nReadPos, pRun->nBufferSize);
+        if (!insideBuffer(pRun, pRun->nReadPos)) {
+            // Nothing outside the buffer is touched, and scans that were not read are not released.
+            reportUnusableBuffer(pRun, pRun->nReadPos);
+            return 1;
+        }
+        int32_t nRaw = formatRawData(readWord(pRun->nReadPos), kSampleResolution, kSampleShift);
+        if (i % kPrintEvery == 0) {
+            double dScaled = fma(static_cast<double>(nRaw), pRun->scaleInfo.scale, -pRun->scaleInfo.offset);
+            printf("\rRaw: %8.8x --> Scaled: %4.3f[degC]", static_cast<unsigned>(nRaw), dScaled);
+            fflush(stdout);
+        }
+        pRun->nReadPos = add64(pRun->nReadPos, pRun->nScanSize);
+    }
+
+    CheckError(KiVoSetParam_i32(pRun->nBoardId, ParamReleaseSamples, pRun->nAvailable));
+    return 1;
+}
+
+void RunMeasurement(RunState* pRun) {
+    // A key ends the measurement; it stays unread in the input.
+    while (!kbhit()) {
+        if (!PollCycle(pRun)) return;
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,69 @@
+// A running acquisition: its ring buffer and the producer that fills it.
+//
+// In real time a producer thread wakes every 5 ms and writes as many scans as the elapsed time
+// calls for at the sample rate, so there is no drift however long the run. With a script
+// (QUENO_SIM_SCRIPT) there is no thread: each available-samples query delivers the script's next
+// batch, made of numbered scans, so a test knows exactly which scan it read.
+#pragma once
+
+#include <stdint.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ring_buffer.h"
+#include "scan_generator.h"
+
+namespace qsim {
+
+// "25,5,0,overflow": scans delivered by successive available-samples queries; "overflow" marks
+// the buffer as overrun. After the last step every query answers the overflow, so a scripted run
+// always ends by itself.
+struct AcquisitionScript {
+    static constexpr int64_t kOverflow = -1;
+    std::vector<int64_t> steps;
+    static bool parse(const char* sScript, AcquisitionScript* pScript, std::string* pError);
+};
+
+struct AcquisitionSetup {
+    uint32_t nCapacityScans = 0;
+    double dSampleRate = 0;
+    int32_t nResolution = 24;
+    SensorModel sensor;
+    std::vector<InputEncoding> inputs;
+    const AcquisitionScript* pScript = nullptr;  // null: real time
+};
+
+class Acquisition {
+public:
+    explicit Acquisition(const AcquisitionSetup& setup);
+    ~Acquisition();
+    Acquisition(const Acquisition&) = delete;
+    Acquisition& operator=(const Acquisition&) = delete;
+
+    // The unreleased scans; the overflow result once unreleased scans would have been overwritten.
+    int32_t queryAvailable(int64_t* pnAvailable);
+    int32_t release(int64_t nScans);
+    const RingBuffer& buffer() const { return ring_; }
+
+private:
+    void produce(uint64_t nScans, bool bNumbered);
+    void producerLoop();
+
+    RingBuffer ring_;
+    ScanGenerator generator_;
+    double dSampleRate_;
+    const AcquisitionScript* pScript_;
+    size_t nNextStep_ = 0;
+    uint64_t nScheduled_ = 0;  // scans the time line has called for, stored or not
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool bStop_ = false;
+    std::thread producer_;
+};
+
+}  // namespace qsim
