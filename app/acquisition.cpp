@@ -32,23 +32,30 @@ int32_t mul32(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<ui
 int64_t add64(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
 int64_t sub64(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b)); }
 
-// True when a whole 32-bit word at nPos lies in [end - size, end - 4] and is addressable here.
-bool insideBuffer(const RunState* pRun, int64_t nPos) {
-    if (pRun->nBufferSize < 4) return false;
+// The buffer as the driver described it can be walked: positive sizes, a scan that holds at least
+// the channel's word and fits the buffer, no more scans than it holds, and a buffer that lies in
+// this process's address space.
+bool usableGeometry(const RunState* pRun) {
+    if (pRun->nBufferSize < 4 || pRun->nScanSize < 4 || pRun->nScanSize > pRun->nBufferSize) return false;
+    // More scans than the buffer holds would walk the same slots again: the count is nonsense.
+    if (static_cast<int64_t>(pRun->nAvailable) * pRun->nScanSize > pRun->nBufferSize) return false;
     int64_t nBegin = sub64(pRun->nBufferEnd, pRun->nBufferSize);
-    if (nBegin < 0 || nBegin > pRun->nBufferEnd) return false;  // no memory of ours
-    if (static_cast<uint64_t>(pRun->nBufferEnd) > UINTPTR_MAX) return false;
-    return nPos >= nBegin && nPos <= pRun->nBufferEnd - 4;
+    if (nBegin <= 0 || nBegin > pRun->nBufferEnd) return false;
+    return static_cast<uint64_t>(pRun->nBufferEnd) <= UINTPTR_MAX;
 }
 
-void reportUnusableBuffer(RunState* pRun, int64_t nPos) {
+// True when the whole 32-bit word at nPos lies in [end - size, end - 4] of a usable buffer.
+bool insideBuffer(const RunState* pRun, int64_t nPos) {
+    return nPos >= pRun->nBufferEnd - pRun->nBufferSize && nPos <= pRun->nBufferEnd - 4;
+}
+
+void reportUnusableBuffer(RunState* pRun) {
     if (pRun->nBufferReported) return;
     pRun->nBufferReported = 1;
     fprintf(stderr,
-            "\nError: the driver's ring buffer description is unusable (end %lld, size %d, scan size %d, "
-            "position %lld); samples outside the buffer are not read\n",
-            static_cast<long long>(pRun->nBufferEnd), static_cast<int>(pRun->nBufferSize),
-            static_cast<int>(pRun->nScanSize), static_cast<long long>(nPos));
+            "\nError: the ring buffer the driver describes cannot be read safely (buffer size %d, scan size %d, "
+            "or a position outside the buffer); its samples are skipped\n",
+            static_cast<int>(pRun->nBufferSize), static_cast<int>(pRun->nScanSize));
     fflush(stderr);
 }
 
@@ -100,11 +107,16 @@ int PollCycle(RunState* pRun) {
     CheckError(KiVoGetParam_i64(pRun->nBoardId, ParamReadPosition, &pRun->nReadPos));
     pRun->nReadPos = add64(pRun->nReadPos, mul32(pRun->nSampleDelay, pRun->nScanSize));
 
+    // Nothing outside the buffer is ever touched. A cycle that cannot be read is skipped, and the
+    // scans it did not read are not released.
+    if (!usableGeometry(pRun)) {
+        reportUnusableBuffer(pRun);
+        return 1;
+    }
     for (int32_t i = 0; i < pRun->nAvailable; ++i) {
         if (pRun->nReadPos >= pRun->nBufferEnd) pRun->nReadPos = sub64(pRun->nReadPos, pRun->nBufferSize);
         if (!insideBuffer(pRun, pRun->nReadPos)) {
-            // Nothing outside the buffer is touched, and scans that were not read are not released.
-            reportUnusableBuffer(pRun, pRun->nReadPos);
+            reportUnusableBuffer(pRun);
             return 1;
         }
         int32_t nRaw = formatRawData(readWord(pRun->nReadPos), kSampleResolution, kSampleShift);

@@ -138,7 +138,7 @@ void Simulator::reportStatistics() {
         if (stats.nRuns == 0) continue;
         char sLine[256];
         snprintf(sLine, sizeof(sLine),
-                 "board %zu: %llu scans produced, %llu released, largest backlog %llu of %u scans, %llu overflows",
+                 "board %zu: produced %llu scans, released %llu, largest backlog %llu of %u, overflows %llu",
                  i, static_cast<unsigned long long>(stats.nProduced), static_cast<unsigned long long>(stats.nReleased),
                  static_cast<unsigned long long>(stats.nLargestBacklog), board.bufferCapacity(),
                  static_cast<unsigned long long>(stats.nOverflows));
