@@ -44,9 +44,10 @@ bool usableGeometry(const RunState* pRun) {
     return static_cast<uint64_t>(pRun->nBufferEnd) <= UINTPTR_MAX;
 }
 
-// True when the whole 32-bit word at nPos lies in [end - size, end - 4] of a usable buffer.
+// True when the whole 32-bit word at nPos lies in [end - size, end - 4].
 bool insideBuffer(const RunState* pRun, int64_t nPos) {
-    return nPos >= pRun->nBufferEnd - pRun->nBufferSize && nPos <= pRun->nBufferEnd - 4;
+    return pRun->nBufferSize >= 4 && nPos >= sub64(pRun->nBufferEnd, pRun->nBufferSize) &&
+           nPos <= sub64(pRun->nBufferEnd, 4);
 }
 
 void reportUnusableBuffer(RunState* pRun) {
@@ -68,6 +69,14 @@ int32_t readWord(int64_t nPos) {
 }  // namespace
 
 extern "C" {
+
+int ReadNextSample(RunState* pRun, int32_t* pnRaw) {
+    if (pRun->nReadPos >= pRun->nBufferEnd) pRun->nReadPos = sub64(pRun->nReadPos, pRun->nBufferSize);
+    if (!insideBuffer(pRun, pRun->nReadPos)) return 0;
+    *pnRaw = formatRawData(readWord(pRun->nReadPos), kSampleResolution, kSampleShift);
+    pRun->nReadPos = add64(pRun->nReadPos, pRun->nScanSize);
+    return 1;
+}
 
 int StartAcquisition(RunState* pRun) {
     int32_t nResult = KiVoSetParam_i32(pRun->nBoardId, ParamStartAcq, 0);
@@ -114,18 +123,16 @@ int PollCycle(RunState* pRun) {
         return 1;
     }
     for (int32_t i = 0; i < pRun->nAvailable; ++i) {
-        if (pRun->nReadPos >= pRun->nBufferEnd) pRun->nReadPos = sub64(pRun->nReadPos, pRun->nBufferSize);
-        if (!insideBuffer(pRun, pRun->nReadPos)) {
+        int32_t nRaw = 0;
+        if (!ReadNextSample(pRun, &nRaw)) {
             reportUnusableBuffer(pRun);
             return 1;
         }
-        int32_t nRaw = formatRawData(readWord(pRun->nReadPos), kSampleResolution, kSampleShift);
         if (i % kPrintEvery == 0) {
             double dScaled = fma(static_cast<double>(nRaw), pRun->scaleInfo.scale, -pRun->scaleInfo.offset);
             printf("\rRaw: %8.8x --> Scaled: %4.3f[degC]", static_cast<unsigned>(nRaw), dScaled);
             fflush(stdout);
         }
-        pRun->nReadPos = add64(pRun->nReadPos, pRun->nScanSize);
     }
 
     CheckError(KiVoSetParam_i32(pRun->nBoardId, ParamReleaseSamples, pRun->nAvailable));

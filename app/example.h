@@ -64,6 +64,10 @@ void RunMeasurement(RunState* pRun);
 /* One poll cycle after the key test: wait, read the available scans, print, release. 0 when the
  * buffer overflowed and the measurement must end, else 1. */
 int PollCycle(RunState* pRun);
+/* One step of the batch walk: wraps nReadPos at the buffer end, reads the sample word there as a
+ * raw value and advances by one scan. 0, with nothing read, when the position lies outside the
+ * buffer. */
+int ReadNextSample(RunState* pRun, int32_t* pnRaw);
 /* Stops the acquisition, closes the board and unloads the driver; returns the close result. */
 int32_t EndRun(const RunState* pRun);
 
