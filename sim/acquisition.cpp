@@ -10,7 +10,7 @@
 namespace qsim {
 
 namespace {
-constexpr std::chrono::milliseconds kProducerTick(5);
+constexpr std::chrono::milliseconds kProducerTick(20);
 }
 
 bool AcquisitionScript::parse(const char* sScript, AcquisitionScript* pScript, std::string* pError) {

@@ -1,6 +1,6 @@
 // A running acquisition: its ring buffer and the producer that fills it.
 //
-// In real time a producer thread wakes every 5 ms and writes as many scans as the elapsed time
+// In real time a producer thread wakes every 20 ms and writes as many scans as the elapsed time
 // calls for at the sample rate, so there is no drift however long the run. With a script
 // (QUENO_SIM_SCRIPT) there is no thread: each available-samples query delivers the script's next
 // batch, made of numbered scans, so a test knows exactly which scan it read.
