@@ -220,16 +220,30 @@ int32_t KiVoSetParamXML_str(const char* sBase, const char* sQuery, const char* s
     return unsupported(call);
 }
 
-int32_t KiVoGetParamXML_str(const char* sBase, const char* sQuery, char* /*sBuffer*/, uint32_t nBufferSize) {
+int32_t KiVoGetParamXML_str(const char* sBase, const char* sQuery, char* sBuffer, uint32_t nBufferSize) {
     Call call("KiVoGetParamXML_str");
     call.arg(sBase).arg(sQuery).arg(nBufferSize);
-    return unsupported(call);
+    int32_t nResult = 0;
+    if (call.injected(&nResult)) return nResult;
+    std::string sAnswer;
+    nResult = call.sim().query(sBase, sQuery, &sAnswer);
+    if (nResult != ResultOk) return call.finish(nResult);
+    nResult = copyText(sAnswer, sBuffer, nBufferSize);
+    if (nResult != ResultOk && nResult != ResultTextTruncated) return call.finish(nResult);
+    return call.finish(nResult, qsim::traceText(sBuffer));
 }
 
-int32_t KiVoGetParamXML_strLEN(const char* sBase, const char* sQuery, uint32_t* /*pnLength*/) {
+int32_t KiVoGetParamXML_strLEN(const char* sBase, const char* sQuery, uint32_t* pnLength) {
     Call call("KiVoGetParamXML_strLEN");
     call.arg(sBase).arg(sQuery);
-    return unsupported(call);
+    int32_t nResult = 0;
+    if (call.injected(&nResult)) return nResult;
+    if (pnLength == nullptr) return call.finish(ResultNullArgument);
+    std::string sAnswer;
+    nResult = call.sim().query(sBase, sQuery, &sAnswer);
+    if (nResult != ResultOk) return call.finish(nResult);
+    *pnLength = static_cast<uint32_t>(sAnswer.size());
+    return call.finish(nResult, std::to_string(*pnLength));
 }
 
 const char* KiVoErrorConstantToString(int32_t nResult) {

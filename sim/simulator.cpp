@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "kivo_codes.h"
+#include "xml_query.h"
 
 namespace qsim {
 
@@ -125,6 +126,11 @@ int32_t Simulator::getProperty(const char* sTarget, const char* sProperty, std::
     int32_t nResult = findBoard(sTarget, &pBoard, &sNode);
     if (nResult != ResultOk) return nResult;
     return pBoard->getProperty(sNode, sProperty, pValue);
+}
+
+int32_t Simulator::query(const char* sBase, const char* sQuery, std::string* pAnswer) {
+    if (!bInitialised_) return ResultNotInitialized;
+    return evaluateQuery(*system_, sBase, sQuery, pAnswer);
 }
 
 // What a user needs to size a buffer, for every board that acquired: on standard error and in the

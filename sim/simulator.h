@@ -33,6 +33,7 @@ public:
     int32_t getParam(int32_t nBoardId, int32_t nCommand, int64_t* pnValue);
     int32_t setProperty(const char* sTarget, const char* sProperty, const char* sValue);
     int32_t getProperty(const char* sTarget, const char* sProperty, std::string* pValue);
+    int32_t query(const char* sBase, const char* sQuery, std::string* pAnswer);
 
     // How a value read with a command appears in the trace.
     std::string describeValue(int32_t nBoardId, int32_t nCommand, int64_t nValue) const;

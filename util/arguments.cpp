@@ -1,45 +1,23 @@
 // Positional and named command-line arguments.
 #include "arguments.h"
 
-#include <ctype.h>
 #include <string.h>
+
+#include "decimal_text.h"
 
 namespace {
 
 constexpr uint32_t kChannelCount = 8;
 
-// Reads a decimal number the way a "%d" scan does (leading white space, an optional sign, digits up
-// to the first other character) and answers whether one was found. Unlike the scan it has a defined
-// result for numbers beyond 32 bits on every platform: they saturate at the int32 limits.
-bool scanDecimal(const char* sText, int32_t* pnValue) {
-    if (sText == nullptr) return false;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(sText);
-    while (isspace(*p)) ++p;
-    bool bNegative = false;
-    if (*p == '+' || *p == '-') {
-        bNegative = (*p == '-');
-        ++p;
-    }
-    if (!isdigit(*p)) return false;
-    const int64_t nLimit = bNegative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
-    int64_t nMagnitude = 0;
-    for (; isdigit(*p); ++p) {
-        nMagnitude = nMagnitude * 10 + (*p - '0');
-        if (nMagnitude > nLimit) nMagnitude = nLimit;  // saturate, keep consuming digits
-    }
-    *pnValue = static_cast<int32_t>(bNegative ? -nMagnitude : nMagnitude);
-    return true;
-}
-
 // A channel is scanned as a signed number into an unsigned variable: "-1" becomes 4294967295.
 void scanChannel(const char* sText, uint32_t* pnChannel) {
     int32_t nValue = 0;
-    if (scanDecimal(sText, &nValue)) *pnChannel = static_cast<uint32_t>(nValue);
+    if (ScanDecimal32(sText, &nValue)) *pnChannel = static_cast<uint32_t>(nValue);
 }
 
 void scanBoard(const char* sText, int32_t* pnBoardId) {
     int32_t nValue = 0;
-    if (scanDecimal(sText, &nValue)) *pnBoardId = nValue;
+    if (ScanDecimal32(sText, &nValue)) *pnBoardId = nValue;
 }
 
 bool startsWith(const char* sArgument, const char* sPrefix) {
