@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "kivo_codes.h"
+#include "network_enumeration.h"
 #include "xml_query.h"
 
 namespace qsim {
@@ -111,6 +112,10 @@ int32_t Simulator::findBoard(const std::string& sTarget, BoardState** ppBoard, s
 int32_t Simulator::setProperty(const char* sTarget, const char* sProperty, const char* sValue) {
     if (sTarget == nullptr || sProperty == nullptr || sValue == nullptr) return ResultNullArgument;
     if (!bInitialised_) return ResultNotInitialized;
+    std::string sIgnored;
+    if (getProperty(sTarget, sProperty, &sIgnored) == ResultOk && std::string(sTarget).compare(0, 7, "BoardID") != 0) {
+        return ResultReadOnlyProperty;  // system paths and the enumeration
+    }
     BoardState* pBoard = nullptr;
     std::string sNode;
     int32_t nResult = findBoard(sTarget, &pBoard, &sNode);
@@ -118,9 +123,42 @@ int32_t Simulator::setProperty(const char* sTarget, const char* sProperty, const
     return pBoard->setProperty(sNode, sProperty, sValue);
 }
 
+// The system nodes and their defaults, which the description's <SystemPaths> may override.
+int32_t Simulator::getSystemProperty(const std::string& sNode, const std::string& sProperty, std::string* pValue) {
+    static const struct {
+        const char* sNode;
+        const char* sDefault;
+    } kDefaults[] = {{"config", "/etc/queno/config"},
+                     {"log", "/var/log/queno"},
+                     {"systemxml", "/etc/queno/system.xml"},
+                     {"testresults", "/var/lib/queno/testresults"},
+                     {"backup", "/var/lib/queno/backup"}};
+    std::string sPath;
+    bool bKnown = system_->systemPath(sNode, &sPath);
+    for (const auto& entry : kDefaults) {
+        if (!bKnown && sNode == entry.sNode) {
+            sPath = entry.sDefault;
+            bKnown = true;
+        }
+    }
+    if (!bKnown) return ResultUnknownTarget;
+    if (sProperty != "Path") return ResultUnknownProperty;
+    *pValue = sPath;
+    return ResultOk;
+}
+
 int32_t Simulator::getProperty(const char* sTarget, const char* sProperty, std::string* pValue) {
     if (sTarget == nullptr || sProperty == nullptr) return ResultNullArgument;
     if (!bInitialised_) return ResultNotInitialized;
+    const std::string sSystemPrefix = "System/";
+    if (std::string(sTarget).compare(0, sSystemPrefix.size(), sSystemPrefix) == 0) {
+        return getSystemProperty(sTarget + sSystemPrefix.size(), sProperty, pValue);
+    }
+    if (std::string(sTarget) == "quenoetapi") {
+        if (std::string(sProperty) != "Network/Enumerate") return ResultUnknownProperty;
+        *pValue = enumerateNetworkInterfaces();
+        return ResultOk;
+    }
     BoardState* pBoard = nullptr;
     std::string sNode;
     int32_t nResult = findBoard(sTarget, &pBoard, &sNode);

@@ -42,6 +42,7 @@ private:
     // "BoardID<n>[/<node>]": the board and the node below it.
     int32_t findBoard(const std::string& sTarget, BoardState** ppBoard, std::string* pNode);
     BoardState* boardById(int32_t nBoardId);
+    int32_t getSystemProperty(const std::string& sNode, const std::string& sProperty, std::string* pValue);
 
     void reportStatistics();
 

@@ -7,11 +7,14 @@
 #include <string>
 
 #include "board_queries.h"
+#include "system_info.h"
 #include "gtest/gtest.h"
 #include "kivo_api.h"
 
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -148,6 +151,46 @@ TEST_F(SimulatedBoardTest, DescriptionWrittenByTheTest) {
     EXPECT_EQ(QUENO_ChanProp_GetEntry(0, 2, "AI", "Strain", "GaugeFactor", 1, sText, sizeof(sText)), 0);
     EXPECT_STREQ(sText, "2.1");
     unlink(sPath);
+}
+
+TEST_F(SimulatedBoardTest, SystemPathsWithTheirDefaults) {
+    start();
+    char sPath[64] = {0};
+    EXPECT_EQ(GetApiPath(0, sPath, sizeof(sPath)), 0);
+    EXPECT_STREQ(sPath, "/etc/queno/config");
+    EXPECT_EQ(GetApiPath(4, sPath, sizeof(sPath)), 0);
+    EXPECT_STREQ(sPath, "/var/lib/queno/backup");
+    EXPECT_EQ(GetApiPath(1, sPath, 14), 230001);  // "/var/log/queno" is 14 characters
+    EXPECT_EQ(GetApiPath(1, sPath, 15), 0);
+    EXPECT_STREQ(sPath, "/var/log/queno");
+}
+
+TEST_F(SimulatedBoardTest, SystemPathsFromTheDescription) {
+    char sFile[] = "/tmp/queno-system-XXXXXX";
+    int nFd = mkstemp(sFile);
+    ASSERT_GE(nFd, 0);
+    close(nFd);
+    std::ofstream(sFile) << "<QuenoSimSystem><SystemPaths><Path node=\"log\">/data/logs</Path></SystemPaths>"
+                            "</QuenoSimSystem>";
+    start(sFile);
+    char sPath[64] = {0};
+    EXPECT_EQ(GetApiPath(1, sPath, sizeof(sPath)), 0);
+    EXPECT_STREQ(sPath, "/data/logs");
+    EXPECT_EQ(GetApiPath(2, sPath, sizeof(sPath)), 0);
+    EXPECT_STREQ(sPath, "/etc/queno/system.xml");
+    unlink(sFile);
+}
+
+TEST_F(SimulatedBoardTest, NetworkEnumerationShowsThisMachine) {
+    start();
+    CaptureStdout();
+    EXPECT_EQ(ListNetworkInterfaces(), 0);
+    std::string sOut = GetCapturedStdout();
+    // Every Linux machine has the loopback interface.
+    EXPECT_EQ(sOut.compare(0, 34, "<NetworkInterfaces>\n  <Interface>\n"), 0) << sOut;
+    EXPECT_NE(sOut.find("    <Name>\n      lo\n    </Name>\n"), std::string::npos) << sOut;
+    EXPECT_NE(sOut.find("127.0.0.1/8"), std::string::npos) << sOut;
+    EXPECT_NE(sOut.find("</NetworkInterfaces>\n"), std::string::npos) << sOut;
 }
 
 }  // namespace
