@@ -1,7 +1,9 @@
 # Fails unless every name listed in EXPECTED is a defined symbol in the dynamic symbol table of
 cmake_minimum_required(VERSION 3.25)
 # EXECUTABLE. Run with: cmake -DEXECUTABLE=... -DEXPECTED=... -P check_exports.cmake
-find_program(NM nm REQUIRED)
+if(NOT NM)
+  find_program(NM nm REQUIRED)
+endif()
 execute_process(COMMAND ${NM} -D --defined-only ${EXECUTABLE}
                 OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
