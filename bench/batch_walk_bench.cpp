@@ -21,6 +21,16 @@ struct Buffer {
     }
     int64_t begin() const { return static_cast<int64_t>(reinterpret_cast<uintptr_t>(words.data())); }
     int64_t end() const { return begin() + kScans * 4; }
+    // The run as the example sees it after the start: one-word scans, read from the beginning.
+    RunState run() const {
+        RunState state = {};
+        state.nBufferEnd = end();
+        state.nBufferSize = kScans * 4;
+        state.nScanSize = 4;
+        state.nReadPos = begin();
+        CalcScaling(&state.scaleInfo, 24, -100.0, 200.0);
+        return state;
+    }
 };
 
 void BM_PlainStridedRead(benchmark::State& state) {
@@ -40,11 +50,7 @@ BENCHMARK(BM_PlainStridedRead);
 
 void BM_BatchWalk(benchmark::State& state) {
     Buffer buffer;
-    RunState run = {};
-    run.nBufferEnd = buffer.end();
-    run.nBufferSize = kScans * 4;
-    run.nScanSize = 4;
-    run.nReadPos = buffer.begin();
+    RunState run = buffer.run();
     for (auto _ : state) {
         int64_t nSum = 0;
         for (int32_t i = 0; i < kBatch; ++i) {
@@ -62,12 +68,7 @@ BENCHMARK(BM_BatchWalk);
 // output goes to /dev/null, so this is the formatting and the write call.
 void BM_BatchWalkWithOutput(benchmark::State& state) {
     Buffer buffer;
-    RunState run = {};
-    run.nBufferEnd = buffer.end();
-    run.nBufferSize = kScans * 4;
-    run.nScanSize = 4;
-    run.nReadPos = buffer.begin();
-    CalcScaling(&run.scaleInfo, 24, -100.0, 200.0);
+    RunState run = buffer.run();
     FILE* pNull = fopen("/dev/null", "w");
     for (auto _ : state) {
         for (int32_t i = 0; i < kBatch; ++i) {

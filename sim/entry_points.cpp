@@ -86,10 +86,31 @@ int32_t readProperty(Call& call, const char* sTarget, const char* sProperty, std
     return nResult;
 }
 
-int32_t readParam(Call& call, int32_t nBoardId, int32_t nCommand, int64_t* pnValue) {
-    int32_t nResult = call.sim().getParam(nBoardId, nCommand, pnValue);
-    if (nResult == ResultOk || nResult == ResultBufferOverflow) call.sim().faults.adjustValue(nCommand, pnValue);
-    return nResult;
+// The common part of the value reads: fault rules, a null out-pointer, the read and its value
+// rules. True when there is a value to hand out (with *pnResult 0 or the overflow); otherwise
+// *pnResult is final and already traced.
+bool readParam(Call& call, int32_t nBoardId, int32_t nCommand, const void* pOut, int64_t* pnValue,
+               int32_t* pnResult) {
+    if (call.injected(pnResult)) return false;
+    if (pOut == nullptr) {
+        *pnResult = call.finish(ResultNullArgument);
+        return false;
+    }
+    *pnResult = call.sim().getParam(nBoardId, nCommand, pnValue);
+    if (*pnResult != ResultOk && *pnResult != ResultBufferOverflow) {
+        call.finish(*pnResult);
+        return false;
+    }
+    call.sim().faults.adjustValue(nCommand, pnValue);
+    return true;
+}
+
+// Hands a text answer to the caller's buffer, cut and terminated within the size.
+int32_t answerText(Call& call, int32_t nResult, const std::string& sAnswer, char* sBuffer, uint32_t nSize) {
+    if (nResult != ResultOk) return call.finish(nResult);
+    nResult = copyText(sAnswer, sBuffer, nSize);
+    if (nResult != ResultOk && nResult != ResultTextTruncated) return call.finish(nResult);
+    return call.finish(nResult, qsim::traceText(sBuffer));
 }
 
 // The entry points that the simulated board does not offer: traced, open to fault rules,
@@ -125,11 +146,8 @@ int32_t KiVoGetParam_i32(int32_t nBoardId, int32_t nCommand, int32_t* pnValue) {
     Call call("KiVoGetParam_i32");
     call.arg(nBoardId).command(nCommand);
     int32_t nResult = 0;
-    if (call.injected(&nResult)) return nResult;
-    if (pnValue == nullptr) return call.finish(ResultNullArgument);
     int64_t nValue = 0;
-    nResult = readParam(call, nBoardId, nCommand, &nValue);
-    if (nResult != ResultOk && nResult != ResultBufferOverflow) return call.finish(nResult);
+    if (!readParam(call, nBoardId, nCommand, pnValue, &nValue, &nResult)) return nResult;
     if (nValue < INT32_MIN || nValue > INT32_MAX) return call.finish(ResultInvalidValue);  // an address: use _i64
     *pnValue = static_cast<int32_t>(nValue);
     return call.finish(nResult, std::to_string(nValue));
@@ -147,11 +165,8 @@ int32_t KiVoGetParam_i64(int32_t nBoardId, int32_t nCommand, int64_t* pnValue) {
     Call call("KiVoGetParam_i64");
     call.arg(nBoardId).command(nCommand);
     int32_t nResult = 0;
-    if (call.injected(&nResult)) return nResult;
-    if (pnValue == nullptr) return call.finish(ResultNullArgument);
     int64_t nValue = 0;
-    nResult = readParam(call, nBoardId, nCommand, &nValue);
-    if (nResult != ResultOk && nResult != ResultBufferOverflow) return call.finish(nResult);
+    if (!readParam(call, nBoardId, nCommand, pnValue, &nValue, &nResult)) return nResult;
     *pnValue = nValue;
     return call.finish(nResult, call.sim().describeValue(nBoardId, nCommand, nValue));
 }
@@ -179,10 +194,7 @@ int32_t KiVoGetParamStruct_str(const char* sTarget, const char* sProperty, char*
     if (call.injected(&nResult)) return nResult;
     std::string sValue;
     nResult = readProperty(call, sTarget, sProperty, &sValue);
-    if (nResult != ResultOk) return call.finish(nResult);
-    nResult = copyText(sValue, sBuffer, nBufferSize);
-    if (nResult != ResultOk && nResult != ResultTextTruncated) return call.finish(nResult);
-    return call.finish(nResult, qsim::traceText(sBuffer));
+    return answerText(call, nResult, sValue, sBuffer, nBufferSize);
 }
 
 int32_t KiVoGetParamStruct_strLEN(const char* sTarget, const char* sProperty, uint32_t* pnLength) {
@@ -206,12 +218,9 @@ int32_t KiVoGetParamStructEx_str(const char* sTarget, const char* sProperty, cha
     if (call.injected(&nResult)) return nResult;
     std::string sValue;
     nResult = readProperty(call, sTarget, sProperty, &sValue);
-    if (nResult != ResultOk) return call.finish(nResult);
     // The full length is reported even when the text had to be cut, so a caller can retry.
-    if (pnLength != nullptr) *pnLength = static_cast<uint32_t>(sValue.size());
-    nResult = copyText(sValue, sBuffer, nBufferSize);
-    if (nResult != ResultOk && nResult != ResultTextTruncated) return call.finish(nResult);
-    return call.finish(nResult, qsim::traceText(sBuffer));
+    if (nResult == ResultOk && pnLength != nullptr) *pnLength = static_cast<uint32_t>(sValue.size());
+    return answerText(call, nResult, sValue, sBuffer, nBufferSize);
 }
 
 int32_t KiVoSetParamXML_str(const char* sBase, const char* sQuery, const char* sValue) {
@@ -227,10 +236,7 @@ int32_t KiVoGetParamXML_str(const char* sBase, const char* sQuery, char* sBuffer
     if (call.injected(&nResult)) return nResult;
     std::string sAnswer;
     nResult = call.sim().query(sBase, sQuery, &sAnswer);
-    if (nResult != ResultOk) return call.finish(nResult);
-    nResult = copyText(sAnswer, sBuffer, nBufferSize);
-    if (nResult != ResultOk && nResult != ResultTextTruncated) return call.finish(nResult);
-    return call.finish(nResult, qsim::traceText(sBuffer));
+    return answerText(call, nResult, sAnswer, sBuffer, nBufferSize);
 }
 
 int32_t KiVoGetParamXML_strLEN(const char* sBase, const char* sQuery, uint32_t* pnLength) {

@@ -95,18 +95,10 @@ int32_t Simulator::getParam(int32_t nBoardId, int32_t nCommand, int64_t* pnValue
 }
 
 int32_t Simulator::findBoard(const std::string& sTarget, BoardState** ppBoard, std::string* pNode) {
-    static const char kPrefix[] = "BoardID";
-    const size_t nPrefix = sizeof(kPrefix) - 1;
-    if (sTarget.compare(0, nPrefix, kPrefix) != 0) return ResultUnknownTarget;
-    size_t nDigitsEnd = nPrefix;
-    while (nDigitsEnd < sTarget.size() && sTarget[nDigitsEnd] >= '0' && sTarget[nDigitsEnd] <= '9') ++nDigitsEnd;
-    if (nDigitsEnd == nPrefix || nDigitsEnd - nPrefix > 9) return ResultUnknownTarget;
-    if (nDigitsEnd < sTarget.size() && sTarget[nDigitsEnd] != '/') return ResultUnknownTarget;
-    int32_t nBoardId = static_cast<int32_t>(strtol(sTarget.c_str() + nPrefix, nullptr, 10));
+    int32_t nBoardId = 0;
+    if (!parseBoardTarget(sTarget, &nBoardId, pNode)) return ResultUnknownTarget;
     *ppBoard = boardById(nBoardId);
-    if (*ppBoard == nullptr) return ResultInvalidBoard;
-    *pNode = nDigitsEnd < sTarget.size() ? sTarget.substr(nDigitsEnd + 1) : "";
-    return ResultOk;
+    return *ppBoard != nullptr ? ResultOk : ResultInvalidBoard;
 }
 
 int32_t Simulator::setProperty(const char* sTarget, const char* sProperty, const char* sValue) {

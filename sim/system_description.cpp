@@ -64,6 +64,19 @@ xmlNodePtr childOrNew(xmlNodePtr pParent, const char* sName) {
 
 }  // namespace
 
+bool parseBoardTarget(const std::string& sTarget, int32_t* pnBoardId, std::string* pRest) {
+    static const char kPrefix[] = "BoardID";
+    const size_t nPrefix = sizeof(kPrefix) - 1;
+    if (sTarget.compare(0, nPrefix, kPrefix) != 0) return false;
+    size_t nDigitsEnd = nPrefix;
+    while (nDigitsEnd < sTarget.size() && sTarget[nDigitsEnd] >= '0' && sTarget[nDigitsEnd] <= '9') ++nDigitsEnd;
+    if (nDigitsEnd == nPrefix || nDigitsEnd - nPrefix > 9) return false;
+    if (nDigitsEnd < sTarget.size() && sTarget[nDigitsEnd] != '/') return false;
+    *pnBoardId = static_cast<int32_t>(strtol(sTarget.c_str() + nPrefix, nullptr, 10));
+    *pRest = nDigitsEnd < sTarget.size() ? sTarget.substr(nDigitsEnd + 1) : "";
+    return true;
+}
+
 SystemDescription::~SystemDescription() {
     if (pDoc_ != nullptr) xmlFreeDoc(pDoc_);
 }

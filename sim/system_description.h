@@ -35,6 +35,10 @@ struct BoardDescription {
     SensorModel sensor;
 };
 
+// Splits a target "BoardID<n>" or "BoardID<n>/<rest>" into the board id and the rest; false for
+// anything else (a sign, no digits, more than nine digits, no '/' after the digits).
+bool parseBoardTarget(const std::string& sTarget, int32_t* pnBoardId, std::string* pRest);
+
 class SystemDescription {
 public:
     ~SystemDescription();

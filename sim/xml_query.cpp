@@ -17,25 +17,21 @@ void ignoreXmlError(void*, const char*, ...) {}
 void ignoreStructuredError(void*, xmlErrorPtr) {}
 
 // "BoardID<n>[/Child/Child...]": the board element, then child elements by name.
-xmlNodePtr resolveBase(const SystemDescription& system, const std::string& sBase) {
-    static const char kPrefix[] = "BoardID";
-    const size_t nPrefix = sizeof(kPrefix) - 1;
-    if (sBase.compare(0, nPrefix, kPrefix) != 0) return nullptr;
-    size_t nEnd = nPrefix;
-    while (nEnd < sBase.size() && sBase[nEnd] >= '0' && sBase[nEnd] <= '9') ++nEnd;
-    if (nEnd == nPrefix || nEnd - nPrefix > 9) return nullptr;
-    const BoardDescription* pBoard = system.board(static_cast<int32_t>(strtol(sBase.c_str() + nPrefix, nullptr, 10)));
-    if (pBoard == nullptr) return nullptr;
+int32_t resolveBase(const SystemDescription& system, const std::string& sBase, xmlNodePtr* ppNode) {
+    int32_t nBoardId = 0;
+    std::string sPath;
+    if (!parseBoardTarget(sBase, &nBoardId, &sPath)) return ResultUnknownTarget;
+    const BoardDescription* pBoard = system.board(nBoardId);
+    if (pBoard == nullptr) return ResultInvalidBoard;
     xmlNodePtr pNode = pBoard->pNode;
-    size_t nPos = nEnd;
-    while (pNode != nullptr && nPos < sBase.size()) {
-        if (sBase[nPos] != '/') return nullptr;
-        size_t nNext = sBase.find('/', nPos + 1);
-        if (nNext == std::string::npos) nNext = sBase.size();
-        pNode = firstChildElement(pNode, sBase.substr(nPos + 1, nNext - nPos - 1).c_str());
-        nPos = nNext;
+    for (size_t nPos = 0; pNode != nullptr && nPos < sPath.size();) {
+        size_t nNext = sPath.find('/', nPos);
+        if (nNext == std::string::npos) nNext = sPath.size();
+        pNode = firstChildElement(pNode, sPath.substr(nPos, nNext - nPos).c_str());
+        nPos = nNext + 1;
     }
-    return pNode;
+    *ppNode = pNode;
+    return pNode != nullptr ? ResultOk : ResultUnknownTarget;
 }
 
 std::string numberText(double d) {
@@ -54,8 +50,9 @@ std::string numberText(double d) {
 
 int32_t evaluateQuery(const SystemDescription& system, const char* sBase, const char* sQuery, std::string* pAnswer) {
     if (sBase == nullptr || sQuery == nullptr) return ResultNullArgument;
-    xmlNodePtr pBase = resolveBase(system, sBase);
-    if (pBase == nullptr) return ResultUnknownTarget;
+    xmlNodePtr pBase = nullptr;
+    int32_t nBaseResult = resolveBase(system, sBase, &pBase);
+    if (nBaseResult != ResultOk) return nBaseResult;
 
     xmlSetGenericErrorFunc(nullptr, ignoreXmlError);
     xmlSetStructuredErrorFunc(nullptr, ignoreStructuredError);

@@ -21,41 +21,32 @@ long long nowMs() {
 
 }  // namespace
 
-static PtyChild* startChild(PtyChild* pChild, int* pMaster, int* pSlave, int toTest[2], int toChild[2],
-                            termios* pInitial) {
-    if (openpty(pMaster, pSlave, nullptr, nullptr, nullptr) != 0) return pChild;
-    tcgetattr(*pSlave, pInitial);
-    if (pipe(toTest) != 0 || pipe(toChild) != 0) return pChild;
-    return pChild;
+// Opens the terminal and the two pipes, forks, and in the child makes the terminal its controlling
+// terminal and its standard streams. True in the child.
+bool PtyChild::fork() {
+    if (openpty(&nMaster_, &nSlave_, nullptr, nullptr, nullptr) != 0) abort();
+    tcgetattr(nSlave_, &initial_);
+    if (pipe(nToTest_) != 0 || pipe(nToChild_) != 0) abort();
+    pid_ = ::fork();
+    if (pid_ != 0) return false;
+    setsid();
+    ioctl(nSlave_, TIOCSCTTY, 0);
+    dup2(nSlave_, 0);
+    dup2(nSlave_, 1);
+    dup2(nSlave_, 2);
+    close(nMaster_);
+    return true;
 }
 
 PtyChild PtyChild::run(const std::function<int(PtyChild&)>& body) {
     PtyChild child;
-    startChild(&child, &child.nMaster_, &child.nSlave_, child.nToTest_, child.nToChild_, &child.initial_);
-    child.pid_ = fork();
-    if (child.pid_ == 0) {
-        setsid();
-        ioctl(child.nSlave_, TIOCSCTTY, 0);
-        dup2(child.nSlave_, 0);
-        dup2(child.nSlave_, 1);
-        dup2(child.nSlave_, 2);
-        close(child.nMaster_);
-        _exit(body(child));
-    }
+    if (child.fork()) _exit(body(child));
     return child;
 }
 
 PtyChild PtyChild::exec(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     PtyChild child;
-    startChild(&child, &child.nMaster_, &child.nSlave_, child.nToTest_, child.nToChild_, &child.initial_);
-    child.pid_ = fork();
-    if (child.pid_ == 0) {
-        setsid();
-        ioctl(child.nSlave_, TIOCSCTTY, 0);
-        dup2(child.nSlave_, 0);
-        dup2(child.nSlave_, 1);
-        dup2(child.nSlave_, 2);
-        close(child.nMaster_);
+    if (child.fork()) {
         for (const std::string& s : env) putenv(strdup(s.c_str()));
         std::vector<char*> argv;
         for (const std::string& s : args) argv.push_back(strdup(s.c_str()));
@@ -64,6 +55,17 @@ PtyChild PtyChild::exec(const std::vector<std::string>& args, const std::vector<
         _exit(127);
     }
     return child;
+}
+
+PtyChild::PtyChild(PtyChild&& other) noexcept
+    : pid_(other.pid_), nMaster_(other.nMaster_), nSlave_(other.nSlave_), initial_(other.initial_) {
+    for (int i = 0; i < 2; ++i) {
+        nToTest_[i] = other.nToTest_[i];
+        nToChild_[i] = other.nToChild_[i];
+        other.nToTest_[i] = other.nToChild_[i] = -1;
+    }
+    other.pid_ = -1;
+    other.nMaster_ = other.nSlave_ = -1;
 }
 
 PtyChild::~PtyChild() {

@@ -17,6 +17,10 @@ public:
     // Runs a program on the terminal with extra environment entries ("NAME=value").
     static PtyChild exec(const std::vector<std::string>& args, const std::vector<std::string>& env);
     ~PtyChild();
+    // It owns the process and the descriptors: moved, never copied.
+    PtyChild(PtyChild&& other) noexcept;
+    PtyChild(const PtyChild&) = delete;
+    PtyChild& operator=(const PtyChild&) = delete;
 
     // Child side.
     void say(const std::string& sMessage);  // one line to the test
@@ -34,6 +38,7 @@ public:
 
 private:
     PtyChild() = default;
+    bool fork();
     pid_t pid_ = -1;
     int nMaster_ = -1;
     int nSlave_ = -1;  // kept open in the test so the terminal outlives the child
