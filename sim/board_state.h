@@ -37,8 +37,6 @@ public:
     int32_t setProperty(const std::string& sNode, const std::string& sProperty, const std::string& sValue);
     int32_t getProperty(const std::string& sNode, const std::string& sProperty, std::string* pValue) const;
 
-    bool isOpen() const { return bOpen_; }
-    bool isRunning() const { return acquisition_ != nullptr; }
     // The running acquisition's buffer, or null.
     const RingBuffer* buffer() const { return acquisition_ ? &acquisition_->buffer() : nullptr; }
     uint32_t bufferCapacity() const { return static_cast<uint32_t>(description_.nBufferScans); }

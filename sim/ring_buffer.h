@@ -18,7 +18,6 @@ public:
     RingBuffer(uint32_t nCapacityScans, uint32_t nWordsPerScan);
 
     uint32_t capacityScans() const { return nCapacity_; }
-    uint32_t wordsPerScan() const { return nWordsPerScan_; }
     int64_t beginAddress() const;
     int64_t endAddress() const;
     int32_t sizeBytes() const;

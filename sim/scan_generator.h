@@ -32,7 +32,6 @@ public:
     // Scripted mode: every word of scan k holds the sample k, so a reader can tell the scans apart.
     void fillNumbered(uint32_t* pWords, uint64_t nFirst, uint64_t nCount) const;
 
-    size_t wordsPerScan() const { return inputs_.size(); }
 
 private:
     double noise();

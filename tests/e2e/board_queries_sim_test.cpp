@@ -20,6 +20,16 @@ namespace {
 
 class SimulatedBoardTest : public ::testing::Test {
 protected:
+    // A system description in a temporary file, removed after the test.
+    std::string description(const std::string& sXml) {
+        char sPath[] = "/tmp/queno-system-XXXXXX";
+        int nFd = mkstemp(sPath);
+        EXPECT_GE(nFd, 0);
+        close(nFd);
+        std::ofstream(sPath) << sXml;
+        sDescriptionFile = sPath;
+        return sDescriptionFile;
+    }
     void start(const char* sSystemFile = nullptr) {
         if (sSystemFile != nullptr) {
             setenv("QUENO_SIM_SYSTEM", sSystemFile, 1);
@@ -34,8 +44,10 @@ protected:
     void TearDown() override {
         KiVoPxiUnload();
         unsetenv("QUENO_SIM_SYSTEM");
+        if (!sDescriptionFile.empty()) unlink(sDescriptionFile.c_str());
     }
     int32_t nBoardCount = 0;
+    std::string sDescriptionFile;
 };
 
 TEST_F(SimulatedBoardTest, BuiltInUniversalBoard) {
@@ -112,11 +124,7 @@ TEST_F(SimulatedBoardTest, AnswersThatDoNotFitAreCutAndSaySo) {
 }
 
 TEST_F(SimulatedBoardTest, DescriptionWrittenByTheTest) {
-    char sPath[] = "/tmp/queno-system-XXXXXX";
-    int nFd = mkstemp(sPath);
-    ASSERT_GE(nFd, 0);
-    close(nFd);
-    std::ofstream(sPath) << R"(<QuenoSimSystem>
+    std::string sFile = description(R"(<QuenoSimSystem>
   <Board model="QUENO-TEST-7">
     <ChannelGroup kind="AI" count="3">
       <Mode Mode="Strain"><GaugeFactor><ID0>2.0</ID0><ID1>2.1</ID1></GaugeFactor></Mode>
@@ -132,8 +140,8 @@ TEST_F(SimulatedBoardTest, DescriptionWrittenByTheTest) {
       </AcqProp></AcquisitionProperties>
     </BoardProperties>
   </Board>
-</QuenoSimSystem>)";
-    start(sPath);
+</QuenoSimSystem>)");
+    start(sFile.c_str());
     EXPECT_EQ(nBoardCount, 1);
     EXPECT_EQ(QUENO_GetNrOfChannelsAI(0), 3);
     EXPECT_EQ(QUENO_GetNrOfChannelsCNT(0), 0);
@@ -150,7 +158,6 @@ TEST_F(SimulatedBoardTest, DescriptionWrittenByTheTest) {
     EXPECT_EQ(QUENO_ChanProp_GetNum(0, 2, "AI", "Strain", "GaugeFactor"), 2);
     EXPECT_EQ(QUENO_ChanProp_GetEntry(0, 2, "AI", "Strain", "GaugeFactor", 1, sText, sizeof(sText)), 0);
     EXPECT_STREQ(sText, "2.1");
-    unlink(sPath);
 }
 
 TEST_F(SimulatedBoardTest, SystemPathsWithTheirDefaults) {
@@ -166,19 +173,14 @@ TEST_F(SimulatedBoardTest, SystemPathsWithTheirDefaults) {
 }
 
 TEST_F(SimulatedBoardTest, SystemPathsFromTheDescription) {
-    char sFile[] = "/tmp/queno-system-XXXXXX";
-    int nFd = mkstemp(sFile);
-    ASSERT_GE(nFd, 0);
-    close(nFd);
-    std::ofstream(sFile) << "<QuenoSimSystem><SystemPaths><Path node=\"log\">/data/logs</Path></SystemPaths>"
-                            "</QuenoSimSystem>";
-    start(sFile);
+    std::string sFile = description(
+        "<QuenoSimSystem><SystemPaths><Path node=\"log\">/data/logs</Path></SystemPaths></QuenoSimSystem>");
+    start(sFile.c_str());
     char sPath[64] = {0};
     EXPECT_EQ(GetApiPath(1, sPath, sizeof(sPath)), 0);
     EXPECT_STREQ(sPath, "/data/logs");
     EXPECT_EQ(GetApiPath(2, sPath, sizeof(sPath)), 0);
     EXPECT_STREQ(sPath, "/etc/queno/system.xml");
-    unlink(sFile);
 }
 
 TEST_F(SimulatedBoardTest, NetworkEnumerationShowsThisMachine) {
