@@ -9,6 +9,7 @@
 //
 // A sample word holds a 24-bit signed value in its upper three bytes; raw = word / 256 (rounded
 // toward zero), and degrees Celsius = raw * scale - offset.
+#include <errno.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -18,6 +19,7 @@
 #include "kivo_api.h"
 #include "run_text.h"
 #include "scaling.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -65,6 +67,9 @@ int32_t readWord(int64_t nPos) {
     memcpy(&nWord, reinterpret_cast<const void*>(static_cast<uintptr_t>(nPos)), sizeof(nWord));
     return nWord;
 }
+
+// A stop signal or lost output ends the measurement like a key.
+bool endRequested(const RunState* pRun) { return StopSignalReceived() != 0 || pRun->nOutputError != 0; }
 
 }  // namespace
 
@@ -128,10 +133,11 @@ int PollCycle(RunState* pRun) {
             reportUnusableBuffer(pRun);
             return 1;
         }
-        if (i % kPrintEvery == 0) {
+        if (i % kPrintEvery == 0 && pRun->nOutputError == 0) {
             double dScaled = fma(static_cast<double>(nRaw), pRun->scaleInfo.scale, -pRun->scaleInfo.offset);
             printf("\rRaw: %8.8x --> Scaled: %4.3f[degC]", static_cast<unsigned>(nRaw), dScaled);
-            fflush(stdout);
+            // A reader that went away or a full disk: the batch is still released, then the run ends.
+            if (fflush(stdout) != 0 || ferror(stdout)) ReportOutputError(pRun, errno);
         }
     }
 
@@ -140,8 +146,9 @@ int PollCycle(RunState* pRun) {
 }
 
 void RunMeasurement(RunState* pRun) {
-    // A key ends the measurement; it stays unread in the input.
-    while (!kbhit()) {
+    // A key ends the measurement; it stays unread in the input. A signal that cut the key test's
+    // wait short is seen before another cycle starts.
+    while (!endRequested(pRun) && !kbhit() && !endRequested(pRun)) {
         if (!PollCycle(pRun)) return;
     }
 }

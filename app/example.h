@@ -38,6 +38,7 @@ typedef struct RunState {
     int32_t nAvailable;  /* scans of this cycle, after the sample delay */
     int64_t nReadPos;    /* the next sample to read */
     int32_t nBufferReported; /* 1 once an unusable buffer description was reported */
+    int32_t nOutputError;    /* errno of the first sample line that could not be written, else 0 */
 } RunState;
 
 /* Models this example accepts, as prefixes of the board name; ended by a null entry. */
@@ -59,7 +60,7 @@ void ConfigureRtdChannel(RunState* pRun);
  * in sErrorText and 0 returned. */
 int StartAcquisition(RunState* pRun);
 /* Polls the ring buffer about every 10 ms and prints every tenth sample of each batch until a key
- * is pressed or the buffer overflowed. */
+ * is pressed, a stop signal came, the output failed or the buffer overflowed. */
 void RunMeasurement(RunState* pRun);
 /* One poll cycle after the key test: wait, read the available scans, print, release. 0 when the
  * buffer overflowed and the measurement must end, else 1. */
@@ -70,6 +71,13 @@ int PollCycle(RunState* pRun);
 int ReadNextSample(RunState* pRun, int32_t* pnRaw);
 /* Stops the acquisition, closes the board and unloads the driver; returns the close result. */
 int32_t EndRun(const RunState* pRun);
+/* A stop signal before the board was opened: unloads the driver, returns 128 + signal. */
+int32_t EndBeforeOpen(void);
+/* The process's exit status after EndRun: the close result, except 1 where the measurement's output
+ * was lost or a failed close would read as 0 in its low 8 bits. */
+int32_t RunExitStatus(RunState* pRun, int32_t nCloseResult);
+/* Notes that standard output failed (errno) and says so once on standard error. */
+void ReportOutputError(RunState* pRun, int nError);
 
 #ifdef __cplusplus
 }

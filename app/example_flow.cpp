@@ -1,11 +1,14 @@
 // The frame of the measurement run: driver start-up, board and channel selection, the end.
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "arguments.h"
 #include "example.h"
 #include "kivo_api.h"
 #include "run_text.h"
+#include "stop_signals.h"
 
 extern "C" {
 
@@ -49,6 +52,28 @@ int32_t EndRun(const RunState* pRun) {
     int32_t nCloseResult = KiVoSetParam_i32(pRun->nBoardId, ParamCloseBoard, 0);
     CheckError(nCloseResult);
     UnloadQuenoApi("\nEnd Of Example\n");
+    return nCloseResult;
+}
+
+int32_t EndBeforeOpen(void) {
+    UnloadQuenoApi(nullptr);
+    return 128 + StopSignalReceived();
+}
+
+void ReportOutputError(RunState* pRun, int nError) {
+    if (pRun->nOutputError != 0) return;
+    pRun->nOutputError = nError != 0 ? nError : EIO;
+    fprintf(stderr, "\nError: the measurement cannot be written to standard output (%s) - stopping measurement\n",
+            strerror(pRun->nOutputError));
+    fflush(stderr);
+}
+
+int32_t RunExitStatus(RunState* pRun, int32_t nCloseResult) {
+    // Lines still buffered for standard output must reach it too, or the run has lost them.
+    if (fflush(stdout) != 0 || ferror(stdout)) ReportOutputError(pRun, errno);
+    if (pRun->nOutputError != 0) return 1;
+    // The shell sees only the low 8 bits: a failed close must not read as success.
+    if (nCloseResult != 0 && (nCloseResult & 0xff) == 0) return 1;
     return nCloseResult;
 }
 

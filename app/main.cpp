@@ -18,15 +18,21 @@
  *      sample raw and in degrees Celsius, until a key is pressed or the buffer overflows
  *   7. stop, close the board, unload the driver
  *
+ * SIGINT, SIGTERM and SIGHUP end the run like a key: from the open of the board on through step 7,
+ * before it with the driver unloaded and status 128 + signal. A measurement whose output cannot be
+ * written (a closed pipe, a full disk) ends the same way, with a message and status 1.
+ *
  * Exit status: 1 when the driver cannot be loaded, 0 on every other early exit, and the result of
- * the close command at the normal end.
+ * the close command at the normal end (1 when it failed with a code that would read as 0).
  */
 #include "example.h"
 #include "board_model.h"
 #include "kivo_api.h"
+#include "stop_signals.h"
 
 int main(int argc, char** argv) {
     RunState run = {};
+    InstallStopSignals();
 
     if (LoadQuenoApi() != 0) return 1;
 
@@ -35,15 +41,19 @@ int main(int argc, char** argv) {
         return UnloadQuenoApi(
             "No Queno cards found. Aborting...\nPlease configure a system using the KIVO2 Explorer.\n");
     }
+    if (StopSignalReceived()) return EndBeforeOpen();
     if (!SelectBoard(argc, argv, &run)) return UnloadQuenoApi(run.sErrorText);
     if (!SelectChannel(argc, argv, &run)) return UnloadQuenoApi(run.sErrorText);
+    if (StopSignalReceived()) return EndBeforeOpen();
 
     OpenBoard(&run);
     if (!TestBoardType(run.nBoardId, sBoardNameNeeded)) return UnloadQuenoApi(nullptr);
+    if (StopSignalReceived()) return RunExitStatus(&run, EndRun(&run));
 
     ConfigureRtdChannel(&run);
+    if (StopSignalReceived()) return RunExitStatus(&run, EndRun(&run));
     if (!StartAcquisition(&run)) return UnloadQuenoApi(run.sErrorText);
     RunMeasurement(&run);
 
-    return EndRun(&run);
+    return RunExitStatus(&run, EndRun(&run));
 }

@@ -52,18 +52,15 @@ std::vector<std::string> readLines(const std::string& sPath) {
     return lines;
 }
 
-RunResult runExample(const RunOptions& options) {
-    RunResult result;
-    TempDir dir;
-    std::string sTrace = dir.file("trace.log");
-
+ExampleProcess::ExampleProcess(const RunOptions& options) : sTrace_(dir_.file("trace.log")) {
     // The child's environment: ours without any QUENO_SIM_ setting, then the test's.
     std::vector<std::string> env;
     for (char** p = environ; *p != nullptr; ++p) {
         if (strncmp(*p, "QUENO_SIM_", 10) != 0) env.emplace_back(*p);
     }
     std::map<std::string, std::string> settings = options.env;
-    if (settings.count("QUENO_SIM_TRACE") == 0) settings["QUENO_SIM_TRACE"] = sTrace;
+    if (settings.count("QUENO_SIM_TRACE") == 0) settings["QUENO_SIM_TRACE"] = sTrace_;
+    sTrace_ = settings["QUENO_SIM_TRACE"];
     for (const auto& setting : settings) env.push_back(setting.first + "=" + setting.second);
     std::vector<char*> envp;
     for (std::string& s : env) envp.push_back(&s[0]);
@@ -75,53 +72,97 @@ RunResult runExample(const RunOptions& options) {
     for (std::string& s : args) argv.push_back(&s[0]);
     argv.push_back(nullptr);
 
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return result;
-    pid_t pid = fork();
-    if (pid == 0) {
-        int nNull = open("/dev/null", O_RDONLY);
-        dup2(nNull, 0);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
+    int inPipe[2] = {-1, -1}, outPipe[2], errPipe[2];
+    if (options.sStdin.empty() && pipe(inPipe) != 0) return;
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return;
+    if (options.bCloseStdout) {
         close(outPipe[0]);
-        close(errPipe[0]);
+        outPipe[0] = -1;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+        int nIn = options.sStdin.empty() ? inPipe[0] : open(options.sStdin.c_str(), O_RDONLY);
+        int nOut = options.sStdout.empty() ? outPipe[1] : open(options.sStdout.c_str(), O_WRONLY | O_CREAT, 0600);
+        dup2(nIn, 0);
+        dup2(nOut, 1);
+        dup2(errPipe[1], 2);
+        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1], nIn, nOut}) {
+            if (fd > 2) close(fd);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    if (inPipe[0] >= 0) close(inPipe[0]);
+    nStdin_ = inPipe[1];
     close(outPipe[1]);
     close(errPipe[1]);
+    fds_[0] = options.bCloseStdout ? -1 : outPipe[0];
+    fds_[1] = errPipe[0];
+    nDeadline_ = nowMs() + options.nTimeoutSeconds * 1000LL;
+}
 
-    long long nDeadline = nowMs() + options.nTimeoutSeconds * 1000LL;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.sOut, &result.sErr};
-    int nOpen = 2;
-    while (nOpen > 0) {
-        long long nLeft = nDeadline - nowMs();
+ExampleProcess::~ExampleProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {nStdin_, fds_[0], fds_[1]}) {
+        if (fd >= 0) close(fd);
+    }
+}
+
+bool ExampleProcess::pump(int nWaitMs) {
+    pollfd fds[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+    if (fds_[0] < 0 && fds_[1] < 0) return false;
+    if (poll(fds, 2, nWaitMs) < 0) return true;
+    std::string* sinks[2] = {&result_.sOut, &result_.sErr};
+    for (int i = 0; i < 2; ++i) {
+        if (fds_[i] < 0 || fds[i].revents == 0) continue;
+        char sChunk[4096];
+        ssize_t n = read(fds_[i], sChunk, sizeof(sChunk));
+        if (n > 0) {
+            sinks[i]->append(sChunk, static_cast<size_t>(n));
+        } else {
+            close(fds_[i]);
+            fds_[i] = -1;
+        }
+    }
+    return true;
+}
+
+bool ExampleProcess::readOutUntil(const std::string& sNeedle) {
+    while (result_.sOut.find(sNeedle) == std::string::npos) {
+        if (nowMs() >= nDeadline_ || !pump(100)) return result_.sOut.find(sNeedle) != std::string::npos;
+    }
+    return true;
+}
+
+void ExampleProcess::writeStdin(const std::string& sBytes) {
+    if (nStdin_ < 0 || write(nStdin_, sBytes.data(), sBytes.size()) != static_cast<ssize_t>(sBytes.size())) {
+        result_.sErr += "[test: standard input could not be written]";
+    }
+}
+
+void ExampleProcess::signal(int nSignal) {
+    if (pid_ > 0) kill(pid_, nSignal);
+}
+
+RunResult ExampleProcess::finish() {
+    while (true) {
+        long long nLeft = nDeadline_ - nowMs();
         if (nLeft <= 0) {
-            result.bTimedOut = true;
-            kill(pid, SIGKILL);
+            result_.bTimedOut = true;
+            kill(pid_, SIGKILL);
             break;
         }
-        if (poll(fds, 2, static_cast<int>(nLeft)) < 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char sChunk[4096];
-            ssize_t n = read(fds[i].fd, sChunk, sizeof(sChunk));
-            if (n > 0) {
-                sinks[i]->append(sChunk, static_cast<size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --nOpen;
-            }
-        }
-    }
-    for (pollfd& fd : fds) {
-        if (fd.fd >= 0) close(fd.fd);
+        if (!pump(static_cast<int>(nLeft < 100 ? nLeft : 100))) break;
     }
     int nStatus = 0;
-    waitpid(pid, &nStatus, 0);
-    if (WIFEXITED(nStatus)) result.nExitStatus = WEXITSTATUS(nStatus);
-    result.trace = readLines(settings["QUENO_SIM_TRACE"]);
-    return result;
+    if (pid_ > 0) waitpid(pid_, &nStatus, 0);
+    pid_ = -1;
+    if (WIFEXITED(nStatus)) result_.nExitStatus = WEXITSTATUS(nStatus);
+    result_.trace = readLines(sTrace_);
+    return result_;
 }
+
+RunResult runExample(const RunOptions& options) { return ExampleProcess(options).finish(); }

@@ -11,6 +11,9 @@ struct RunOptions {
     std::map<std::string, std::string> env;       // QUENO_SIM_* and the like; QUENO_SIM_TRACE is set
     std::string sExecutable = QUENO_EXAMPLE_PATH;
     int nTimeoutSeconds = 60;                     // a guard against a hung child, not a measurement
+    std::string sStdin = "/dev/null";             // a file; "" for a pipe the test writes (ExampleProcess)
+    std::string sStdout;                          // a file instead of the pipe the test reads
+    bool bCloseStdout = false;                    // the reader of standard output goes away at once
 };
 
 struct RunResult {
@@ -20,8 +23,6 @@ struct RunResult {
     bool bTimedOut = false;
     std::vector<std::string> trace;
 };
-
-RunResult runExample(const RunOptions& options);
 
 // A fresh directory for one test's files, removed with its contents by the destructor.
 class TempDir {
@@ -34,6 +35,34 @@ public:
 
 private:
     std::string sPath_;
+};
+
+RunResult runExample(const RunOptions& options);
+
+// The example running as a child, for tests that talk to it while it runs.
+class ExampleProcess {
+public:
+    explicit ExampleProcess(const RunOptions& options);
+    ~ExampleProcess();
+    ExampleProcess(const ExampleProcess&) = delete;
+    ExampleProcess& operator=(const ExampleProcess&) = delete;
+
+    // Collects output until standard output contains sNeedle (true) or the guard time ran out.
+    bool readOutUntil(const std::string& sNeedle);
+    void writeStdin(const std::string& sBytes);
+    void signal(int nSignal);
+    // Collects the rest of the output and waits for the exit (killing the child at the guard time).
+    RunResult finish();
+
+private:
+    bool pump(int nWaitMs);  // one round of reading; false once both streams are closed
+    RunResult result_;
+    TempDir dir_;
+    std::string sTrace_;
+    int nStdin_ = -1;
+    int fds_[2] = {-1, -1};
+    long long nDeadline_ = 0;
+    int pid_ = -1;
 };
 
 // The loader's report of the first, failed open of the driver by name: the simulator is found

@@ -44,21 +44,54 @@ PtyChild PtyChild::run(const std::function<int(PtyChild&)>& body) {
     return child;
 }
 
+namespace {
+
+[[noreturn]] void execProgram(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    for (const std::string& s : env) putenv(strdup(s.c_str()));
+    std::vector<char*> argv;
+    for (const std::string& s : args) argv.push_back(strdup(s.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
 PtyChild PtyChild::exec(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     PtyChild child;
-    if (child.fork()) {
-        for (const std::string& s : env) putenv(strdup(s.c_str()));
-        std::vector<char*> argv;
-        for (const std::string& s : args) argv.push_back(strdup(s.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    if (child.fork()) execProgram(args, env);
+    child.nProgram_ = child.pid_;
     return child;
 }
 
+PtyChild PtyChild::execInBackground(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    int nPid[2];
+    if (pipe(nPid) != 0) abort();
+    PtyChild child;
+    if (child.fork()) {
+        pid_t nProgram = ::fork();
+        if (nProgram == 0) {
+            setpgid(0, 0);
+            execProgram(args, env);
+        }
+        setpgid(nProgram, nProgram);
+        if (write(nPid[1], &nProgram, sizeof(nProgram)) != sizeof(nProgram)) _exit(92);
+        int nStatus = 0;
+        waitpid(nProgram, &nStatus, 0);
+        _exit(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : 93);
+    }
+    if (read(nPid[0], &child.nProgram_, sizeof(child.nProgram_)) != sizeof(child.nProgram_)) child.nProgram_ = -1;
+    close(nPid[0]);
+    close(nPid[1]);
+    return child;
+}
+
+void PtyChild::signal(int nSignal) {
+    if (nProgram_ > 0) kill(nProgram_, nSignal);
+}
+
 PtyChild::PtyChild(PtyChild&& other) noexcept
-    : pid_(other.pid_), nMaster_(other.nMaster_), nSlave_(other.nSlave_), initial_(other.initial_) {
+    : pid_(other.pid_), nProgram_(other.nProgram_), nMaster_(other.nMaster_), nSlave_(other.nSlave_), initial_(other.initial_) {
     for (int i = 0; i < 2; ++i) {
         nToTest_[i] = other.nToTest_[i];
         nToChild_[i] = other.nToChild_[i];
@@ -69,6 +102,7 @@ PtyChild::PtyChild(PtyChild&& other) noexcept
 }
 
 PtyChild::~PtyChild() {
+    if (nProgram_ > 0 && nProgram_ != pid_) kill(nProgram_, SIGKILL);
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);

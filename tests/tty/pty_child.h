@@ -16,6 +16,11 @@ public:
     static PtyChild run(const std::function<int(PtyChild&)>& body);
     // Runs a program on the terminal with extra environment entries ("NAME=value").
     static PtyChild exec(const std::vector<std::string>& args, const std::vector<std::string>& env);
+    // The same in a process group of its own, in the background of the terminal (as `program &`):
+    // the terminal's session leader waits for it and passes its exit status on.
+    static PtyChild execInBackground(const std::vector<std::string>& args, const std::vector<std::string>& env);
+    // Sends a signal to the program (the background one, where there is one).
+    void signal(int nSignal);
     ~PtyChild();
     // It owns the process and the descriptors: moved, never copied.
     PtyChild(PtyChild&& other) noexcept;
@@ -40,6 +45,7 @@ private:
     PtyChild() = default;
     bool fork();
     pid_t pid_ = -1;
+    pid_t nProgram_ = -1;  // the program that signal() reaches
     int nMaster_ = -1;
     int nSlave_ = -1;  // kept open in the test so the terminal outlives the child
     int nToTest_[2] = {-1, -1};

@@ -1,0 +1,62 @@
+// Stop signals: a flag for the run, an emergency exit for the impatient.
+#include "stop_signals.h"
+
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t gnStopSignal = 0;
+// Each kind counts on its own: a SIGTERM after a Ctrl-C is still a first request.
+volatile sig_atomic_t gbSeen[NSIG] = {};
+
+termios gTerminalAtStart = {};
+volatile sig_atomic_t gbTerminalSaved = 0;
+
+bool inForegroundOfTerminal() {
+    pid_t nForeground = tcgetpgrp(STDIN_FILENO);
+    return nForeground == -1 || nForeground == getpgrp();
+}
+
+// Only async-signal-safe calls: tcgetpgrp, getpgrp, tcsetattr and _exit.
+void onStopSignal(int nSignal) {
+    if (nSignal <= 0 || nSignal >= NSIG) return;
+    if (gbSeen[nSignal]) {
+        if (gbTerminalSaved && inForegroundOfTerminal()) tcsetattr(STDIN_FILENO, TCSANOW, &gTerminalAtStart);
+        _exit(128 + nSignal);
+    }
+    gbSeen[nSignal] = 1;
+    if (gnStopSignal == 0) gnStopSignal = nSignal;
+}
+
+}  // namespace
+
+extern "C" {
+
+void InstallStopSignals(void) {
+    if (tcgetattr(STDIN_FILENO, &gTerminalAtStart) == 0 && inForegroundOfTerminal()) gbTerminalSaved = 1;
+
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Restarted system calls keep a driver's own reads and writes whole; the example's waits (poll,
+    // usleep) return early on a signal regardless, so the flag is seen promptly.
+    action.sa_flags = SA_RESTART;
+    static const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int nSignal : kStopSignals) {
+        // A signal the caller chose to ignore (nohup, a background job of a plain shell) stays so.
+        struct sigaction previous = {};
+        if (sigaction(nSignal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        sigaction(nSignal, &action, nullptr);
+    }
+
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+int StopSignalReceived(void) { return gnStopSignal; }
+
+}  // extern "C"

@@ -1,0 +1,25 @@
+/*
+ * How the run learns that it is asked to stop: SIGINT, SIGTERM and SIGHUP (Ctrl-C, kill, a closed
+ * ssh session, a service manager) only set a flag, and the run polls it where it tests for a key,
+ * so every stop goes through the same end as a key: stop, close, unload.
+ */
+#ifndef QUENO_STOP_SIGNALS_H
+#define QUENO_STOP_SIGNALS_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Installs the handlers, keeps a copy of the terminal's attributes for an emergency restore, and
+ * ignores SIGPIPE so that a reader that went away shows as a write error instead of killing the
+ * process before the driver is stopped. A second signal of a kind already received restores the
+ * terminal and ends the process at once with status 128 + signal. */
+void InstallStopSignals(void);
+/* The first stop signal received, or 0. */
+int StopSignalReceived(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUENO_STOP_SIGNALS_H */

@@ -1,0 +1,89 @@
+// Runs that do not end by a key on a terminal: standard input a pipe, a file or /dev/null, stop
+// signals, and standard output that cannot be written. Each must reach stop, close and unload.
+#include <signal.h>
+
+#include <string>
+
+#include "expected_run.h"
+#include "gtest/gtest.h"
+#include "process_runner.h"
+
+namespace {
+
+const std::string kEnd = "\nEnd Of Example\n";
+
+std::string signalName(int nSignal) {
+    return nSignal == SIGINT ? "SIGINT" : nSignal == SIGTERM ? "SIGTERM" : nSignal == SIGHUP ? "SIGHUP" : "other";
+}
+
+bool endsWith(const std::string& s, const std::string& sTail) {
+    return s.size() >= sTail.size() && s.compare(s.size() - sTail.size(), sTail.size(), sTail) == 0;
+}
+
+// The run reached the normal end: stop, close and de-initialisation are the last driver calls.
+void expectCleanEnd(const RunResult& r) {
+    EXPECT_FALSE(r.bTimedOut);
+    EXPECT_TRUE(endsWith(r.sErr, kEnd)) << r.sErr;
+    ASSERT_GE(r.trace.size(), 3u);
+    EXPECT_EQ(Lines(r.trace.end() - 3, r.trace.end()), endTrace(0));
+}
+
+TEST(RobustRun, OpenPipeAsInputMeasuresAndAByteEndsTheRun) {
+    RunOptions options;
+    options.sStdin = "";  // a pipe the test keeps open
+    ExampleProcess example(options);
+    ASSERT_TRUE(example.readOutUntil("[degC]"));
+    example.writeStdin("x");
+    RunResult r = example.finish();
+    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.sOut.find("Overflow"), std::string::npos);
+    expectCleanEnd(r);
+}
+
+class StopSignalTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopSignalTest, EndsAMeasurementOnDevNullLikeAKey) {
+    ExampleProcess example(RunOptions{});
+    ASSERT_TRUE(example.readOutUntil("[degC]"));
+    example.signal(GetParam());
+    RunResult r = example.finish();
+    EXPECT_EQ(r.nExitStatus, 0);  // the close result
+    expectCleanEnd(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) { return signalName(info.param); });
+
+struct BrokenOutput {
+    const char* sName;
+    const char* sStdout;
+    bool bClose;
+    const char* sReason;
+};
+
+void PrintTo(const BrokenOutput& output, std::ostream* os) { *os << output.sName; }
+
+class BrokenOutputTest : public ::testing::TestWithParam<BrokenOutput> {};
+
+TEST_P(BrokenOutputTest, EndsTheRunWithAMessageAndAFailureStatus) {
+    RunOptions options;
+    options.env["QUENO_SIM_SCRIPT"] = "25,25,25,25,overflow";
+    options.sStdout = GetParam().sStdout;
+    options.bCloseStdout = GetParam().bClose;
+    RunResult r = runExample(options);
+    EXPECT_EQ(r.nExitStatus, 1);
+    std::string sMessage = std::string("\nError: the measurement cannot be written to standard output (") +
+                           GetParam().sReason + ") - stopping measurement\n";
+    EXPECT_EQ(r.sErr, kFirstOpenError + std::string("Found a QUENO-1600-UNIV board with BoardID 0\n") + sMessage + kEnd);
+    // The first batch is released, then the run ends without another query.
+    ASSERT_GE(r.trace.size(), 5u);
+    EXPECT_EQ(r.trace[r.trace.size() - 4], "KiVoSetParam_i32(0, 39, 21) = 0");
+    expectCleanEnd(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, BrokenOutputTest,
+                         ::testing::Values(BrokenOutput{"ClosedPipe", "", true, "Broken pipe"},
+                                           BrokenOutput{"FullDevice", "/dev/full", false, "No space left on device"}),
+                         [](const ::testing::TestParamInfo<BrokenOutput>& info) { return info.param.sName; });
+
+}  // namespace
