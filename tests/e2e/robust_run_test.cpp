@@ -87,3 +87,19 @@ INSTANTIATE_TEST_SUITE_P(Outputs, BrokenOutputTest,
                          [](const ::testing::TestParamInfo<BrokenOutput>& info) { return info.param.sName; });
 
 }  // namespace
+
+namespace {
+
+// A failed close whose code reads as 0 in the shell's 8 bits ends with 1; others keep their code.
+TEST(RobustRun, FailedCloseIsNeverStatusZero) {
+    const struct {
+        const char* sCode;
+        int nStatus;
+    } cases[] = {{"256", 1}, {"1024", 1}, {"-2147483648", 1}, {"1003", 1003 & 0xff}, {"-1", 255}};
+    for (const auto& c : cases) {
+        RunResult r = runWith({}, {{"QUENO_SIM_FAULTS", std::string("cmd:2=") + c.sCode}});
+        EXPECT_EQ(r.nExitStatus, c.nStatus) << c.sCode;
+    }
+}
+
+}  // namespace
