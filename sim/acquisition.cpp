@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "checked_numbers.h"
 #include "kivo_codes.h"
 #include "xml_util.h"
 
@@ -86,7 +87,7 @@ void Acquisition::producerLoop() {
         // Ticks are counted from the start, so a late wake-up does not shift the ones after it.
         if (wake_.wait_until(lock, start + nTick * kProducerTick, [this] { return bStop_; })) return;
         double dElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        uint64_t nDue = static_cast<uint64_t>(dElapsed * dSampleRate_);
+        uint64_t nDue = saturatingUint64(dElapsed * dSampleRate_);
         if (nDue > nScheduled_) {
             produce(nDue - nScheduled_, false);
             nScheduled_ = nDue;

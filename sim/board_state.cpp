@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "checked_numbers.h"
 #include "kivo_codes.h"
 #include "xml_util.h"
 
@@ -68,6 +69,7 @@ void BoardState::resetSettings() {
     nSetting263_ = 0;
     xmlNodePtr pLimits = sampleRateLimits(description_);
     std::string sDefault = hasAttribute(pLimits, "Default") ? attribute(pLimits, "Default") : attribute(pLimits, "ProgMin");
+    // The description's limits were checked when it was loaded: a finite, positive rate.
     dSampleRate_ = sDefault.empty() ? 1000.0 : strtod(sDefault.c_str(), nullptr);
     channels_.clear();
     xmlNodePtr pChannels = firstChildElement(description_.pBoardProperties, "ChannelProperties");
@@ -106,7 +108,7 @@ int32_t BoardState::sampleDelay() const {
     for (const auto& entry : channels_) {
         if (entry.first.compare(0, 2, "AI") == 0 && entry.second.used()) dFilter = fmax(dFilter, entry.second.filter());
     }
-    return static_cast<int32_t>(ceil(dFilter / 25.0));
+    return saturatingInt32(ceil(dFilter / 25.0));
 }
 
 void BoardState::stopAcquisition() {

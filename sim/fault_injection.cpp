@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "kivo_entry_points.h"
+
 namespace qsim {
 
 namespace {
@@ -16,6 +18,16 @@ bool parseInteger(const std::string& sText, int64_t* pnValue) {
     if (errno != 0 || *pEnd != '\0') return false;
     *pnValue = n;
     return true;
+}
+
+bool isEntryPointName(const std::string& sName) {
+#define QSIM_ENTRY_POINT_NAME(name, ret, params, args, cls) #name,
+    static const char* const kNames[] = {KIVO_ENTRY_POINTS(QSIM_ENTRY_POINT_NAME)};
+#undef QSIM_ENTRY_POINT_NAME
+    for (const char* sKnown : kNames) {
+        if (sName == sKnown) return true;
+    }
+    return false;
 }
 
 bool startsWith(const std::string& s, const char* sPrefix) { return s.compare(0, strlen(sPrefix), sPrefix) == 0; }
@@ -108,6 +120,10 @@ bool FaultSet::parseRule(const std::string& sRule, Rule* pRule, std::string* pEr
             *pError = "rule '" + sRule + "' needs a command code";
             return false;
         }
+        if (nCommand < INT32_MIN || nCommand > INT32_MAX) {
+            *pError = "rule '" + sRule + "' has a command code beyond 32 bits";
+            return false;
+        }
         pRule->nCommand = static_cast<int32_t>(nCommand);
     } else if (startsWith(sSelector, "prop:")) {
         pRule->kind = Kind::Property;
@@ -118,6 +134,10 @@ bool FaultSet::parseRule(const std::string& sRule, Rule* pRule, std::string* pEr
     } else if (startsWith(sSelector, "KiVo")) {
         pRule->kind = Kind::EntryPoint;
         pRule->sName = sSelector;
+        if (!isEntryPointName(sSelector)) {
+            *pError = "rule '" + sRule + "' names no entry point of the driver";
+            return false;
+        }
     } else {
         *pError = "rule '" + sRule + "' has an unknown selector";
         return false;

@@ -2,6 +2,8 @@
 
 #include <math.h>
 
+#include "checked_numbers.h"
+
 namespace qsim {
 
 ScanGenerator::ScanGenerator(const SensorModel& sensor, double dSampleRate, int32_t nResolution,
@@ -28,9 +30,9 @@ double ScanGenerator::noise() {
 
 uint32_t ScanGenerator::encode(const InputEncoding& input, double dValue) const {
     double dCounts = nearbyint((dValue - input.dMidpoint) * input.dCountsPerUnit);
-    if (dCounts > nFullScale_) dCounts = nFullScale_;
+    if (!(dCounts <= nFullScale_)) dCounts = nFullScale_;  // NaN reads as full scale, as an open input would
     if (dCounts < -nFullScale_) dCounts = -nFullScale_;
-    return static_cast<uint32_t>(static_cast<int32_t>(dCounts)) << nShift_;
+    return static_cast<uint32_t>(saturatingInt32(dCounts)) << nShift_;
 }
 
 void ScanGenerator::fill(uint32_t* pWords, uint64_t nFirst, uint64_t nCount) {

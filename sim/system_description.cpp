@@ -1,10 +1,14 @@
 #include "system_description.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <libxml/parser.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "description_limits.h"
 #include "xml_util.h"
 
 namespace qsim {
@@ -36,24 +40,43 @@ bool readInteger(xmlNodePtr pNode, const char* sName, int64_t nMin, int64_t nMax
     return true;
 }
 
-bool readDouble(xmlNodePtr pNode, const char* sName, double* pdValue, std::string* pError) {
-    if (!hasAttribute(pNode, sName)) return true;
-    std::string sText = attribute(pNode, sName);
-    char* pEnd = nullptr;
-    double d = strtod(sText.c_str(), &pEnd);
-    if (sText.empty() || *pEnd != '\0') {
-        *pError = where(pNode) + "attribute " + sName + "=\"" + sText + "\" must be a number";
-        return false;
-    }
-    *pdValue = d;
-    return true;
-}
-
 bool isChannelKind(const std::string& sKind) {
     for (const char* const* p = SystemDescription::kChannelKinds; *p != nullptr; ++p) {
         if (sKind == *p) return true;
     }
     return false;
+}
+
+// The whole description file, read only when it is a regular file of an acceptable size: a FIFO,
+// a directory or a device is refused without ever blocking on it.
+bool readDescriptionFile(const char* sPath, std::string* pText, std::string* pError) {
+    int fd = open(sPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *pError = strerror(errno);
+        return false;
+    }
+    struct stat info = {};
+    bool bOk = false;
+    if (fstat(fd, &info) != 0) {
+        *pError = strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        *pError = "not a regular file";
+    } else if (static_cast<uint64_t>(info.st_size) > DescriptionLimits::kMaxFileBytes) {
+        *pError = "larger than " + std::to_string(DescriptionLimits::kMaxFileBytes) + " bytes";
+    } else {
+        pText->resize(static_cast<size_t>(info.st_size));
+        size_t nRead = 0;
+        while (nRead < pText->size()) {
+            ssize_t n = read(fd, &(*pText)[nRead], pText->size() - nRead);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            nRead += static_cast<size_t>(n);
+        }
+        pText->resize(nRead);  // a file that shrank while being read is parsed as it was read
+        bOk = true;
+    }
+    close(fd);
+    return bOk;
 }
 
 xmlNodePtr childOrNew(xmlNodePtr pParent, const char* sName) {
@@ -82,10 +105,21 @@ SystemDescription::~SystemDescription() {
 }
 
 std::unique_ptr<SystemDescription> SystemDescription::load(const char* sPath, std::string* pError) {
+    std::string sText;
+    if (sPath != nullptr && !readDescriptionFile(sPath, &sText, pError)) return nullptr;
+    const char* pText = sPath != nullptr ? sText.data() : kDefaultSystemXml;
+    size_t nText = sPath != nullptr ? sText.size() : strlen(kDefaultSystemXml);
+    return parse(pText, nText, sPath != nullptr ? sPath : "default system", pError);
+}
+
+std::unique_ptr<SystemDescription> SystemDescription::parse(const char* pText, size_t nText, const char* sName,
+                                                           std::string* pError) {
+    if (nText > DescriptionLimits::kMaxFileBytes) {
+        *pError = "larger than " + std::to_string(DescriptionLimits::kMaxFileBytes) + " bytes";
+        return nullptr;
+    }
     xmlResetLastError();
-    xmlDocPtr pDoc = sPath != nullptr ? xmlReadFile(sPath, nullptr, kParseOptions)
-                                      : xmlReadMemory(kDefaultSystemXml, static_cast<int>(strlen(kDefaultSystemXml)),
-                                                      "default system", nullptr, kParseOptions);
+    xmlDocPtr pDoc = xmlReadMemory(pText, static_cast<int>(nText), sName, nullptr, kParseOptions);
     if (pDoc == nullptr) {
         const xmlError* pLast = xmlGetLastError();
         if (pLast != nullptr && pLast->message != nullptr) {
@@ -97,6 +131,16 @@ std::unique_ptr<SystemDescription> SystemDescription::load(const char* sPath, st
         return nullptr;
     }
     std::unique_ptr<SystemDescription> pSystem(new SystemDescription(pDoc));
+    // Entities are expanded wherever a node's text is read; without a document type there are none
+    // but the five predefined ones, so no text can grow beyond what the file holds.
+    if (pDoc->intSubset != nullptr || pDoc->extSubset != nullptr) {
+        *pError = "a document type declaration (<!DOCTYPE ...>) is not accepted";
+        return nullptr;
+    }
+    if (countElements(xmlDocGetRootElement(pDoc), DescriptionLimits::kMaxElements) > DescriptionLimits::kMaxElements) {
+        *pError = "more than " + std::to_string(DescriptionLimits::kMaxElements) + " elements";
+        return nullptr;
+    }
     if (!pSystem->build(pError)) return nullptr;
     return pSystem;
 }
@@ -115,8 +159,22 @@ bool SystemDescription::build(std::string* pError) {
         }
         systemPaths_[sNode] = trimmedText(pPath);
     }
-    for (xmlNodePtr pBoard : childElements(pRoot, "Board")) {
+    std::vector<xmlNodePtr> boards = childElements(pRoot, "Board");
+    if (boards.size() > DescriptionLimits::kMaxBoards) {
+        *pError = "more than " + std::to_string(DescriptionLimits::kMaxBoards) + " boards";
+        return false;
+    }
+    int64_t nBufferBytes = 0;
+    for (xmlNodePtr pBoard : boards) {
         if (!buildBoard(pBoard, pError)) return false;
+        const BoardDescription& board = boards_.back();
+        auto ai = board.channelCounts.find("AI");
+        nBufferBytes += static_cast<int64_t>(board.nBufferScans) * (ai == board.channelCounts.end() ? 0 : ai->second) * 4;
+        if (nBufferBytes > DescriptionLimits::kMaxBufferBytes) {
+            *pError = describeElement(pBoard) + ": the ring buffers (bufferScans x AI channels x 4 bytes) need more than " +
+                      std::to_string(DescriptionLimits::kMaxBufferBytes) + " bytes together";
+            return false;
+        }
     }
     return true;
 }
@@ -145,15 +203,13 @@ bool SystemDescription::buildBoard(xmlNodePtr pBoard, std::string* pError) {
     }
     if (xmlNodePtr pSensor = firstChildElement(pBoard, "Sensor")) {
         int32_t nSeed = static_cast<int32_t>(board.sensor.nSeed);
-        if (!readDouble(pSensor, "temperature", &board.sensor.dTemperature, pError) ||
-            !readDouble(pSensor, "drift", &board.sensor.dDrift, pError) ||
-            !readDouble(pSensor, "driftPeriod", &board.sensor.dDriftPeriod, pError) ||
-            !readDouble(pSensor, "noise", &board.sensor.dNoise, pError) ||
+        using L = DescriptionLimits;
+        SensorModel& sensor = board.sensor;
+        if (!readLimitedNumber(pSensor, "temperature", L::kMinTemperature, L::kMaxTemperature, &sensor.dTemperature, pError) ||
+            !readLimitedNumber(pSensor, "drift", 0, L::kMaxDrift, &sensor.dDrift, pError) ||
+            !readLimitedNumber(pSensor, "driftPeriod", L::kMinDriftPeriod, L::kMaxDriftPeriod, &sensor.dDriftPeriod, pError) ||
+            !readLimitedNumber(pSensor, "noise", 0, L::kMaxNoise, &sensor.dNoise, pError) ||
             !readInteger(pSensor, "seed", 0, INT32_MAX, &nSeed, pError)) {
-            return false;
-        }
-        if (board.sensor.dDriftPeriod <= 0 || board.sensor.dNoise < 0) {
-            *pError = where(pSensor) + "driftPeriod must be positive and noise not negative";
             return false;
         }
         board.sensor.nSeed = static_cast<uint32_t>(nSeed);
@@ -162,7 +218,14 @@ bool SystemDescription::buildBoard(xmlNodePtr pBoard, std::string* pError) {
     // Every channel gets a node of its own under ChannelProperties, a copy of its group's modes,
     // unless the description already gives that channel's node.
     board.pBoardProperties = childOrNew(pBoard, "BoardProperties");
+    xmlNodePtr pAcqProp = firstChildElement(firstChildElement(board.pBoardProperties, "AcquisitionProperties"), "AcqProp");
+    if (!checkSampleRate(firstChildElement(pAcqProp, "SampleRate"), pError)) return false;
     xmlNodePtr pChannelProperties = childOrNew(board.pBoardProperties, "ChannelProperties");
+    // Channels the description gives itself are checked as they stand; the copies below are
+    // checked once, through their group.
+    for (xmlNodePtr pChannel : childElements(pChannelProperties)) {
+        if (!checkChannelModes(pChannel, pError)) return false;
+    }
     for (xmlNodePtr pGroup : childElements(pBoard, "ChannelGroup")) {
         std::string sKind = attribute(pGroup, "kind");
         if (!isChannelKind(sKind)) {
@@ -174,7 +237,21 @@ bool SystemDescription::buildBoard(xmlNodePtr pBoard, std::string* pError) {
             *pError = where(pGroup) + "<ChannelGroup> needs a count attribute";
             return false;
         }
-        if (!readInteger(pGroup, "count", 0, 256, &nCount, pError)) return false;
+        if (!readInteger(pGroup, "count", 0, DescriptionLimits::kMaxChannelsPerKind, &nCount, pError) ||
+            !checkChannelModes(pGroup, pError)) {
+            return false;
+        }
+        // Copying the modes to every channel multiplies them: bound what that builds before building it.
+        size_t nModeElements = 0;
+        for (xmlNodePtr pMode : childElements(pGroup, "Mode")) {
+            nModeElements += countElements(pMode, DescriptionLimits::kMaxChannelElements);
+        }
+        nCopiedElements_ += nModeElements * static_cast<size_t>(nCount);
+        if (nCopiedElements_ > DescriptionLimits::kMaxChannelElements) {
+            *pError = describeElement(pGroup) + ": copying the modes to every channel would make more than " +
+                      std::to_string(DescriptionLimits::kMaxChannelElements) + " elements";
+            return false;
+        }
         board.channelCounts[sKind] = nCount;
         for (int32_t i = 0; i < nCount; ++i) {
             std::string sName = sKind + std::to_string(i);

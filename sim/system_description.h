@@ -48,6 +48,9 @@ public:
     // The compiled-in default system, or the file when sPath is not null. Null with a message on
     // failure.
     static std::unique_ptr<SystemDescription> load(const char* sPath, std::string* pError);
+    // A description given as text; sName stands for it in messages.
+    static std::unique_ptr<SystemDescription> parse(const char* pText, size_t nText, const char* sName,
+                                                    std::string* pError);
 
     const std::vector<BoardDescription>& boards() const { return boards_; }
     const BoardDescription* board(int32_t nBoardId) const;
@@ -67,6 +70,7 @@ private:
     xmlDocPtr pDoc_;
     std::vector<BoardDescription> boards_;
     std::map<std::string, std::string> systemPaths_;
+    size_t nCopiedElements_ = 0;
 };
 
 }  // namespace qsim
