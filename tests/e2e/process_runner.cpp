@@ -66,7 +66,10 @@ ExampleProcess::ExampleProcess(const RunOptions& options) : sTrace_(dir_.file("t
     for (std::string& s : env) envp.push_back(&s[0]);
     envp.push_back(nullptr);
 
-    std::vector<std::string> args = {options.sExecutable};
+    // A cross build's tests start the target program through its emulator.
+    std::vector<std::string> args;
+    if (QUENO_TEST_EMULATOR[0] != '\0') args.push_back(QUENO_TEST_EMULATOR);
+    args.push_back(options.sExecutable);
     args.insert(args.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
     for (std::string& s : args) argv.push_back(&s[0]);

@@ -49,9 +49,11 @@ namespace {
 [[noreturn]] void execProgram(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     for (const std::string& s : env) putenv(strdup(s.c_str()));
     std::vector<char*> argv;
+    // A cross build's tests start the target program through its emulator, found on the path.
+    if (QUENO_TEST_EMULATOR[0] != '\0') argv.push_back(strdup(QUENO_TEST_EMULATOR));
     for (const std::string& s : args) argv.push_back(strdup(s.c_str()));
     argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
 }
 

@@ -3,6 +3,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <string>
+
 #include "args_helper.h"
 #include "gtest/gtest.h"
 
@@ -14,6 +16,20 @@ struct BoardCase {
     int nExpectedResult;
     int32_t nExpectedId;
 };
+
+// Names that read the same on every build: the argument spelt out, and the board count.
+std::string caseName(const ::testing::TestParamInfo<BoardCase>& info) {
+    std::string sName;
+    for (const char* p = info.param.sArgument; *p != '\0'; ++p) {
+        if (*p == '-') sName += "minus";
+        else if (*p == '+') sName += "plus";
+        else if (*p == ' ') sName += "_";
+        else sName += *p;
+    }
+    return (sName.empty() ? "empty" : sName) + "_of_" + std::to_string(info.param.nBoardCount);
+}
+
+void PrintTo(const BoardCase& c, std::ostream* os) { *os << '"' << c.sArgument << "\" of " << c.nBoardCount; }
 
 class BoardIdTest : public ::testing::TestWithParam<BoardCase> {};
 
@@ -36,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BoardCase{"", 2, 1, 0},                     // empty: likewise
                       BoardCase{"99999999999", 2, 0, INT32_MAX},  // beyond 32 bits saturates
                       BoardCase{"-99999999999", 2, 1, INT32_MIN},
-                      BoardCase{"4294967296", 2, 0, INT32_MAX}));  // not wrapped to 0
+                      BoardCase{"4294967296", 2, 0, INT32_MAX}),  // not wrapped to 0
+    caseName);
 
 TEST(Arguments, NoBoardArgumentSelectsBoardZeroEvenWithoutBoards) {
     Args args{"prog"};
