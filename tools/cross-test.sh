@@ -3,7 +3,7 @@
 #   tools/cross-test.sh arm64     (64-bit ARM, aarch64-linux-gnu)
 #   tools/cross-test.sh armhf     (32-bit ARM, arm-linux-gnueabihf)
 # With --install it first installs the cross compiler, qemu-user and the target's libxml2.
-# Tests that start the example as a child process (end-to-end, terminal) need a native build.
+# Every test runs, the end-to-end and terminal ones too: they start the example through qemu.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +17,8 @@ case "$arch" in
 esac
 
 if [ "$install" = 1 ]; then
-  if ! dpkg -s "crossbuild-essential-$arch" "libxml2-dev:$arch" qemu-user >/dev/null 2>&1; then
+  native=$(dpkg --print-architecture)
+  if ! dpkg -s "crossbuild-essential-$arch" "libxml2-dev:$arch" "qemu-user:$native" >/dev/null 2>&1; then
     dpkg --add-architecture "$arch"
     apt-get update
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends --no-remove \

@@ -1,0 +1,171 @@
+// queno_info against the simulator with descriptions of its own: the exact text tree of a small
+// one, the JSON document compared with what the descriptions say, each option, a failing query,
+// a rejected board and a missing driver.
+#include <stdlib.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "process_runner.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+std::string data(const char* sName) { return std::string(QUENO_TEST_DATA_DIR) + "/" + sName; }
+
+RunResult runInfo(std::vector<std::string> args, const char* sSystem = "info_small.xml", std::string sFaults = "") {
+    RunOptions options;
+    options.sExecutable = QUENO_INFO_PATH;
+    options.args = std::move(args);
+    if (sSystem != nullptr) options.env["QUENO_SIM_SYSTEM"] = data(sSystem);
+    if (!sFaults.empty()) options.env["QUENO_SIM_FAULTS"] = sFaults;
+    RunResult r = runExample(options);
+    EXPECT_FALSE(r.bTimedOut);
+    return r;
+}
+
+Json runJson(std::vector<std::string> args, const char* sSystem = "info_small.xml", int nStatus = 0) {
+    args.push_back("--json");
+    RunResult r = runInfo(args, sSystem);
+    EXPECT_EQ(r.nExitStatus, nStatus) << r.sErr;
+    return Json::parse(r.sOut, nullptr, false);
+}
+
+const char kRtdLists[] =
+    "      Range: -200.000000..850.000000 degC, -100.000000..200.000000 degC\n"
+    "      SensorRes0: Min=10 Max=10000 Default=100 Unit=Ohm\n";
+
+TEST(Info, TextTreeGroupsChannelsThatAreAlike) {
+    RunResult r = runInfo({});
+    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.sErr, kFirstOpenError);
+    EXPECT_EQ(r.sOut, std::string("Board 0: QUENO-1600-UNIV\n"
+                                  "  Sample rate: 5..500 S/s\n"
+                                  "  AI resolutions: 24 bits\n"
+                                  "  Channels: AI 4, CNT 1, Discret 0, BoardCNT 0, UART 2\n"
+                                  "  AI0..AI1\n"
+                                  "    Mode RTD-Temperature\n") +
+                          kRtdLists +
+                          "  AI2\n"
+                          "    Mode Voltage\n"
+                          "      Range: -1.000000..1.000000 V\n"
+                          "  AI3\n"
+                          "    Mode RTD-Temperature\n" +
+                          kRtdLists +
+                          "  CNT0\n"
+                          "    Mode Frequency\n"
+                          "      GateTime: 10 ms, 100 ms\n");
+}
+
+TEST(Info, JsonListsEveryChannelOnItsOwn) {
+    Json rtd = {{"name", "RTD-Temperature"},
+                {"lists", {{"Range", {"-200.000000..850.000000 degC", "-100.000000..200.000000 degC"}}}},
+                {"settings", {{"SensorRes0", {{"Min", "10"}, {"Max", "10000"}, {"Default", "100"}, {"Unit", "Ohm"}}}}}};
+    Json voltage = {{"name", "Voltage"}, {"lists", {{"Range", {"-1.000000..1.000000 V"}}}}, {"settings", Json::object()}};
+    Json ai = Json::array();
+    for (int c = 0; c < 4; ++c) ai.push_back({{"channel", c}, {"modes", {c == 2 ? voltage : rtd}}});
+    Json expected = {
+        {"boards",
+         {{{"id", 0},
+           {"name", "QUENO-1600-UNIV"},
+           {"sampleRate", {{"min", 5}, {"max", 500}}},
+           {"resolutionsAI", {24}},
+           {"channels",
+            {{"AI", ai},
+             {"CNT", {{{"channel", 0},
+                       {"modes", {{{"name", "Frequency"}, {"lists", {{"GateTime", {"10 ms", "100 ms"}}}}, {"settings", Json::object()}}}}}}},
+             {"Discret", Json::array()},
+             {"BoardCNT", Json::array()}}},
+           {"channelCounts", {{"AI", 4}, {"CNT", 1}, {"Discret", 0}, {"BoardCNT", 0}, {"UART", 2}}}}}}};
+    EXPECT_EQ(runJson({}), expected);
+}
+
+TEST(Info, JsonOfSeveralBoardsFollowsTheirDescriptions) {
+    // These boards describe no sample-rate limits: those queries fail (status 2), the rest is listed.
+    Json all = runJson({}, "three_boards.xml", 2);
+    ASSERT_EQ(all["boards"].size(), 3u);
+    const char* names[] = {"QUENO-1600-UNIV", "QUENO-800-AI", "QUENO-1600-UNIV-R2"};
+    const size_t aiCounts[] = {8, 4, 8};
+    for (size_t b = 0; b < 3; ++b) {
+        const Json& board = all["boards"][b];
+        EXPECT_EQ(board["id"], b);
+        EXPECT_EQ(board["name"], names[b]);
+        EXPECT_EQ(board["channels"]["AI"].size(), aiCounts[b]);
+        EXPECT_EQ(board["channelCounts"]["AI"], aiCounts[b]);
+    }
+    const Json& modes = all["boards"][2]["channels"]["AI"][7]["modes"];
+    ASSERT_EQ(modes.size(), 2u);
+    EXPECT_EQ(modes[0]["name"], "Voltage");
+    EXPECT_EQ(modes[1]["lists"]["LinearisationTable"], Json({"PT100", "PTX"}));
+    EXPECT_EQ(modes[1]["lists"]["Excitation"], Json({"0.500000 mA", "1.000000 mA"}));
+    EXPECT_EQ(modes[1]["settings"]["IIRFilter_VAL"], Json({{"Min", "0"}, {"Max", "1000"}}));
+
+    Json one = runJson({"1"}, "three_boards.xml", 2);  // only board 1
+    ASSERT_EQ(one["boards"].size(), 1u);
+    EXPECT_EQ(one["boards"][0], all["boards"][1]);
+    EXPECT_EQ(runJson({}, nullptr)["boards"].size(), 2u);  // the built-in system
+}
+
+TEST(Info, OptionsAddPathsNetworkAndAdapters) {
+    Json extra = runJson({"--paths", "--network", "--adapters"});
+    EXPECT_EQ(extra["systemPaths"]["config"], "/opt/queno/config");
+    EXPECT_EQ(extra["systemPaths"]["backup"], "/var/lib/queno/backup");
+    EXPECT_EQ(extra["network"].get<std::string>().rfind("<NetworkInterfaces>", 0), 0u);
+    ASSERT_EQ(extra["adapters"].size(), 7u);
+    EXPECT_TRUE(extra["adapters"][0].contains("unit"));
+    EXPECT_FALSE(runJson({}).contains("systemPaths"));
+
+    RunResult text = runInfo({"--paths", "--network", "--adapters"});
+    EXPECT_EQ(text.nExitStatus, 0);
+    EXPECT_NE(text.sOut.find("System paths\n  config: /opt/queno/config\n"), std::string::npos) << text.sOut;
+    EXPECT_NE(text.sOut.find("Network interfaces\n<NetworkInterfaces>\n  <Interface>\n"), std::string::npos);
+    EXPECT_NE(text.sOut.find("Sensor adapters\n  RUK-"), std::string::npos);
+
+    RunResult help = runInfo({"--help"});
+    EXPECT_EQ(help.nExitStatus, 0);
+    EXPECT_EQ(help.sOut.rfind("Usage: queno_info", 0), 0u);
+    RunResult bad = runInfo({"--bogus"});
+    EXPECT_EQ(bad.nExitStatus, 1);
+    EXPECT_EQ(bad.sErr.rfind("queno_info: unknown argument \"--bogus\"\nUsage:", 0), 0u);
+    EXPECT_TRUE(bad.trace.empty());  // refused before the driver was loaded
+}
+
+TEST(Info, RejectedBoardIds) {
+    for (const char* sId : {"1", "-1", "99999999999"}) {
+        RunResult r = runInfo({sId});
+        EXPECT_EQ(r.nExitStatus, 1) << sId;
+        EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + "queno_info: no board " + sId + ": the driver reports 1 board\n");
+        EXPECT_EQ(r.sOut, "");
+        EXPECT_EQ(r.trace.back(), "KiVoDriverDeInit() = 0");
+    }
+}
+
+TEST(Info, FailingQueryIsReportedAndTheListingGoesOn) {
+    RunResult r = runInfo({}, "info_small.xml", "KiVoGetParamXML_str#3=1003");
+    EXPECT_EQ(r.nExitStatus, 2);
+    EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + "\nError: board is not open\n");
+    EXPECT_EQ(r.sOut.rfind("Board 0: QUENO-1600-UNIV\n", 0), 0u);
+    EXPECT_NE(r.sOut.find("  CNT0\n    Mode Frequency\n"), std::string::npos);
+    EXPECT_EQ(r.trace.back(), "KiVoDriverDeInit() = 0");
+
+    RunResult init = runInfo({}, "info_small.xml", "KiVoDriverInit=1001");
+    EXPECT_EQ(init.nExitStatus, 1);
+    EXPECT_NE(init.sErr.find("queno_info: the driver could not be initialised\n"), std::string::npos) << init.sErr;
+}
+
+TEST(Info, WithoutADriverItSaysSo) {
+    TempDir dir;
+    std::string sLonely = dir.file("queno_info");
+    ASSERT_EQ(system(("cp '" QUENO_INFO_PATH "' '" + sLonely + "'").c_str()), 0);
+    RunOptions options;
+    options.sExecutable = sLonely;
+    RunResult r = runExample(options);
+    EXPECT_EQ(r.nExitStatus, 1);
+    EXPECT_EQ(r.sOut, "pxi_api.dll could not be found. Exiting...\n");
+    EXPECT_TRUE(r.trace.empty());
+}
+
+}  // namespace
