@@ -25,11 +25,7 @@ std::string data(const char* sName) { return std::string(QUENO_TEST_DATA_DIR) + 
 
 TEST(Frame, MissingLibraryEndsWithStatusOne) {
     TempDir dir;
-    std::string sLonely = dir.file("rtd_example");
-    ASSERT_EQ(system(("cp '" QUENO_EXAMPLE_PATH "' '" + sLonely + "'").c_str()), 0);
-    RunOptions options;
-    options.sExecutable = sLonely;
-    RunResult r = runExample(options);
+    RunResult r = runAloneIn(dir, QUENO_EXAMPLE_PATH);
     EXPECT_EQ(r.nExitStatus, 1);
     EXPECT_EQ(r.sOut, "pxi_api.dll could not be found. Exiting...\n");
     EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + dir.path() +

@@ -1,7 +1,6 @@
 // queno_info against the simulator with descriptions of its own: the exact text tree of a small
 // one, the JSON document compared with what the descriptions say, each option, a failing query,
 // a rejected board and a missing driver.
-#include <stdlib.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -158,11 +157,7 @@ TEST(Info, FailingQueryIsReportedAndTheListingGoesOn) {
 
 TEST(Info, WithoutADriverItSaysSo) {
     TempDir dir;
-    std::string sLonely = dir.file("queno_info");
-    ASSERT_EQ(system(("cp '" QUENO_INFO_PATH "' '" + sLonely + "'").c_str()), 0);
-    RunOptions options;
-    options.sExecutable = sLonely;
-    RunResult r = runExample(options);
+    RunResult r = runAloneIn(dir, QUENO_INFO_PATH);
     EXPECT_EQ(r.nExitStatus, 1);
     EXPECT_EQ(r.sOut, "pxi_api.dll could not be found. Exiting...\n");
     EXPECT_TRUE(r.trace.empty());

@@ -169,3 +169,10 @@ RunResult ExampleProcess::finish() {
 }
 
 RunResult runExample(const RunOptions& options) { return ExampleProcess(options).finish(); }
+
+RunResult runAloneIn(const TempDir& dir, const std::string& sExecutable) {
+    RunOptions options;
+    options.sExecutable = dir.file(sExecutable.substr(sExecutable.rfind('/') + 1));
+    if (system(("cp '" + sExecutable + "' '" + options.sExecutable + "'").c_str()) != 0) return RunResult();
+    return runExample(options);
+}

@@ -39,6 +39,9 @@ private:
 
 RunResult runExample(const RunOptions& options);
 
+// Runs a copy of the program placed alone in dir, where no driver lies beside it.
+RunResult runAloneIn(const TempDir& dir, const std::string& sExecutable);
+
 // The example running as a child, for tests that talk to it while it runs.
 class ExampleProcess {
 public:
