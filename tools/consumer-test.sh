@@ -3,6 +3,8 @@
 # it once through the CMake package and once through pkg-config, runs the result and the installed
 # rtd_example through the installed queno-sim, and compares the example's output with the build
 # tree's.   tools/consumer-test.sh BUILD_DIR [WORK_DIR]
+# For a cross build, QUENO_TOOLCHAIN_FILE names its toolchain file and QUENO_EMULATOR the program
+# that runs its binaries (qemu-aarch64, ...).
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: tools/consumer-test.sh BUILD_DIR [WORK_DIR]}" && pwd)
@@ -18,9 +20,10 @@ board 1: QUENO-3200-HV"
 for way in cmake-package pkg-config; do
   options=(-DCMAKE_PREFIX_PATH="$prefix")
   [ "$way" = pkg-config ] && options=(-DQUENO_USE_PKG_CONFIG=ON)
+  [ -n "${QUENO_TOOLCHAIN_FILE:-}" ] && options+=(-DCMAKE_TOOLCHAIN_FILE="$QUENO_TOOLCHAIN_FILE")
   PKG_CONFIG_PATH="$libdir" cmake -S "$source_dir/tests/consumer" -B "$work/$way" "${options[@]}" >/dev/null
   cmake --build "$work/$way" >/dev/null
-  actual=$("$prefix/bin/queno-sim" --script overflow "$work/$way/list_boards")
+  actual=$("$prefix/bin/queno-sim" --script overflow ${QUENO_EMULATOR:-} "$work/$way/list_boards")
   if [ "$actual" != "$expected" ]; then
     echo "consumer built with $way printed:"; echo "$actual"; exit 1
   fi
@@ -28,7 +31,7 @@ for way in cmake-package pkg-config; do
 done
 
 # The installed example on the installed simulator prints what the build tree's does.
-run() { "$1/queno-sim" --script 25,5,overflow "$2/rtd_example" 0 3 2>&1; }
+run() { "$1/queno-sim" --script 25,5,overflow ${QUENO_EMULATOR:-} "$2/rtd_example" 0 3 2>&1; }
 installed=$(run "$prefix/bin" "$prefix/bin")
 built=$(run "$build/bin" "$build/bin")
 if [ "$installed" != "$built" ]; then

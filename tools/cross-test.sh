@@ -27,7 +27,7 @@ if [ "$install" = 1 ]; then
 fi
 
 build="build-$arch"
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="cmake/$triplet.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/$triplet.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUENO_WARNINGS_AS_ERRORS=ON -DQUENO_BUILD_BENCHMARKS=OFF
 cmake --build "$build" -j2
 ctest --test-dir "$build" --timeout 300 -j2 --output-on-failure
