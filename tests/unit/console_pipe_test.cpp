@@ -20,7 +20,9 @@ class PipeAsStdin : public ::testing::Test {
 protected:
     void SetUp() override {
         // Started without standard input, descriptor 0 would be reused by the pipe below.
-        if (fcntl(0, F_GETFD) == -1) ASSERT_EQ(open("/dev/null", O_RDONLY), 0);
+        if (fcntl(0, F_GETFD) == -1) {
+            ASSERT_EQ(open("/dev/null", O_RDONLY), 0);
+        }
         nSaved_ = dup(0);
         ASSERT_EQ(pipe(nPipe_), 0);
         dup2(nPipe_[0], 0);
