@@ -5,6 +5,10 @@
 include(CMakePackageConfigHelpers)
 
 set(QUENO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QuenoExample)
+# Each install component becomes one Debian package of this name.
+set(QUENO_PACKAGE_example queno-example)
+set(QUENO_PACKAGE_sim queno-sim)
+set(QUENO_PACKAGE_dev queno-example-dev)
 
 # Programs and the simulator.
 set(queno_programs rtd_example)
@@ -64,13 +68,7 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/changelog.gz
   COMMAND ${QUENO_GZIP} -9nc ${PROJECT_SOURCE_DIR}/doc/changelog > ${PROJECT_BINARY_DIR}/man/changelog.gz
   DEPENDS ${PROJECT_SOURCE_DIR}/doc/changelog ${queno_compressed} VERBATIM)
 add_custom_target(queno_docs ALL DEPENDS ${queno_compressed} ${PROJECT_BINARY_DIR}/man/changelog.gz)
-foreach(package queno-example queno-sim queno-example-dev)
-  set(component example)
-  if(package STREQUAL "queno-sim")
-    set(component sim)
-  elseif(package STREQUAL "queno-example-dev")
-    set(component dev)
-  endif()
+foreach(component example sim dev)
   install(FILES doc/copyright ${PROJECT_BINARY_DIR}/man/changelog.gz
-    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${QUENO_PACKAGE_${component}} COMPONENT ${component})
 endforeach()

@@ -17,7 +17,7 @@ else()
 endif()
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME queno-example)
+set(CPACK_PACKAGE_NAME ${QUENO_PACKAGE_example})
 set(CPACK_PACKAGE_VENDOR "QUENO example team")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -33,15 +33,15 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 
-set(CPACK_DEBIAN_EXAMPLE_PACKAGE_NAME queno-example)
-set(CPACK_DEBIAN_EXAMPLE_PACKAGE_SUGGESTS queno-sim)
+set(CPACK_DEBIAN_EXAMPLE_PACKAGE_NAME ${QUENO_PACKAGE_example})
+set(CPACK_DEBIAN_EXAMPLE_PACKAGE_SUGGESTS ${QUENO_PACKAGE_sim})
 set(CPACK_COMPONENT_EXAMPLE_DESCRIPTION "RTD temperature example and board inventory for QUENO boards
 rtd_example measures the temperature of an RTD on one analogue input of a
 QUENO-1600-UNIV board through the board driver libkvpxi_api.so, which it
 loads at run time. queno_info lists the boards the driver sees and the
 modes, ranges and settings each of their channels offers.")
 
-set(CPACK_DEBIAN_SIM_PACKAGE_NAME queno-sim)
+set(CPACK_DEBIAN_SIM_PACKAGE_NAME ${QUENO_PACKAGE_sim})
 set(CPACK_COMPONENT_SIM_DESCRIPTION "simulated QUENO board driver for development without hardware
 A shared library with the file name and entry points of the QUENO board
 driver that simulates the boards of an XML system description, with
@@ -49,7 +49,7 @@ scripted acquisitions, fault injection and a call trace. It is installed
 outside the library search path; the queno-sim launcher runs one command
 with it, so it never shadows a real driver.")
 
-set(CPACK_DEBIAN_DEV_PACKAGE_NAME queno-example-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${QUENO_PACKAGE_dev})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libc6-dev | libc-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "queno-sim, pkgconf | pkg-config, cmake")

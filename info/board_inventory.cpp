@@ -47,8 +47,6 @@ int32_t xpathCount(int32_t nBoardId, const std::string& sQuery) {
     return static_cast<int32_t>(strtol(xpathText(nBoardId, "count(" + sQuery + ")").c_str(), nullptr, 10));
 }
 
-std::string text(const char* sBuffer) { return std::string(sBuffer); }
-
 // The child elements of a mode: lists (with ID<n> children) by their entries, the others by their
 // attributes.
 void readModeContents(int32_t nBoardId, const KindQueries& kind, int32_t nChannel, int32_t nMode, ModeInfo* pMode) {
@@ -66,7 +64,7 @@ void readModeContents(int32_t nBoardId, const KindQueries& kind, int32_t nChanne
                 char sEntry[kTextSize + 1] = {};
                 QUENO_ChanProp_GetEntry(nBoardId, nChannel, kind.sKind, pMode->sName.c_str(), sName.c_str(), e, sEntry,
                                         kTextSize);
-                entries.push_back(text(sEntry));
+                entries.emplace_back(sEntry);
             }
             pMode->lists.emplace_back(sName, std::move(entries));
             continue;
@@ -90,7 +88,7 @@ ChannelInfo readChannel(int32_t nBoardId, const KindQueries& kind, int32_t nChan
         ModeInfo mode;
         char sName[kTextSize + 1] = {};
         kind.modeName(nBoardId, nChannel, m, sName, kTextSize);
-        mode.sName = text(sName);
+        mode.sName = sName;
         readModeContents(nBoardId, kind, nChannel, m, &mode);
         channel.modes.push_back(std::move(mode));
     }
@@ -104,7 +102,7 @@ BoardInfo readBoard(int32_t nBoardId) {
     board.nBoardId = nBoardId;
     char sName[kTextSize + 1] = {};
     QUENO_GetBoardName(nBoardId, sName, kTextSize);
-    board.sName = text(sName);
+    board.sName = sName;
     board.nMinSampleRate = QUENO_AcqProp_GetMinSampleRate(nBoardId);
     board.nMaxSampleRate = QUENO_AcqProp_GetMaxSampleRate(nBoardId);
     int32_t nResolutions = QUENO_AcqProp_GetNumResolutionAI(nBoardId);
@@ -130,7 +128,7 @@ std::vector<std::pair<std::string, std::string>> readSystemPaths() {
                     static_cast<int>(nResult));
             fflush(stderr);
         }
-        paths.emplace_back(entry.sNode, text(sPath));
+        paths.emplace_back(entry.sNode, sPath);
     }
     return paths;
 }

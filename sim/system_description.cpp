@@ -47,6 +47,8 @@ bool isChannelKind(const std::string& sKind) {
     return false;
 }
 
+std::string tooLarge() { return "larger than " + std::to_string(DescriptionLimits::kMaxFileBytes) + " bytes"; }
+
 // The whole description file, read only when it is a regular file of an acceptable size: a FIFO,
 // a directory or a device is refused without ever blocking on it.
 bool readDescriptionFile(const char* sPath, std::string* pText, std::string* pError) {
@@ -62,7 +64,7 @@ bool readDescriptionFile(const char* sPath, std::string* pText, std::string* pEr
     } else if (!S_ISREG(info.st_mode)) {
         *pError = "not a regular file";
     } else if (static_cast<uint64_t>(info.st_size) > DescriptionLimits::kMaxFileBytes) {
-        *pError = "larger than " + std::to_string(DescriptionLimits::kMaxFileBytes) + " bytes";
+        *pError = tooLarge();
     } else {
         pText->resize(static_cast<size_t>(info.st_size));
         size_t nRead = 0;
@@ -115,7 +117,7 @@ std::unique_ptr<SystemDescription> SystemDescription::load(const char* sPath, st
 std::unique_ptr<SystemDescription> SystemDescription::parse(const char* pText, size_t nText, const char* sName,
                                                            std::string* pError) {
     if (nText > DescriptionLimits::kMaxFileBytes) {
-        *pError = "larger than " + std::to_string(DescriptionLimits::kMaxFileBytes) + " bytes";
+        *pError = tooLarge();
         return nullptr;
     }
     xmlResetLastError();
@@ -165,8 +167,9 @@ bool SystemDescription::build(std::string* pError) {
         return false;
     }
     int64_t nBufferBytes = 0;
+    size_t nCopiedElements = 0;
     for (xmlNodePtr pBoard : boards) {
-        if (!buildBoard(pBoard, pError)) return false;
+        if (!buildBoard(pBoard, &nCopiedElements, pError)) return false;
         const BoardDescription& board = boards_.back();
         auto ai = board.channelCounts.find("AI");
         nBufferBytes += static_cast<int64_t>(board.nBufferScans) * (ai == board.channelCounts.end() ? 0 : ai->second) * 4;
@@ -179,7 +182,7 @@ bool SystemDescription::build(std::string* pError) {
     return true;
 }
 
-bool SystemDescription::buildBoard(xmlNodePtr pBoard, std::string* pError) {
+bool SystemDescription::buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, std::string* pError) {
     BoardDescription board;
     board.pNode = pBoard;
     board.sModel = attribute(pBoard, "model");
@@ -246,8 +249,8 @@ bool SystemDescription::buildBoard(xmlNodePtr pBoard, std::string* pError) {
         for (xmlNodePtr pMode : childElements(pGroup, "Mode")) {
             nModeElements += countElements(pMode, DescriptionLimits::kMaxChannelElements);
         }
-        nCopiedElements_ += nModeElements * static_cast<size_t>(nCount);
-        if (nCopiedElements_ > DescriptionLimits::kMaxChannelElements) {
+        *pnCopiedElements += nModeElements * static_cast<size_t>(nCount);
+        if (*pnCopiedElements > DescriptionLimits::kMaxChannelElements) {
             *pError = describeElement(pGroup) + ": copying the modes to every channel would make more than " +
                       std::to_string(DescriptionLimits::kMaxChannelElements) + " elements";
             return false;

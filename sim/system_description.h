@@ -65,12 +65,12 @@ public:
 private:
     explicit SystemDescription(xmlDocPtr pDoc) : pDoc_(pDoc) {}
     bool build(std::string* pError);
-    bool buildBoard(xmlNodePtr pBoard, std::string* pError);
+    // nCopiedElements counts the elements made by copying modes to channels, over all boards.
+    bool buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, std::string* pError);
 
     xmlDocPtr pDoc_;
     std::vector<BoardDescription> boards_;
     std::map<std::string, std::string> systemPaths_;
-    size_t nCopiedElements_ = 0;
 };
 
 }  // namespace qsim

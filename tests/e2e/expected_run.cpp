@@ -70,6 +70,14 @@ std::string startLine(int nBoard, int nChannel) {
     return "\nMeasurement started on BoardID" + std::to_string(nBoard) + "/AI" + std::to_string(nChannel) + " ..\n\n\n";
 }
 
+const char kEndOfExample[] = "\nEnd Of Example\n";
+const char kNoCardsMessage[] =
+    "No Queno cards found. Aborting...\nPlease configure a system using the KIVO2 Explorer.\n";
+
+bool endsWith(const std::string& s, const std::string& sTail) {
+    return s.size() >= sTail.size() && s.compare(s.size() - sTail.size(), sTail.size(), sTail) == 0;
+}
+
 Lines endTrace(int nBoard) {
     std::string sBoard = std::to_string(nBoard);
     return {"KiVoSetParam_i32(" + sBoard + ", 5, 0) = 0", "KiVoSetParam_i32(" + sBoard + ", 2, 0) = 0",

@@ -37,6 +37,10 @@ std::string startLine(int nBoard, int nChannel);
 extern const char kOverflowLine[];   // standard output
 extern const char kOverflowError[];  // standard error, from CheckError
 
+extern const char kEndOfExample[];    // the last words of every normal end, on standard error
+extern const char kNoCardsMessage[];  // standard error when the driver reports no boards
+bool endsWith(const std::string& s, const std::string& sTail);
+
 // The end of the run: stop, close, de-initialise.
 Lines endTrace(int nBoard);
 

@@ -17,8 +17,8 @@
 namespace {
 
 const char kScript[] = "25,5,overflow";
-const std::string kEnd = "\nEnd Of Example\n";
-const std::string kNoCards = "No Queno cards found. Aborting...\nPlease configure a system using the KIVO2 Explorer.\n";
+const std::string kEnd = kEndOfExample;
+const std::string kNoCards = kNoCardsMessage;
 
 struct InjectedCode {
     int32_t nCode;
@@ -28,9 +28,6 @@ const InjectedCode kError = {1003, "board is not open"};
 const InjectedCode kWarning = {-1201, "warning: settings were changed after the last apply command"};
 
 bool contains(const std::string& s, const std::string& sPart) { return s.find(sPart) != std::string::npos; }
-bool endsWith(const std::string& s, const std::string& sTail) {
-    return s.size() >= sTail.size() && s.compare(s.size() - sTail.size(), sTail.size(), sTail) == 0;
-}
 
 RunResult run(const std::string& sFaults, std::vector<std::string> args = {}) {
     RunOptions options;

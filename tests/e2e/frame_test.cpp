@@ -14,8 +14,7 @@ namespace {
 
 const std::string kInit = "KiVoDriverInit() = 0 -> 2";
 const std::string kDeInit = "KiVoDriverDeInit() = 0";
-const std::string kNoCards =
-    "No Queno cards found. Aborting...\nPlease configure a system using the KIVO2 Explorer.\n";
+const std::string kNoCards = kNoCardsMessage;
 
 RunResult run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
     return runWith(std::move(args), std::move(env));

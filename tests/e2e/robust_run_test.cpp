@@ -10,14 +10,10 @@
 
 namespace {
 
-const std::string kEnd = "\nEnd Of Example\n";
+const std::string kEnd = kEndOfExample;
 
 std::string signalName(int nSignal) {
     return nSignal == SIGINT ? "SIGINT" : nSignal == SIGTERM ? "SIGTERM" : nSignal == SIGHUP ? "SIGHUP" : "other";
-}
-
-bool endsWith(const std::string& s, const std::string& sTail) {
-    return s.size() >= sTail.size() && s.compare(s.size() - sTail.size(), sTail.size(), sTail) == 0;
 }
 
 // The run reached the normal end: stop, close and de-initialisation are the last driver calls.

@@ -6,7 +6,7 @@ std::string limitDescription() {
     using L = qsim::DescriptionLimits;
     const int nBoards = static_cast<int>(L::kMaxBoards);
     const int nChannels = L::kMaxChannelsPerKind;
-    // Each AI channel gets its node and a copy of a five-element mode: (5 + 1) elements a channel.
+    // Each AI channel gets a copy of a five-element mode: 5 x 256 x 64 copied elements, within the limit.
     const long long nBufferScans = L::kMaxBufferBytes / (4LL * nChannels * nBoards);
     std::string sBoard = "<Board model=\"QUENO-1600-UNIV\"><Acquisition bufferScans=\"" + std::to_string(nBufferScans) +
                          "\"/><ChannelGroup kind=\"AI\" count=\"" + std::to_string(nChannels) +
