@@ -12,11 +12,11 @@
 #include <errno.h>
 #include <math.h>
 #include <stdio.h>
-#include <string.h>
 
 #include "console.h"
 #include "example.h"
 #include "kivo_api.h"
+#include "ring_walk.h"
 #include "run_text.h"
 #include "scaling.h"
 #include "stop_signals.h"
@@ -31,25 +31,10 @@ constexpr int kSampleShift = 8;
 // Signed arithmetic with two's-complement wrap-around, written out so that it never overflows.
 int32_t sub32(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
 int32_t mul32(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
-int64_t add64(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
-int64_t sub64(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b)); }
 
-// The buffer as the driver described it can be walked: positive sizes, a scan that holds at least
-// the channel's word and fits the buffer, no more scans than it holds, and a buffer that lies in
-// this process's address space.
-bool usableGeometry(const RunState* pRun) {
-    if (pRun->nBufferSize < 4 || pRun->nScanSize < 4 || pRun->nScanSize > pRun->nBufferSize) return false;
-    // More scans than the buffer holds would walk the same slots again: the count is nonsense.
-    if (static_cast<int64_t>(pRun->nAvailable) * pRun->nScanSize > pRun->nBufferSize) return false;
-    int64_t nBegin = sub64(pRun->nBufferEnd, pRun->nBufferSize);
-    if (nBegin <= 0 || nBegin > pRun->nBufferEnd) return false;
-    return static_cast<uint64_t>(pRun->nBufferEnd) <= UINTPTR_MAX;
-}
-
-// True when the whole 32-bit word at nPos lies in [end - size, end - 4].
-bool insideBuffer(const RunState* pRun, int64_t nPos) {
-    return pRun->nBufferSize >= 4 && nPos >= sub64(pRun->nBufferEnd, pRun->nBufferSize) &&
-           nPos <= sub64(pRun->nBufferEnd, 4);
+// The run's view of the driver's buffer, for the library's ring walk.
+RingWalk walkOf(const RunState* pRun) {
+    return RingWalk{pRun->nBufferEnd, pRun->nBufferSize, pRun->nScanSize, pRun->nReadPos};
 }
 
 void reportUnusableBuffer(RunState* pRun) {
@@ -62,12 +47,6 @@ void reportUnusableBuffer(RunState* pRun) {
     fflush(stderr);
 }
 
-int32_t readWord(int64_t nPos) {
-    int32_t nWord = 0;
-    memcpy(&nWord, reinterpret_cast<const void*>(static_cast<uintptr_t>(nPos)), sizeof(nWord));
-    return nWord;
-}
-
 // A stop signal or lost output ends the measurement like a key.
 bool endRequested(const RunState* pRun) { return StopSignalReceived() != 0 || pRun->nOutputError != 0; }
 
@@ -76,10 +55,11 @@ bool endRequested(const RunState* pRun) { return StopSignalReceived() != 0 || pR
 extern "C" {
 
 int ReadNextSample(RunState* pRun, int32_t* pnRaw) {
-    if (pRun->nReadPos >= pRun->nBufferEnd) pRun->nReadPos = sub64(pRun->nReadPos, pRun->nBufferSize);
-    if (!insideBuffer(pRun, pRun->nReadPos)) return 0;
-    *pnRaw = formatRawData(readWord(pRun->nReadPos), kSampleResolution, kSampleShift);
-    pRun->nReadPos = add64(pRun->nReadPos, pRun->nScanSize);
+    RingWalk walk = walkOf(pRun);
+    int32_t nWord = 0;
+    if (!RingWalk_ReadScan(&walk, &nWord, 1)) return 0;
+    pRun->nReadPos = walk.nReadPos;
+    *pnRaw = formatRawData(nWord, kSampleResolution, kSampleShift);
     return 1;
 }
 
@@ -119,11 +99,12 @@ int PollCycle(RunState* pRun) {
     if (pRun->nAvailable <= 0) return 1;
 
     CheckError(KiVoGetParam_i64(pRun->nBoardId, ParamReadPosition, &pRun->nReadPos));
-    pRun->nReadPos = add64(pRun->nReadPos, mul32(pRun->nSampleDelay, pRun->nScanSize));
+    pRun->nReadPos = RingWalk_Advance(pRun->nReadPos, mul32(pRun->nSampleDelay, pRun->nScanSize));
 
     // Nothing outside the buffer is ever touched. A cycle that cannot be read is skipped, and the
     // scans it did not read are not released.
-    if (!usableGeometry(pRun)) {
+    RingWalk walk = walkOf(pRun);
+    if (!RingWalk_Usable(&walk, pRun->nAvailable, 1)) {
         reportUnusableBuffer(pRun);
         return 1;
     }

@@ -1,0 +1,155 @@
+#include "acquirer.h"
+
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "kivo_api.h"
+#include "scaling.h"
+#include "status_line.h"
+#include "value_text.h"
+
+namespace qlog {
+
+namespace {
+
+std::string driverText(int32_t nResult) {
+    const char* sText = KiVoErrorConstantToString(nResult);
+    return sText != nullptr && sText[0] != '\0' ? sText : "driver result " + std::to_string(nResult);
+}
+
+int32_t mul32(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
+
+}  // namespace
+
+Acquirer::Acquirer(const BoardSetup& board, ScanQueue* pQueue, uint64_t nScanLimit)
+    : board_(board), pQueue_(pQueue), nScanLimit_(nScanLimit), words_(board.channels.size(), 0),
+      latest_(board.channels.size(), 0) {
+    walk_.nScanSize = board.nScanSize;
+}
+
+// After every start: the driver may place the buffer elsewhere.
+bool Acquirer::readBufferGeometry() {
+    CheckError(KiVoGetParam_i64(board_.nBoardId, ParamBufferQuery32, &nBufferQuery32_));
+    CheckError(KiVoGetParam_i64(board_.nBoardId, ParamBufferEnd, &walk_.nBufferEnd));
+    return CheckError(KiVoGetParam_i32(board_.nBoardId, ParamBufferSize, &walk_.nBufferSize)) == 0;
+}
+
+int Acquirer::start() {
+    int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
+    nFirstScanMicros_ = utcMicrosNow();
+    if (nResult != 0) {
+        fprintf(stderr, "queno_log: %s: the acquisition did not start: %s\n", board_.sPath.c_str(),
+                driverText(nResult).c_str());
+        return 1;
+    }
+    readBufferGeometry();
+    return 0;
+}
+
+int Acquirer::pollIntervalMs() const {
+    // A sixteenth of the time the buffer holds, from 10 ms to 100 ms.
+    if (walk_.nScanSize <= 0 || walk_.nBufferSize <= 0 || board_.dRate <= 0) return 10;
+    double dBufferMs = 1000.0 * (walk_.nBufferSize / walk_.nScanSize) / board_.dRate;
+    double dWait = dBufferMs / 16;
+    return dWait < 10 ? 10 : (dWait > 100 ? 100 : static_cast<int>(dWait));
+}
+
+void Acquirer::recordDrops() {
+    if (nDropped_ == 0) return;
+    GapRecord gap;
+    gap.nQueuedBefore = pQueue_->queued();
+    gap.nNextScan = nNextScan_;
+    gap.nLost = nDropped_;
+    gap.cause = GapCause::QueueFull;
+    pQueue_->addGap(gap);
+    nDropped_ = 0;
+}
+
+void Acquirer::queueScan(const int32_t* pWords) {
+    for (size_t c = 0; c < words_.size(); ++c) latest_[c] = pWords[c];
+    if (pQueue_->freeScans() == 0) {
+        ++nDropped_;
+        ++nNextScan_;
+        return;
+    }
+    recordDrops();
+    memcpy(pQueue_->writeSlot(), pWords, words_.size() * sizeof(int32_t));
+    pQueue_->publish(1);
+    ++nNextScan_;
+}
+
+void Acquirer::restartAfterOverflow() {
+    recordDrops();
+    CheckError(KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
+    int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
+    const int64_t nRestart = utcMicrosNow();
+    if (nResult != 0) {
+        clearStatusLine();
+        fprintf(stderr, "queno_log: %s: the acquisition did not restart after a buffer overflow: %s\n",
+                board_.sPath.c_str(), driverText(nResult).c_str());
+        bFailed_ = true;
+        return;
+    }
+    ++nRestarts_;
+    readBufferGeometry();
+    // The scans between the last one kept and the restart are lost; their number follows from
+    // the time, so the scan column and the times stay true. At least one: the column always jumps.
+    double dDue = nearbyint(static_cast<double>(nRestart - nFirstScanMicros_) * board_.dRate / 1e6);
+    uint64_t nResume = nNextScan_ + 1;
+    if (dDue > static_cast<double>(nResume) && dDue < 1.8e19) nResume = static_cast<uint64_t>(dDue);
+    GapRecord gap;
+    gap.nQueuedBefore = pQueue_->queued();
+    gap.nNextScan = nResume;
+    gap.nLost = nResume - nNextScan_;
+    gap.cause = GapCause::Overflow;
+    gap.nRestartMicros = nRestart;
+    pQueue_->addGap(gap);
+    clearStatusLine();
+        fprintf(stderr, "queno_log: buffer overflow after %llu scans: %llu lost; acquisition restarted\n",
+            static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(gap.nLost));
+    nNextScan_ = nResume;
+}
+
+bool Acquirer::poll() {
+    if (nNextScan_ >= nScanLimit_) return false;
+    int32_t nAvailable = 0;
+    int32_t nResult = KiVoGetParam_i32(board_.nBoardId, ParamAvailableSamples, &nAvailable);
+    if (nResult == ResultBufferOverflow) {
+        restartAfterOverflow();
+        return !bFailed_ && nNextScan_ < nScanLimit_;
+    }
+    CheckError(nResult);
+    // The driver keeps the last nSampleDelay scans back while its filter settles.
+    int64_t nReady = static_cast<int64_t>(nAvailable) - board_.nSampleDelay;
+    if (nReady <= 0) return true;
+    uint64_t nLeft = nScanLimit_ - nNextScan_;
+    int32_t nTake = static_cast<uint64_t>(nReady) < nLeft ? static_cast<int32_t>(nReady) : static_cast<int32_t>(nLeft);
+
+    walk_.nReadPos = 0;
+    CheckError(KiVoGetParam_i64(board_.nBoardId, ParamReadPosition, &walk_.nReadPos));
+    walk_.nReadPos = RingWalk_Advance(walk_.nReadPos, mul32(board_.nSampleDelay, board_.nScanSize));
+    const int32_t nWords = static_cast<int32_t>(words_.size());
+    if (!RingWalk_Usable(&walk_, nTake, nWords)) {
+        if (!bReported_) {
+            clearStatusLine();
+        fprintf(stderr, "queno_log: the ring buffer the driver describes cannot be read safely (buffer size %d, "
+                    "scan size %d); its scans are not read\n", static_cast<int>(walk_.nBufferSize),
+                    static_cast<int>(walk_.nScanSize));
+            bReported_ = true;
+        }
+        return true;
+    }
+    int32_t nRead = 0;
+    for (; nRead < nTake; ++nRead) {
+        if (!RingWalk_ReadScan(&walk_, words_.data(), nWords)) break;
+        for (int32_t& nWord : words_) nWord = formatRawData(nWord, 24, board_.nShift);
+        queueScan(words_.data());
+    }
+    CheckError(KiVoSetParam_i32(board_.nBoardId, ParamReleaseSamples, nRead));
+    return nNextScan_ < nScanLimit_;
+}
+
+void Acquirer::finish() { recordDrops(); }
+
+}  // namespace qlog

@@ -1,0 +1,60 @@
+// The acquisition thread's work: start the board, walk the driver's ring buffer as the example
+// does (in place, wrap at the end, skip the sample delay, release by count), copy each scan's
+// samples into the queue and hand the driver's buffer back at once. An overflow stops and restarts
+// the acquisition and leaves a gap record; a full queue drops scans, counted exactly.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "board_setup.h"
+#include "ring_walk.h"
+#include "scan_queue.h"
+
+namespace qlog {
+
+class Acquirer {
+public:
+    Acquirer(const BoardSetup& board, ScanQueue* pQueue, uint64_t nScanLimit);
+
+    // Starts the acquisition. 0, or 1 with the driver's text printed when it refused.
+    int start();
+    // One poll of the buffer. False when the run must end: the scan limit is reached, or a restart
+    // after an overflow was refused (then failed() is true).
+    bool poll();
+    // Records scans still being dropped, so the file says so before its end.
+    void finish();
+
+    bool failed() const { return bFailed_; }
+    int64_t firstScanMicros() const { return nFirstScanMicros_; }
+    uint64_t nextScan() const { return nNextScan_; }
+    uint64_t restarts() const { return nRestarts_; }
+    // How long to wait between polls: often enough that the buffer never fills.
+    int pollIntervalMs() const;
+    // The last sample of each channel, for the status line.
+    const std::vector<int32_t>& latest() const { return latest_; }
+
+private:
+    bool readBufferGeometry();
+    void restartAfterOverflow();
+    void queueScan(const int32_t* pWords);
+    void recordDrops();
+
+    const BoardSetup& board_;
+    ScanQueue* pQueue_;
+    uint64_t nScanLimit_;
+    RingWalk walk_ = {0, 0, 0, 0};
+    int64_t nBufferQuery32_ = 0;
+    int64_t nFirstScanMicros_ = 0;
+    uint64_t nNextScan_ = 0;
+    uint64_t nDropped_ = 0;  // scans dropped since the last gap record
+    uint64_t nRestarts_ = 0;
+    bool bFailed_ = false;
+    bool bReported_ = false;
+    std::vector<int32_t> words_;
+    std::vector<int32_t> latest_;
+};
+
+}  // namespace qlog

@@ -1,0 +1,155 @@
+#include "board_setup.h"
+
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "board_queries.h"
+#include "kivo_api.h"
+
+namespace qlog {
+
+namespace {
+
+constexpr size_t kTextSize = 256;
+
+std::string driverText(int32_t nResult) {
+    const char* sText = KiVoErrorConstantToString(nResult);
+    return sText != nullptr && sText[0] != '\0' ? sText : "driver result " + std::to_string(nResult);
+}
+
+std::string readText(const std::string& sPath, const char* sProperty) {
+    char sBuffer[kTextSize] = {0};
+    CheckError(KiVoGetParamStruct_str(sPath.c_str(), sProperty, sBuffer, sizeof(sBuffer)));
+    sBuffer[sizeof(sBuffer) - 1] = '\0';
+    return sBuffer;
+}
+
+// A refused write ends the setup with the driver's own words; a warning is shown and accepted.
+bool writeText(const std::string& sPath, const std::string& sProperty, const std::string& sValue) {
+    int32_t nResult = KiVoSetParamStruct_str(sPath.c_str(), sProperty.c_str(), sValue.c_str());
+    if (nResult == 0) return true;
+    fprintf(stderr, "queno_log: %s: %s=\"%s\": %s\n", sPath.c_str(), sProperty.c_str(), sValue.c_str(),
+            driverText(nResult).c_str());
+    return nResult < 0;
+}
+
+// "-100.000000..200.000000 degC" -> "degC"; the unit follows the second number.
+std::string unitOfRange(const std::string& sRange) {
+    size_t nDots = sRange.find("..");
+    const char* sAfter = sRange.c_str() + (nDots == std::string::npos ? 0 : nDots + 2);
+    char* pEnd = nullptr;
+    strtod(sAfter, &pEnd);
+    std::string sUnit = pEnd;
+    size_t nBegin = sUnit.find_first_not_of(" \t");
+    size_t nEnd = sUnit.find_last_not_of(" \t");
+    return nBegin == std::string::npos ? "" : sUnit.substr(nBegin, nEnd - nBegin + 1);
+}
+
+int failSetup(const BoardSetup& board, int nStatus) {
+    closeBoard(board, false);
+    return nStatus;
+}
+
+bool configureChannel(const BoardSetup& board, const ChannelSpec& spec, LoggedChannel* pChannel) {
+    pChannel->nChannel = spec.nChannel;
+    pChannel->sPath = board.sPath + "/AI" + std::to_string(spec.nChannel);
+    for (const PropertyWrite& write : spec.writes) {
+        if (!writeText(pChannel->sPath, write.first, write.second)) return false;
+    }
+    return true;
+}
+
+void readBackChannel(const BoardSetup& board, const ChannelSpec& spec, LoggedChannel* pChannel) {
+    pChannel->sMode = readText(pChannel->sPath, "Mode");
+    pChannel->sRange = readText(pChannel->sPath, "Range");
+    pChannel->sUnit = unitOfRange(pChannel->sRange);
+    for (const PropertyWrite& write : spec.writes) {
+        if (write.first == "Mode" || write.first == "Used" || write.first == "Range") continue;
+        pChannel->settled.emplace_back(write.first, readText(pChannel->sPath, write.first.c_str()));
+    }
+    // The scaling follows the range the driver settled on, as the example's does.
+    GetAdjustedRange(pChannel->sPath.c_str(), pChannel->dRange);
+    CalcScaling(&pChannel->scale, board.nResolution, pChannel->dRange[0], pChannel->dRange[1]);
+    pChannel->nDecimals = decimalsFor(pChannel->scale.scale);
+}
+
+}  // namespace
+
+int decimalsFor(double dScale) {
+    double dStep = fabs(dScale);
+    if (!(dStep > 0) || !isfinite(dStep)) return 0;
+    int nDecimals = static_cast<int>(ceil(-log10(dStep) - 1e-9));
+    return nDecimals < 0 ? 0 : (nDecimals > 9 ? 9 : nDecimals);
+}
+
+void closeBoard(const BoardSetup& board, bool bStop) {
+    if (bStop) CheckError(KiVoSetParam_i32(board.nBoardId, ParamStopAcq, 0));
+    CheckError(KiVoSetParam_i32(board.nBoardId, ParamCloseBoard, 0));
+}
+
+int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
+    BoardSetup& board = *pBoard;
+    int32_t nBoardCount = 0;
+    CheckError(KiVoDriverInit(&nBoardCount));
+    if (nBoardCount < 0) nBoardCount = nBoardCount == INT32_MIN ? INT32_MAX : -nBoardCount;
+    if (nBoardCount == 0) {
+        fprintf(stderr, "queno_log: the driver finds no QUENO board\n");
+        return 1;
+    }
+    if (options.nBoardId >= nBoardCount) {
+        fprintf(stderr, "queno_log: no board %d: the driver reports %d board%s\n", static_cast<int>(options.nBoardId),
+                static_cast<int>(nBoardCount), nBoardCount == 1 ? "" : "s");
+        return 1;
+    }
+    board.nBoardId = options.nBoardId;
+    board.sPath = "BoardID" + std::to_string(board.nBoardId);
+
+    CheckError(KiVoSetParam_i32(board.nBoardId, ParamOpenBoard, 0));
+    CheckError(KiVoSetParam_i32(board.nBoardId, ParamResetBoard, 0));
+    board.sName = readText(board.sPath, "BoardName");
+    board.sSerial = readText(board.sPath, "SerialNumber");
+    int32_t nResolution = QUENO_AcqProp_GetResolutionAI(board.nBoardId, 0);
+    board.nResolution = nResolution == 16 ? 16 : 24;
+    board.nShift = board.nResolution == 16 ? 16 : 8;
+
+    int32_t nInputs = QUENO_GetNrOfChannelsAI(board.nBoardId);
+    for (const ChannelSpec& spec : options.channels) {
+        if (spec.nChannel >= nInputs) {
+            fprintf(stderr, "queno_log: board %d has no AI%d (its analogue inputs: %d)\n", static_cast<int>(board.nBoardId),
+                    static_cast<int>(spec.nChannel), static_cast<int>(nInputs));
+            return failSetup(board, 2);
+        }
+    }
+
+    char sRate[64];
+    snprintf(sRate, sizeof(sRate), "%.15g", options.dRate);
+    const std::string sAcqPath = board.sPath + "/AcqProp";
+    if (!writeText(sAcqPath, "Samplerate", sRate)) return failSetup(board, 2);
+    for (const ChannelSpec& spec : options.channels) {
+        board.channels.emplace_back();
+        if (!configureChannel(board, spec, &board.channels.back())) return failSetup(board, 2);
+    }
+    int32_t nApply = KiVoSetParam_i32(board.nBoardId, ParamApplySettings, 0);
+    if (nApply > 0) {
+        fprintf(stderr, "queno_log: %s: the settings were not applied: %s\n", board.sPath.c_str(), driverText(nApply).c_str());
+        return failSetup(board, 2);
+    }
+
+    double dRate = strtod(readText(sAcqPath, "Samplerate").c_str(), nullptr);
+    board.dRate = isfinite(dRate) && dRate >= 0.001 ? nearbyint(dRate * 1000) / 1000 : options.dRate;
+    for (size_t i = 0; i < options.channels.size(); ++i) readBackChannel(board, options.channels[i], &board.channels[i]);
+    CheckError(KiVoGetParam_i32(board.nBoardId, ParamSampleDelay, &board.nSampleDelay));
+    CheckError(KiVoGetParam_i32(board.nBoardId, ParamScanSize, &board.nScanSize));
+    if (board.nSampleDelay < 0) board.nSampleDelay = 0;
+    const int64_t nNeeded = static_cast<int64_t>(board.channels.size()) * 4;
+    if (board.nScanSize < nNeeded) {
+        fprintf(stderr, "queno_log: the driver's scan of %d bytes cannot hold the %d inputs asked for\n",
+                static_cast<int>(board.nScanSize), static_cast<int>(board.channels.size()));
+        return failSetup(board, 1);
+    }
+    return 0;
+}
+
+}  // namespace qlog

@@ -1,0 +1,28 @@
+// A channel as the user names it on the command line: AI<k>[:<preset>][,<Property>=<value>]...
+// A preset expands into the driver's own property names and values; further pairs follow it (or
+// replace a preset's value of the same property), and are written in that order.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qlog {
+
+using PropertyWrite = std::pair<std::string, std::string>;
+
+struct ChannelSpec {
+    int32_t nChannel = 0;                // k of AI<k>
+    std::string sPreset;                 // "" when none was named
+    std::vector<PropertyWrite> writes;   // Mode first (when known), then the rest, Used included
+};
+
+// Parses one CHANNEL argument. On failure *pError says why.
+bool parseChannelSpec(const std::string& sText, ChannelSpec* pSpec, std::string* pError);
+
+// The preset names, for the usage and for messages.
+std::string presetNames();
+
+}  // namespace qlog

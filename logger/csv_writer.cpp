@@ -1,0 +1,270 @@
+#include "csv_writer.h"
+
+#include <errno.h>
+#include <math.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "status_line.h"
+
+namespace qlog {
+
+namespace {
+
+constexpr size_t kBufferBytes = 1 << 20;
+constexpr int64_t kFlushMicros = 250000;
+constexpr long kIdleNanos = 10 * 1000 * 1000;
+
+int64_t monotonicMicros() {
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+std::string plural(uint64_t n, const char* sWord) {
+    return std::to_string(n) + " " + sWord + (n == 1 ? "" : "s");
+}
+
+}  // namespace
+
+CsvWriter::CsvWriter(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, ScanQueue* pQueue)
+    : options_(options), board_(board), pOutput_(pOutput), pQueue_(pQueue), nChannels_(board.channels.size()),
+      sums_(board.channels.size(), 0), buffer_(kBufferBytes) {
+    // A row: time, scan, and per channel a value and perhaps its raw count, with separators.
+    nMaxRow_ = 2 * kMaxNumberText + nChannels_ * (2 * kMaxNumberText + 2) + 4;
+    nRateMilli_ = static_cast<uint64_t>(llround(board.dRate * 1000));
+    if (nRateMilli_ == 0) nRateMilli_ = 1;
+    if (options.dRotateSeconds > 0) {
+        double dScans = nearbyint(options.dRotateSeconds * board.dRate);
+        nRotateScans_ = dScans < 1 ? 1 : static_cast<uint64_t>(dScans);
+    }
+}
+
+CsvWriter::~CsvWriter() {
+    bDone_.store(true, std::memory_order_release);
+    if (thread_.joinable()) thread_.join();
+}
+
+void CsvWriter::start(int64_t nFirstScanMicros) {
+    nFirstScanMicros_ = nFirstScanMicros;
+    writeHeader();
+    nLastFlush_ = nLastSync_ = monotonicMicros();
+    // Stop signals belong to the acquisition thread, whose waits they must cut short.
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    thread_ = std::thread(&CsvWriter::run, this);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+void CsvWriter::finish() {
+    bDone_.store(true, std::memory_order_release);
+    if (thread_.joinable()) thread_.join();
+}
+
+void CsvWriter::appendText(const std::string& sText) {
+    if (nUsed_ + sText.size() > buffer_.size()) flushBuffer();
+    if (sText.size() > buffer_.size()) buffer_.resize(sText.size());
+    memcpy(buffer_.data() + nUsed_, sText.data(), sText.size());
+    nUsed_ += sText.size();
+}
+
+void CsvWriter::writeHeader() {
+    if (headerLines_.empty()) {
+        char sLine[512];
+        headerLines_.push_back(std::string("# queno_log ") + QUENO_VERSION + "\n");
+        snprintf(sLine, sizeof(sLine), "# board %d: %s, serial %s, %d bits\n", static_cast<int>(board_.nBoardId),
+                 board_.sName.c_str(), board_.sSerial.c_str(), board_.nResolution);
+        headerLines_.push_back(sLine);
+        char sFirst[40];
+        formatUtcMicros(nFirstScanMicros_, sFirst, sizeof(sFirst));
+        snprintf(sLine, sizeof(sLine), "# rate %.15g S/s, first scan %s (system clock when the start returned)\n",
+                 board_.dRate, sFirst);
+        headerLines_.push_back(sLine);
+        for (const LoggedChannel& channel : board_.channels) {
+            std::string s = "# AI" + std::to_string(channel.nChannel) + ": " + channel.sMode + ", Range " + channel.sRange;
+            for (const PropertyWrite& setting : channel.settled) s += ", " + setting.first + " " + setting.second;
+            snprintf(sLine, sizeof(sLine), ", scale %e, offset %.15g\n", channel.scale.scale, channel.scale.offset);
+            headerLines_.push_back(s + sLine);
+        }
+        if (options_.nAverage > 1) {
+            headerLines_.push_back("# each row is the mean of " + std::to_string(options_.nAverage) +
+                                   " scans, with the time and scan of its first; a mean never spans a gap\n");
+        }
+        std::string sColumns = "time,scan";
+        for (const LoggedChannel& channel : board_.channels) {
+            std::string sName = "AI" + std::to_string(channel.nChannel);
+            sColumns += "," + sName + " [" + channel.sUnit + "]";
+            if (options_.bRaw) sColumns += "," + sName + " raw";
+        }
+        headerLines_.push_back(sColumns + "\n");
+    }
+    for (size_t i = 0; i < headerLines_.size(); ++i) {
+        if (i + 1 == headerLines_.size() && pOutput_->fileNumber() > 1) {
+            appendText("# file " + std::to_string(pOutput_->fileNumber()) + " of the run, from scan " +
+                       std::to_string(nNextScan_) + "\n");
+        }
+        appendText(headerLines_[i]);
+    }
+    nFileFirstScan_ = nNextScan_;
+    bFileHasRows_ = false;
+}
+
+bool CsvWriter::flushBuffer() {
+    if (nUsed_ == 0 || failed()) {
+        nUsed_ = 0;
+        return !failed();
+    }
+    bool bWritten = pOutput_->write(buffer_.data(), nUsed_);
+    nUsed_ = 0;
+    nLastFlush_ = monotonicMicros();
+    if (!bWritten) {
+        clearStatusLine();
+        fprintf(stderr, "queno_log: cannot write %s: %s - stopping\n", pOutput_->name().c_str(),
+                strerror(pOutput_->error()));
+        bFailed_.store(true, std::memory_order_release);
+    }
+    return bWritten;
+}
+
+// Ends the current file before the row that begins at nRowStart and carries it into the next.
+void CsvWriter::rotateBefore(uint64_t nScan, size_t nRowStart) {
+    std::string sRow(buffer_.data() + nRowStart, nUsed_ - nRowStart);
+    nUsed_ = nRowStart;
+    appendText("# continued in " + pOutput_->nextName() + "\n");
+    if (!flushBuffer()) return;
+    std::string sError;
+    if (!pOutput_->rotate(&sError)) {
+        clearStatusLine();
+        fprintf(stderr, "queno_log: %s - stopping\n", sError.c_str());
+        bFailed_.store(true, std::memory_order_release);
+        return;
+    }
+    uint64_t nSaved = nNextScan_;
+    nNextScan_ = nScan;
+    writeHeader();
+    nNextScan_ = nSaved;
+    appendText(sRow);
+}
+
+void CsvWriter::emitRow() {
+    if (nInRow_ == 0) return;
+    if (buffer_.size() - nUsed_ < nMaxRow_) flushBuffer();
+    const size_t nRowStart = nUsed_;
+    char* p = buffer_.data() + nUsed_;
+    // Scan time = first scan + scan / rate, in whole microseconds, exactly for any run length.
+    const uint64_t nWhole = nRowScan_ * 1000 / nRateMilli_;
+    const uint64_t nRest = nRowScan_ * 1000 % nRateMilli_;
+    const int64_t nMicros = nFirstScanMicros_ + static_cast<int64_t>(nWhole * 1000000 + nRest * 1000000 / nRateMilli_);
+    p = timeText_.write(p, nMicros);
+    *p++ = ',';
+    p = writeUnsigned(p, nRowScan_);
+    for (size_t c = 0; c < nChannels_; ++c) {
+        const LoggedChannel& channel = board_.channels[c];
+        double dRaw = nInRow_ == 1 ? static_cast<double>(sums_[c]) : static_cast<double>(sums_[c]) / nInRow_;
+        *p++ = ',';
+        p = writeFixed(p, fma(dRaw, channel.scale.scale, -channel.scale.offset), channel.nDecimals);
+        if (options_.bRaw) {
+            *p++ = ',';
+            p = writeSigned(p, nInRow_ == 1 ? sums_[c] : llround(dRaw));
+        }
+        sums_[c] = 0;
+    }
+    *p++ = '\n';
+    nUsed_ = static_cast<size_t>(p - buffer_.data());
+    counts_.nScans.fetch_add(nInRow_, std::memory_order_relaxed);
+    nInRow_ = 0;
+
+    const bool bRotateByTime = nRotateScans_ > 0 && nRowScan_ >= nFileFirstScan_ + nRotateScans_;
+    const bool bRotateBySize = options_.nRotateBytes > 0 && pOutput_->bytes() + nUsed_ > options_.nRotateBytes;
+    if (bFileHasRows_ && (bRotateByTime || bRotateBySize)) rotateBefore(nRowScan_, nRowStart);
+    bFileHasRows_ = true;
+}
+
+void CsvWriter::addScanToRow(const int32_t* pWords) {
+    if (nInRow_ == 0) nRowScan_ = nNextScan_;
+    for (size_t c = 0; c < nChannels_; ++c) sums_[c] += pWords[c];
+    ++nNextScan_;
+    if (++nInRow_ >= options_.nAverage) emitRow();
+}
+
+void CsvWriter::writeRows(const int32_t* pWords, uint64_t nScans) {
+    const uint32_t nWords = pQueue_->wordsPerScan();
+    for (uint64_t i = 0; i < nScans && !failed(); ++i) addScanToRow(pWords + i * nWords);
+}
+
+void CsvWriter::writeGap(const GapRecord& gap) {
+    emitRow();  // a mean never spans a gap
+    std::string sWhere = gap.nNextScan > gap.nLost ? "after scan " + std::to_string(gap.nNextScan - gap.nLost - 1)
+                                                   : "before scan " + std::to_string(gap.nNextScan);
+    std::string sWhy;
+    if (gap.cause == GapCause::Overflow) {
+        char sTime[40];
+        formatUtcMicros(gap.nRestartMicros, sTime, sizeof(sTime));
+        sWhy = std::string("buffer overflow; acquisition restarted at ") + sTime;
+    } else {
+        sWhy = "the logger's queue was full: the output did not keep up";
+    }
+    appendText("# gap: " + plural(gap.nLost, "scan") + " lost " + sWhere + " (" + sWhy + ")\n");
+    nNextScan_ = gap.nNextScan;
+    counts_.nGaps.fetch_add(1, std::memory_order_relaxed);
+    counts_.nLost.fetch_add(gap.nLost, std::memory_order_relaxed);
+}
+
+void CsvWriter::writeEnd() {
+    emitRow();  // the last, partial mean of the run
+    char sTime[40];
+    formatUtcMicros(utcMicrosNow(), sTime, sizeof(sTime));
+    appendText(std::string("# end ") + sTime + ": " + plural(counts_.nScans.load(), "scan") + ", " +
+               plural(counts_.nGaps.load(), "gap") + ", " + plural(counts_.nLost.load(), "scan") + " lost\n");
+    flushBuffer();
+}
+
+void CsvWriter::sleepAndKeepTime() {
+    struct timespec idle = {0, kIdleNanos};
+    nanosleep(&idle, nullptr);
+}
+
+void CsvWriter::run() {
+    for (;;) {
+        // The end is judged before the queue is looked at: scans queued before it was set are seen.
+        const bool bDone = bDone_.load(std::memory_order_acquire);
+        const uint64_t nReady = pQueue_->readable();  // before the gaps: a gap is queued before scans after it
+        GapRecord gap;
+        const bool bGap = pQueue_->peekGap(&gap);
+        if (failed()) break;
+        if (bGap && gap.nQueuedBefore <= pQueue_->consumed()) {
+            writeGap(gap);
+            pQueue_->popGap();
+            continue;
+        }
+        uint64_t nTake = pQueue_->contiguousReadable();
+        if (nTake > nReady) nTake = nReady;
+        if (bGap && nTake > gap.nQueuedBefore - pQueue_->consumed()) nTake = gap.nQueuedBefore - pQueue_->consumed();
+        // In slices, so that flushes keep their pace at any rate.
+        if (nTake > 4096) nTake = 4096;
+        if (nTake > 0) {
+            writeRows(pQueue_->readSlot(), nTake);
+            pQueue_->consume(nTake);
+        } else if (bDone && !bGap) {
+            break;
+        } else {
+            sleepAndKeepTime();
+        }
+        const int64_t nNow = monotonicMicros();
+        if (nUsed_ > 0 && nNow - nLastFlush_ >= kFlushMicros) flushBuffer();
+        if (nNow - nLastSync_ >= static_cast<int64_t>(options_.dSyncSeconds * 1e6)) {
+            pOutput_->sync();
+            nLastSync_ = monotonicMicros();
+        }
+    }
+    if (!failed()) writeEnd();
+    pOutput_->close();
+}
+
+}  // namespace qlog

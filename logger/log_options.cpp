@@ -1,0 +1,211 @@
+#include "log_options.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <getopt.h>
+#include <math.h>
+#include <stdlib.h>
+
+#include <algorithm>
+
+namespace qlog {
+
+const char kLogVersion[] = "queno_log " QUENO_VERSION "\n";
+
+const char kLogUsage[] =
+    "Usage: queno_log [options] CHANNEL...\n"
+    "Records every scan of the chosen analogue inputs of a QUENO board into a CSV file.\n"
+    "\n"
+    "  CHANNEL           AI<k>[:<preset>][,<Property>=<value>]...\n"
+    "                    presets: rtd (the example's settings: RTD-Temperature, PTX, 0.5 mA, 600 Ohm,\n"
+    "                    -100..200 degC, filter 100), pt100, pt1000, tc-k, tc-j, voltage, bridge;\n"
+    "                    each further Property=value is written to the channel as the driver names it,\n"
+    "                    e.g.  AI0:pt100  AI1:tc-k  AI2:voltage,Range=-1..1 V  AI3:rtd,IIRFilter_VAL=0\n"
+    "  -b, --board N     board id (default 0)\n"
+    "  -r, --rate S/s    scans per second (default 1000)\n"
+    "  -d, --duration T  stop after T (30s, 10m, 24h, 7d); default: until stopped\n"
+    "  -n, --scans N     stop after N scans\n"
+    "  -o, --output P    the file; '-' for standard output; default queno-<board>-<UTC start>.csv\n"
+    "      --average N   write the mean of every N scans (default 1: every scan)\n"
+    "      --rotate X    a new file every T (30m, 1h, 1d) or every SIZE (200K, 100M, 1G; powers of 1024)\n"
+    "      --sync T      how often the file is synced to the disk (default 1s)\n"
+    "      --raw         a raw column beside each value: the signed sample, in decimal\n"
+    "  -q, --quiet       no status line\n"
+    "      --help, --version\n"
+    "\n"
+    "Ctrl-C, SIGTERM or SIGHUP end the run cleanly: the file is completed and synced.\n"
+    "Exit status: 0 every scan written; 3 the run ended normally but scans were lost (the file's gap\n"
+    "lines say where); 2 bad options or a setting the driver refused; 1 no driver, no board, or an\n"
+    "output that cannot be written. Without a board: queno-sim queno_log ...\n";
+
+namespace {
+
+enum LongOnly { kAverage = 1000, kRotate, kSync, kRaw, kHelp, kVersion };
+
+const option kLongOptions[] = {
+    {"board", required_argument, nullptr, 'b'},   {"rate", required_argument, nullptr, 'r'},
+    {"duration", required_argument, nullptr, 'd'}, {"scans", required_argument, nullptr, 'n'},
+    {"output", required_argument, nullptr, 'o'},  {"average", required_argument, nullptr, kAverage},
+    {"rotate", required_argument, nullptr, kRotate}, {"sync", required_argument, nullptr, kSync},
+    {"raw", no_argument, nullptr, kRaw},          {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, kHelp},        {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A whole decimal number from nMin to nMax; nothing else in the text.
+bool parseWhole(const char* sText, uint64_t nMin, uint64_t nMax, uint64_t* pnValue) {
+    if (sText == nullptr || *sText < '0' || *sText > '9') return false;
+    errno = 0;
+    char* pEnd = nullptr;
+    unsigned long long n = strtoull(sText, &pEnd, 10);
+    if (errno != 0 || *pEnd != '\0' || n < nMin || n > nMax) return false;
+    *pnValue = n;
+    return true;
+}
+
+// A finite number with an optional suffix; the suffix is returned.
+bool parseNumberWithSuffix(const std::string& sText, double* pdValue, std::string* pSuffix) {
+    if (sText.empty() || !(isdigit(static_cast<unsigned char>(sText[0])) || sText[0] == '.')) return false;
+    char* pEnd = nullptr;
+    double d = strtod(sText.c_str(), &pEnd);
+    if (pEnd == sText.c_str() || !isfinite(d) || d < 0) return false;
+    *pdValue = d;
+    *pSuffix = pEnd;
+    return true;
+}
+
+}  // namespace
+
+bool parseDuration(const std::string& sText, double* pdSeconds) {
+    double d = 0;
+    std::string sSuffix;
+    if (!parseNumberWithSuffix(sText, &d, &sSuffix)) return false;
+    static const std::pair<const char*, double> kUnits[] = {{"", 1}, {"s", 1}, {"ms", 0.001}, {"m", 60},
+                                                           {"h", 3600}, {"d", 86400}};
+    for (const auto& unit : kUnits) {
+        if (sSuffix == unit.first) {
+            *pdSeconds = d * unit.second;
+            // Up to ten years: longer is a typing error, and scan counts stay exact far beyond it.
+            return *pdSeconds <= 10 * 366 * 86400.0;
+        }
+    }
+    return false;
+}
+
+bool parseSize(const std::string& sText, uint64_t* pnBytes) {
+    double d = 0;
+    std::string sSuffix;
+    if (!parseNumberWithSuffix(sText, &d, &sSuffix)) return false;
+    static const std::pair<const char*, double> kUnits[] = {{"", 1},
+                                                           {"K", 1024.0},
+                                                           {"M", 1024.0 * 1024},
+                                                           {"G", 1024.0 * 1024 * 1024},
+                                                           {"T", 1024.0 * 1024 * 1024 * 1024}};
+    for (const auto& unit : kUnits) {
+        if (sSuffix == unit.first) {
+            double dBytes = floor(d * unit.second);
+            if (dBytes < 1 || dBytes > 1e15) return false;
+            *pnBytes = static_cast<uint64_t>(dBytes);
+            return true;
+        }
+    }
+    return false;
+}
+
+ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::string* pError) {
+    LogOptions& o = *pOptions;
+    // Help and version win wherever they stand, before anything else is judged.
+    for (int i = 1; i < argc; ++i) {
+        std::string s = argv[i];
+        if (s == "--") break;
+        if (s == "--help" || s == "-h") return ParseOutcome::Help;
+        if (s == "--version") return ParseOutcome::Version;
+    }
+    optind = 1;
+    opterr = 0;
+    int nOption = 0;
+    auto fail = [&](const std::string& sWhy) {
+        *pError = sWhy;
+        return ParseOutcome::Error;
+    };
+    while ((nOption = getopt_long(argc, argv, ":b:r:d:n:o:q", kLongOptions, nullptr)) != -1) {
+        const std::string sArg = optarg != nullptr ? optarg : "";
+        uint64_t n = 0;
+        switch (nOption) {
+            case 'b':
+                if (!parseWhole(optarg, 0, INT32_MAX, &n)) return fail("--board \"" + sArg + "\": a board id from 0");
+                o.nBoardId = static_cast<int32_t>(n);
+                break;
+            case 'r': {
+                char* pEnd = nullptr;
+                o.dRate = strtod(sArg.c_str(), &pEnd);
+                if (sArg.empty() || *pEnd != '\0' || !isfinite(o.dRate) || o.dRate < 0.001 || o.dRate > 1e8) {
+                    return fail("--rate \"" + sArg + "\": scans per second, from 0.001");
+                }
+                // Scan times are kept exact in thousandths of a scan per second.
+                o.dRate = nearbyint(o.dRate * 1000) / 1000;
+                break;
+            }
+            case 'd':
+                if (!parseDuration(sArg, &o.dDurationSeconds) || o.dDurationSeconds <= 0) {
+                    return fail("--duration \"" + sArg + "\": a time such as 30s, 10m, 24h or 7d");
+                }
+                break;
+            case 'n':
+                if (!parseWhole(optarg, 1, UINT64_MAX / 2, &o.nScans)) return fail("--scans \"" + sArg + "\": a count from 1");
+                break;
+            case 'o':
+                if (sArg.empty()) return fail("--output: a file name, or - for standard output");
+                o.sOutput = sArg;
+                break;
+            case kAverage:
+                if (!parseWhole(optarg, 1, 10000000, &n)) return fail("--average \"" + sArg + "\": a count from 1 to 10000000");
+                o.nAverage = static_cast<uint32_t>(n);
+                break;
+            case kRotate: {
+                // Lower-case m is minutes, upper-case M mebibytes; a bare number is neither.
+                double dSeconds = 0;
+                if (!sArg.empty() && sArg.find_first_of("smhd") != std::string::npos && parseDuration(sArg, &dSeconds) &&
+                    dSeconds >= 1) {
+                    o.dRotateSeconds = dSeconds;
+                    o.nRotateBytes = 0;
+                } else if (!sArg.empty() && sArg.find_first_of("KMGT") != std::string::npos &&
+                           parseSize(sArg, &o.nRotateBytes) && o.nRotateBytes >= 4096) {
+                    o.dRotateSeconds = 0;
+                } else {
+                    return fail("--rotate \"" + sArg + "\": a time (30m, 1h, 1d; at least 1s) or a size (200K, 100M, 1G; at least 4K)");
+                }
+                break;
+            }
+            case kSync:
+                if (!parseDuration(sArg, &o.dSyncSeconds)) return fail("--sync \"" + sArg + "\": a time such as 1s or 500ms");
+                break;
+            case kRaw: o.bRaw = true; break;
+            case 'q': o.bQuiet = true; break;
+            case ':': return fail(std::string("option ") + argv[optind - 1] + " needs a value");
+            default: {
+                std::string sWhat = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
+                return fail("unknown option " + sWhat);
+            }
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        ChannelSpec spec;
+        std::string sWhy;
+        if (!parseChannelSpec(argv[i], &spec, &sWhy)) return fail(sWhy);
+        for (const ChannelSpec& other : o.channels) {
+            if (other.nChannel == spec.nChannel) return fail("AI" + std::to_string(spec.nChannel) + " is named twice");
+        }
+        o.channels.push_back(spec);
+    }
+    if (o.channels.empty()) return fail("no CHANNEL given (for example AI0:rtd)");
+    if (o.sOutput == "-" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) {
+        return fail("--rotate needs a file: standard output cannot be rotated");
+    }
+    // The scan carries the used inputs in ascending order, and so do the columns.
+    std::sort(o.channels.begin(), o.channels.end(),
+              [](const ChannelSpec& a, const ChannelSpec& b) { return a.nChannel < b.nChannel; });
+    return ParseOutcome::Run;
+}
+
+}  // namespace qlog

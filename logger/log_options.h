@@ -1,0 +1,41 @@
+// queno_log's command line: what to record, how fast, for how long, and where to.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "channel_spec.h"
+
+namespace qlog {
+
+struct LogOptions {
+    int32_t nBoardId = 0;
+    double dRate = 1000;           // scans per second asked of the driver
+    double dDurationSeconds = 0;   // 0: until stopped
+    uint64_t nScans = 0;           // 0: no limit
+    std::string sOutput;           // "" the default name, "-" standard output
+    uint32_t nAverage = 1;         // scans per written row
+    double dRotateSeconds = 0;     // 0: no rotation by time
+    uint64_t nRotateBytes = 0;     // 0: no rotation by size
+    double dSyncSeconds = 1;
+    bool bRaw = false;
+    bool bQuiet = false;
+    std::vector<ChannelSpec> channels;  // ascending by channel number
+};
+
+enum class ParseOutcome { Run, Help, Version, Error };
+
+// Reads argv into *pOptions. On Error the reason is in *pError (without the program's name).
+ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::string* pError);
+
+// "30s", "10m", "24h", "7d", "250ms", or plain seconds. False when the text is none of these.
+bool parseDuration(const std::string& sText, double* pdSeconds);
+// "200K", "100M", "1G" (powers of 1024), or plain bytes.
+bool parseSize(const std::string& sText, uint64_t* pnBytes);
+
+extern const char kLogUsage[];
+extern const char kLogVersion[];
+
+}  // namespace qlog

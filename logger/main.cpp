@@ -1,0 +1,155 @@
+/*
+ * queno_log: record every scan of the chosen analogue inputs of a QUENO board into a CSV file.
+ *
+ * Demonstrates a long, unattended recording on the same binding and utility library as the RTD
+ * example: the ring buffer is walked the same way, but each scan is copied into a queue and handed
+ * back to the driver at once, and a second thread writes the queue to the disk. A slow disk fills
+ * the queue, never the driver's buffer; whatever is lost, the file says where and how much.
+ *
+ * Steps:
+ *   1. read the options and the channels; create the output (nothing is overwritten)
+ *   2. load the driver, find the board, configure the inputs, read back what the driver settled
+ *   3. start the acquisition and the writer thread
+ *   4. poll the ring buffer until the duration or scan count is reached or a stop signal comes;
+ *      restart the acquisition after an overflow
+ *   5. stop, drain the queue, write the end line, sync, close the board, unload the driver
+ *
+ * Exit status: 0 every scan written, 3 scans were lost (the gap lines say where), 2 bad options or
+ * a setting the driver refused, 1 no driver, no board, or an output that cannot be written.
+ */
+#include <math.h>
+#include <stdio.h>
+#include <time.h>
+
+#include <string>
+
+#include "acquirer.h"
+#include "board_setup.h"
+#include "csv_writer.h"
+#include "kivo_api.h"
+#include "log_options.h"
+#include "output_file.h"
+#include "scan_queue.h"
+#include "status_line.h"
+#include "stop_signals.h"
+#include "value_text.h"
+
+namespace {
+
+using namespace qlog;
+
+int usageError(const std::string& sWhy) {
+    fprintf(stderr, "queno_log: %s\nTry 'queno_log --help' for the options.\n", sWhy.c_str());
+    return 2;
+}
+
+// The tools report a missing driver in their own words; standard output stays untouched.
+bool loadDriver() {
+    if (KiVoPxiLoad() > 0) return true;
+    fprintf(stderr,
+            "queno_log: the QUENO driver (%s) could not be loaded: install the driver, or run the logger on the "
+            "simulated board with: queno-sim queno_log ...\n",
+            KIVO_DRIVER_LIBRARY);
+    return false;
+}
+
+void sleepMs(int nMs) {
+    struct timespec wait = {nMs / 1000, (nMs % 1000) * 1000000L};
+    nanosleep(&wait, nullptr);  // a stop signal cuts it short
+}
+
+uint64_t scanLimit(const LogOptions& options, double dRate) {
+    uint64_t nLimit = options.nScans > 0 ? options.nScans : UINT64_MAX;
+    if (options.dDurationSeconds > 0) {
+        double dScans = ceil(options.dDurationSeconds * dRate);
+        if (dScans < static_cast<double>(nLimit)) nLimit = dScans < 1 ? 1 : static_cast<uint64_t>(dScans);
+    }
+    return nLimit;
+}
+
+StatusFacts statusFacts(const Acquirer& acquirer, const CsvWriter& writer, const ScanQueue& queue, double dRate,
+                        uint64_t nLimit) {
+    StatusFacts facts;
+    facts.dElapsed = static_cast<double>(acquirer.nextScan()) / dRate;
+    facts.dFraction = nLimit == UINT64_MAX ? -1 : static_cast<double>(acquirer.nextScan()) / static_cast<double>(nLimit);
+    facts.nWritten = writer.counts().nScans.load();
+    facts.nQueuePerMille = queue.fillPerMille();
+    facts.nGaps = writer.counts().nGaps.load();
+    facts.nLost = writer.counts().nLost.load();
+    return facts;
+}
+
+int record(const LogOptions& options, BoardSetup& board, OutputFile& output) {
+    const uint32_t nWords = static_cast<uint32_t>(board.channels.size());
+    ScanQueue queue(queueCapacityScans(board.dRate, nWords), nWords);
+    const uint64_t nLimit = scanLimit(options, board.dRate);
+    Acquirer acquirer(board, &queue, nLimit);
+    if (acquirer.start() != 0) {
+        output.abandon();
+        closeBoard(board, false);
+        return 1;
+    }
+    CsvWriter writer(options, board, &output, &queue);
+    writer.start(acquirer.firstScanMicros());
+    StatusLine status(board, options.bQuiet);
+
+    while (StopSignalReceived() == 0 && !writer.failed()) {
+        sleepMs(acquirer.pollIntervalMs());
+        if (StopSignalReceived() != 0) break;
+        if (!acquirer.poll()) break;
+        status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit), acquirer.latest());
+    }
+    closeBoard(board, true);
+    acquirer.finish();
+    writer.finish();
+    status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit), acquirer.latest(), true);
+    status.finish();
+
+    if (writer.failed() || acquirer.failed()) return 1;
+    const uint64_t nLost = writer.counts().nLost.load();
+    if (nLost > 0) {
+        fprintf(stderr, "queno_log: %llu scan%s lost in %llu gap%s; the file's gap lines say where\n",
+                static_cast<unsigned long long>(nLost), nLost == 1 ? "" : "s",
+                static_cast<unsigned long long>(writer.counts().nGaps.load()), writer.counts().nGaps.load() == 1 ? "" : "s");
+        return 3;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    LogOptions options;
+    std::string sError;
+    switch (parseLogOptions(argc, argv, &options, &sError)) {
+        case ParseOutcome::Help: fputs(kLogUsage, stdout); return 0;
+        case ParseOutcome::Version: fputs(kLogVersion, stdout); return 0;
+        case ParseOutcome::Error: return usageError(sError);
+        case ParseOutcome::Run: break;
+    }
+    InstallStopSignals();
+
+    OutputFile output;
+    const std::string sPath = options.sOutput.empty() ? defaultOutputName(options.nBoardId, utcMicrosNow()) : options.sOutput;
+    if (!output.open(sPath, options.dRotateSeconds > 0 || options.nRotateBytes > 0, &sError)) {
+        fprintf(stderr, "queno_log: %s\n", sError.c_str());
+        return 1;
+    }
+    if (!loadDriver()) {
+        output.abandon();
+        return 1;
+    }
+    BoardSetup board;
+    int nStatus = setupBoard(options, &board);
+    if (nStatus == 0 && StopSignalReceived() != 0) {
+        closeBoard(board, false);
+        nStatus = 128 + StopSignalReceived();
+    }
+    if (nStatus == 0) {
+        nStatus = record(options, board, output);
+    } else {
+        output.abandon();
+    }
+    KiVoPxiUnload();
+    return nStatus;
+}

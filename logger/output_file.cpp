@@ -1,0 +1,126 @@
+#include "output_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <libgen.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace qlog {
+
+namespace {
+
+// A new file's name must reach the disk too, or a power cut can lose the whole file.
+void syncDirectoryOf(const std::string& sName) {
+    std::string sCopy = sName;
+    int nDir = ::open(dirname(&sCopy[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (nDir < 0) return;
+    fsync(nDir);
+    ::close(nDir);
+}
+
+}  // namespace
+
+std::string defaultOutputName(int32_t nBoardId, int64_t nMicros) {
+    time_t t = static_cast<time_t>(nMicros / 1000000);
+    struct tm parts = {};
+    gmtime_r(&t, &parts);
+    char sTime[32];
+    strftime(sTime, sizeof(sTime), "%Y%m%dT%H%M%SZ", &parts);
+    return "queno-" + std::to_string(nBoardId) + "-" + sTime + ".csv";
+}
+
+OutputFile::~OutputFile() { close(); }
+
+std::string OutputFile::numberedName(int nNumber) const {
+    char sNumber[16];
+    snprintf(sNumber, sizeof(sNumber), "-%04d", nNumber);
+    size_t nSlash = sPath_.rfind('/');
+    size_t nDot = sPath_.rfind('.');
+    if (nDot == std::string::npos || (nSlash != std::string::npos && nDot < nSlash) || nDot == nSlash + 1 || nDot == 0) {
+        return sPath_ + sNumber;
+    }
+    return sPath_.substr(0, nDot) + sNumber + sPath_.substr(nDot);
+}
+
+std::string OutputFile::nextName() const { return numberedName(nNumber_ + 1); }
+
+bool OutputFile::open(const std::string& sPath, bool bRotating, std::string* pError) {
+    sPath_ = sPath;
+    bRotating_ = bRotating;
+    if (sPath == "-") {
+        bStdout_ = true;
+        sName_ = "standard output";
+        nFd_ = STDOUT_FILENO;
+        return true;
+    }
+    return openNamed(bRotating ? numberedName(nNumber_) : sPath, pError);
+}
+
+bool OutputFile::openNamed(const std::string& sName, std::string* pError) {
+    sName_ = sName;
+    nBytes_ = 0;
+    bCreated_ = false;
+    // A device or a pipe the user named (/dev/null, a FIFO) is written as it is; a regular file is
+    // created new, so that no earlier recording is ever overwritten.
+    struct stat info = {};
+    bool bExists = stat(sName.c_str(), &info) == 0;
+    if (bExists && S_ISREG(info.st_mode)) {
+        *pError = sName + " exists; a recording is never overwritten (remove it or choose another --output)";
+        return false;
+    }
+    int nFlags = O_WRONLY | O_CLOEXEC | (bExists ? 0 : O_CREAT | O_EXCL);
+    nFd_ = ::open(sName.c_str(), nFlags, 0644);
+    if (nFd_ < 0) {
+        *pError = "cannot create " + sName + ": " + strerror(errno);
+        return false;
+    }
+    bCreated_ = !bExists;
+    if (bCreated_) syncDirectoryOf(sName);
+    return true;
+}
+
+bool OutputFile::rotate(std::string* pError) {
+    close();
+    ++nNumber_;
+    return openNamed(numberedName(nNumber_), pError);
+}
+
+void OutputFile::abandon() {
+    if (bCreated_ && nBytes_ == 0) unlink(sName_.c_str());
+    bCreated_ = false;
+    close();
+}
+
+bool OutputFile::write(const char* pData, size_t nSize) {
+    while (nSize > 0) {
+        ssize_t nDone = ::write(nFd_, pData, nSize);
+        if (nDone < 0) {
+            if (errno == EINTR) continue;
+            nError_ = errno;
+            return false;
+        }
+        pData += nDone;
+        nSize -= static_cast<size_t>(nDone);
+        nBytes_ += static_cast<uint64_t>(nDone);
+    }
+    return true;
+}
+
+void OutputFile::sync() {
+    if (nFd_ >= 0 && !bStdout_) fdatasync(nFd_);
+}
+
+void OutputFile::close() {
+    if (nFd_ < 0) return;
+    if (!bStdout_) {
+        fsync(nFd_);
+        ::close(nFd_);
+    }
+    nFd_ = -1;
+}
+
+}  // namespace qlog

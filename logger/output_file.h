@@ -1,0 +1,54 @@
+// Where the CSV goes: a file (one, or a new one at each rotation) or standard output. Every write
+// is whole lines, so a file cut short by a power cut or kill -9 ends with a complete line.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+namespace qlog {
+
+class OutputFile {
+public:
+    ~OutputFile();
+
+    // Opens the first output: "-" standard output; otherwise the path, or with rotation the path
+    // with "-0001" before its extension. An existing regular file is never overwritten. False,
+    // with the reason in *pError, when it cannot be created.
+    bool open(const std::string& sPath, bool bRotating, std::string* pError);
+    // Closes the current file (synced) and opens the next one of the rotation.
+    bool rotate(std::string* pError);
+    // Removes the file again when nothing was ever written to it: the run did not start.
+    void abandon();
+
+    // Writes all of it; false (with errno kept in error()) when the output refused.
+    bool write(const char* pData, size_t nSize);
+    // Data to the disk (a no-op for pipes and terminals).
+    void sync();
+    void close();
+
+    const std::string& name() const { return sName_; }
+    std::string nextName() const;
+    uint64_t bytes() const { return nBytes_; }
+    int fileNumber() const { return nNumber_; }
+    int error() const { return nError_; }
+
+private:
+    bool openNamed(const std::string& sName, std::string* pError);
+    std::string numberedName(int nNumber) const;
+
+    std::string sPath_;
+    std::string sName_;
+    bool bRotating_ = false;
+    bool bStdout_ = false;
+    bool bCreated_ = false;  // a regular file this run created
+    int nFd_ = -1;
+    int nNumber_ = 1;
+    uint64_t nBytes_ = 0;
+    int nError_ = 0;
+};
+
+// queno-<board>-<UTC time>.csv, the name when none is given.
+std::string defaultOutputName(int32_t nBoardId, int64_t nMicros);
+
+}  // namespace qlog

@@ -1,0 +1,88 @@
+#include "status_line.h"
+
+#include <math.h>
+#include <stdio.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "value_text.h"
+
+namespace qlog {
+
+namespace {
+
+int64_t monotonicMillis() {
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Messages come from both threads; the line is drawn by one. A stale answer costs one redraw.
+std::atomic<bool> gbLineShown{false};
+
+}  // namespace
+
+void clearStatusLine() {
+    if (gbLineShown.exchange(false)) fputs("\r\x1b[K", stderr);
+}
+
+std::string formatElapsed(double dSeconds) {
+    uint64_t n = dSeconds > 0 ? static_cast<uint64_t>(dSeconds) : 0;
+    char sText[48];
+    if (n >= 86400) {
+        snprintf(sText, sizeof(sText), "%llud %02u:%02u:%02u", static_cast<unsigned long long>(n / 86400),
+                 static_cast<unsigned>(n / 3600 % 24), static_cast<unsigned>(n / 60 % 60), static_cast<unsigned>(n % 60));
+    } else {
+        snprintf(sText, sizeof(sText), "%02u:%02u:%02u", static_cast<unsigned>(n / 3600), static_cast<unsigned>(n / 60 % 60),
+                 static_cast<unsigned>(n % 60));
+    }
+    return sText;
+}
+
+StatusLine::StatusLine(const BoardSetup& board, bool bQuiet) : board_(board) {
+    bEnabled_ = !bQuiet && isatty(STDERR_FILENO);
+}
+
+void StatusLine::update(const StatusFacts& facts, const std::vector<int32_t>& latest, bool bForce) {
+    if (!bEnabled_) return;
+    int64_t nNow = monotonicMillis();
+    if (!bForce && bShown_ && nNow - nLastDraw_ < 250) return;
+    nLastDraw_ = nNow;
+    std::string s = "\r" + formatElapsed(facts.dElapsed);
+    if (facts.dFraction >= 0) {
+        const int kWidth = 20;
+        double dDone = facts.dFraction > 1 ? 1 : facts.dFraction;
+        int nFilled = static_cast<int>(dDone * kWidth);
+        s += " [" + std::string(static_cast<size_t>(nFilled), '#') + std::string(static_cast<size_t>(kWidth - nFilled), '.') + "] ";
+        char sPercent[8];
+        snprintf(sPercent, sizeof(sPercent), "%3d%%", static_cast<int>(dDone * 100));
+        s += sPercent;
+    }
+    s += "  " + std::to_string(facts.nWritten) + " scans  queue " + std::to_string(facts.nQueuePerMille / 10) + "%";
+    for (size_t c = 0; c < board_.channels.size() && c < latest.size() && c < 8; ++c) {
+        const LoggedChannel& channel = board_.channels[c];
+        char sValue[kMaxNumberText + 1];
+        char* pEnd = writeFixed(sValue, fma(static_cast<double>(latest[c]), channel.scale.scale, -channel.scale.offset),
+                                channel.nDecimals > 3 ? 3 : channel.nDecimals);
+        *pEnd = '\0';
+        s += "  AI" + std::to_string(channel.nChannel) + " " + sValue + " " + channel.sUnit;
+    }
+    if (board_.channels.size() > 8) s += "  ...";
+    if (facts.nGaps > 0) s += "  gaps " + std::to_string(facts.nGaps) + " (" + std::to_string(facts.nLost) + " lost)";
+    s += "\x1b[K";
+    fputs(s.c_str(), stderr);
+    fflush(stderr);
+    bShown_ = true;
+    gbLineShown.store(true);
+}
+
+void StatusLine::finish() {
+    if (!bShown_ || !gbLineShown.exchange(false)) return;
+    fputs("\n", stderr);
+    fflush(stderr);
+    bShown_ = false;
+}
+
+}  // namespace qlog
