@@ -11,9 +11,11 @@ set(QUENO_PACKAGE_sim queno-sim)
 set(QUENO_PACKAGE_dev queno-example-dev)
 
 # Programs and the simulator.
-set(queno_programs rtd_example)
+set(queno_programs rtd_example queno_log)
+set(queno_man_pages rtd_example.1 queno_log.1 queno-sim.1 queno-sim-system.5)
 if(TARGET queno_info)
   list(APPEND queno_programs queno_info)
+  list(APPEND queno_man_pages queno_info.1)
 endif()
 install(TARGETS ${queno_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT example)
 install(TARGETS kvpxi_api LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/queno-sim COMPONENT sim NAMELINK_SKIP)
@@ -26,7 +28,7 @@ install(FILES sim/default_system.xml tests/e2e/data/three_boards.xml tests/e2e/d
 install(FILES
   driver/kivo_api.h driver/kivo_codes.h driver/kivo_entry_points.h
   util/adapter_table.h util/arguments.h util/board_model.h util/board_queries.h util/console.h
-  util/scaling.h util/system_info.h
+  util/ring_walk.h util/scaling.h util/system_info.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/queno COMPONENT dev)
 install(TARGETS queno_example_util EXPORT QuenoExampleTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
@@ -50,7 +52,7 @@ install(FILES ${PROJECT_BINARY_DIR}/queno-example.pc DESTINATION ${CMAKE_INSTALL
 # Man pages, compressed as Debian's policy asks; and each package's copyright and changelog.
 find_program(QUENO_GZIP gzip REQUIRED)
 set(queno_compressed "")
-foreach(page rtd_example.1 queno_info.1 queno-sim.1 queno-sim-system.5)
+foreach(page ${queno_man_pages})
   string(REGEX REPLACE ".*\\." "" section ${page})
   set(component example)
   if(page MATCHES "^queno-sim")

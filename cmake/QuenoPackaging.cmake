@@ -1,5 +1,5 @@
 # Debian packages with CPack, one per component:
-#   queno-example      the example and queno_info
+#   queno-example      the example, queno_info and queno_log
 #   queno-sim          the simulated driver, its launcher and sample descriptions
 #   queno-example-dev  headers, the library, its CMake package and pkg-config file
 # for the architecture being built (amd64, or arm64 and armhf through the cross toolchains).
@@ -35,11 +35,13 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 
 set(CPACK_DEBIAN_EXAMPLE_PACKAGE_NAME ${QUENO_PACKAGE_example})
 set(CPACK_DEBIAN_EXAMPLE_PACKAGE_SUGGESTS ${QUENO_PACKAGE_sim})
-set(CPACK_COMPONENT_EXAMPLE_DESCRIPTION "RTD temperature example and board inventory for QUENO boards
+set(CPACK_COMPONENT_EXAMPLE_DESCRIPTION "RTD temperature example, board inventory and logger for QUENO boards
 rtd_example measures the temperature of an RTD on one analogue input of a
 QUENO-1600-UNIV board through the board driver libkvpxi_api.so, which it
 loads at run time. queno_info lists the boards the driver sees and the
-modes, ranges and settings each of their channels offers.")
+modes, ranges and settings each of their channels offers. queno_log
+records every scan of chosen inputs into CSV files, with timestamps,
+units, the settings the driver settled on, and the place of every gap.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME ${QUENO_PACKAGE_sim})
 set(CPACK_COMPONENT_SIM_DESCRIPTION "simulated QUENO board driver for development without hardware

@@ -1,0 +1,296 @@
+// queno_log against the simulated driver: scripted runs whose numbered scans show that every scan
+// is written once and in order (batches, wraps, rotation, restarts after an overflow, means), the
+// settings it refuses, its options, a full disk, stop signals and kill -9.
+#include <math.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "process_runner.h"
+
+namespace {
+
+// A recording as the test reads it back: the header's scales, the rows and the gap lines in order.
+struct Recording {
+    std::vector<std::string> header;
+    std::vector<std::string> columns;
+    std::vector<double> scales, offsets;
+    struct Line {
+        bool bGap = false;
+        uint64_t nLost = 0;
+        std::vector<std::string> fields;
+    };
+    std::vector<Line> lines;
+    std::string sEnd;
+};
+
+std::vector<std::string> split(const std::string& s, char cSeparator) {
+    std::vector<std::string> parts;
+    size_t nStart = 0;
+    for (size_t n = s.find(cSeparator); n != std::string::npos; n = s.find(cSeparator, nStart)) {
+        parts.push_back(s.substr(nStart, n - nStart));
+        nStart = n + 1;
+    }
+    parts.push_back(s.substr(nStart));
+    return parts;
+}
+
+void readInto(const std::string& sPath, Recording* pRecording) {
+    for (const std::string& sLine : readLines(sPath)) {
+        if (sLine.rfind("# gap: ", 0) == 0) {
+            Recording::Line line;
+            line.bGap = true;
+            line.nLost = strtoull(sLine.c_str() + 7, nullptr, 10);
+            pRecording->lines.push_back(line);
+        } else if (sLine.rfind("# end ", 0) == 0) {
+            pRecording->sEnd = sLine;
+        } else if (sLine.rfind("# AI", 0) == 0 && pRecording->columns.empty()) {
+            pRecording->header.push_back(sLine);
+            size_t nScale = sLine.find(", scale ");
+            pRecording->scales.push_back(strtod(sLine.c_str() + nScale + 8, nullptr));
+            pRecording->offsets.push_back(strtod(sLine.c_str() + sLine.find(", offset ") + 9, nullptr));
+        } else if (sLine[0] == '#') {
+            pRecording->header.push_back(sLine);
+        } else if (sLine.rfind("time,", 0) == 0) {
+            pRecording->columns = split(sLine, ',');
+        } else {
+            Recording::Line line;
+            line.fields = split(sLine, ',');
+            pRecording->lines.push_back(line);
+        }
+    }
+}
+
+// The numbered scans of a scripted run: scan k of every start reads k in each channel, the first
+// nDelay of each start are held back, and nAverage scans make a row. Every kept scan appears once,
+// in order; the scan column jumps exactly by what a gap line says; every value is raw x scale -
+// offset to the decimals written.
+void expectNumberedScans(const Recording& r, int nDelay, int nAverage, uint64_t nExpectedRows) {
+    const size_t nChannels = r.scales.size();
+    ASSERT_GT(nChannels, 0u);
+    uint64_t nScan = 0, nRows = 0;
+    int64_t nRawAtStart = nDelay;
+    uint64_t nStartScan = 0;
+    for (const Recording::Line& line : r.lines) {
+        if (line.bGap) {
+            nScan += line.nLost;
+            nStartScan = nScan;  // an overflow restarts the numbering; a queue drop would not
+            continue;
+        }
+        ++nRows;
+        ASSERT_EQ(line.fields.size(), 2 + 2 * nChannels) << "row " << nRows;
+        ASSERT_EQ(line.fields[1], std::to_string(nScan)) << "row " << nRows;
+        for (size_t c = 0; c < nChannels; ++c) {
+            const std::string& sValue = line.fields[2 + 2 * c];
+            int64_t nRaw = strtoll(line.fields[3 + 2 * c].c_str(), nullptr, 10);
+            double dFirst = static_cast<double>(nRawAtStart + static_cast<int64_t>(nScan - nStartScan));
+            if (nAverage == 1) {
+                EXPECT_EQ(nRaw, static_cast<int64_t>(dFirst)) << "scan " << nScan;
+            }
+            size_t nPoint = sValue.find('.');
+            int nDecimals = nPoint == std::string::npos ? 0 : static_cast<int>(sValue.size() - nPoint - 1);
+            double dExpected = static_cast<double>(nRaw) * r.scales[c] - r.offsets[c];
+            if (nAverage == 1) {
+                EXPECT_NEAR(strtod(sValue.c_str(), nullptr), dExpected, 0.5001 * pow(10, -nDecimals)) << "scan " << nScan;
+            }
+        }
+        nScan += static_cast<uint64_t>(nAverage);
+    }
+    EXPECT_EQ(nRows, nExpectedRows);
+}
+
+struct ScriptCase {
+    const char* sName;
+    const char* sSystem;  // a file of the test data, or "" for the default system
+    const char* sScript;
+    std::vector<std::string> args;
+    int nDelay;
+    int nAverage;
+    uint64_t nRows;
+    int nExitStatus;
+    size_t nGaps;
+    size_t nFiles;  // 0: one file without rotation
+};
+
+const ScriptCase kScriptCases[] = {
+    // A ring of 30 scans with a delay of 2: batches up to its size wrap at its end every time.
+    {"BatchesAndWraps", "small_buffer.xml", "25,5,0,28,3,17,28", {"AI0:rtd", "-n", "104"}, 2, 1, 104, 0, 0, 0},
+    {"TwoChannelsOfTwoModes", "", "25,25,25,25", {"AI0:rtd", "AI5:voltage", "-n", "96"}, 4, 1, 96, 0, 0, 0},
+    // One scan a second: the scans lost at each restart follow from the time, here always one.
+    {"RestartsAfterOverflows", "", "10,5,overflow", {"AI0:rtd", "-r", "1", "-n", "40"}, 4, 1, 37, 3, 3, 0},
+    {"RotationBySize", "", "300,300,300", {"AI0:rtd", "--rotate", "4K", "-n", "896"}, 4, 1, 896, 0, 0, 11},
+    {"MeansOfTen", "", "25,25,25,25", {"AI0:rtd", "--average", "10", "-n", "96"}, 4, 10, 10, 0, 0, 0},
+};
+
+class LoggerScript : public ::testing::TestWithParam<ScriptCase> {};
+
+TEST_P(LoggerScript, EveryScanOnceInOrderWithItsValue) {
+    const ScriptCase& c = GetParam();
+    TempDir dir;
+    RunOptions options;
+    options.sExecutable = QUENO_LOG_PATH;
+    options.args = c.args;
+    options.args.insert(options.args.end(), {"--raw", "-o", dir.file("log.csv")});
+    options.env["QUENO_SIM_SCRIPT"] = c.sScript;
+    if (c.sSystem[0] != '\0') options.env["QUENO_SIM_SYSTEM"] = std::string(QUENO_TEST_DATA_DIR) + "/" + c.sSystem;
+    RunResult result = runExample(options);
+    ASSERT_FALSE(result.bTimedOut);
+    EXPECT_EQ(result.nExitStatus, c.nExitStatus) << result.sErr;
+
+    Recording recording;
+    size_t nFiles = c.nFiles == 0 ? 1 : c.nFiles;
+    for (size_t i = 1; i <= nFiles; ++i) {
+        char sName[32];
+        snprintf(sName, sizeof(sName), "log-%04zu.csv", i);
+        Recording file;
+        readInto(dir.file(c.nFiles == 0 ? "log.csv" : sName), &file);
+        ASSERT_FALSE(file.columns.empty()) << "file " << i << " has no header";
+        if (i == 1) recording = file;
+        else recording.lines.insert(recording.lines.end(), file.lines.begin(), file.lines.end());
+        recording.sEnd = file.sEnd;
+    }
+    if (c.nFiles > 0) {
+        EXPECT_TRUE(readLines(dir.file("log-" + std::to_string(c.nFiles + 10001).substr(1) + ".csv")).empty());
+    }
+    EXPECT_EQ(recording.header[1].rfind("# board 0: QUENO-1600-UNIV, serial ", 0), 0u);
+    EXPECT_EQ(recording.header[3].rfind("# AI0: RTD-Temperature, Range -100.000000..200.000000 degC, LinearisationTable PTX", 0),
+              0u) << recording.header[3];
+    expectNumberedScans(recording, c.nDelay, c.nAverage, c.nRows);
+    size_t nGaps = 0;
+    for (const auto& line : recording.lines) nGaps += line.bGap ? 1 : 0;
+    EXPECT_EQ(nGaps, c.nGaps);
+    EXPECT_NE(recording.sEnd.find(": " + std::to_string(c.nAverage == 1 ? c.nRows : 96) + " scans"), std::string::npos)
+        << recording.sEnd;
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, LoggerScript, ::testing::ValuesIn(kScriptCases),
+                         [](const ::testing::TestParamInfo<ScriptCase>& info) { return info.param.sName; });
+
+TEST(LoggerScript, MeansCarryTheirFirstScanAndTheLastPartialBlock) {
+    TempDir dir;
+    RunOptions options;
+    options.sExecutable = QUENO_LOG_PATH;
+    options.args = {"AI0:rtd", "--raw", "--average", "10", "-n", "96", "-o", dir.file("log.csv")};
+    options.env["QUENO_SIM_SCRIPT"] = "25,25,25,25";
+    runExample(options);
+    Recording r;
+    readInto(dir.file("log.csv"), &r);
+    ASSERT_EQ(r.lines.size(), 10u);
+    // Scans 0..9 hold the samples 4..13: mean 8.5, written rounded; the last block holds 90..95.
+    EXPECT_EQ(r.lines[0].fields[1], "0");
+    EXPECT_EQ(r.lines[0].fields[3], "9");
+    EXPECT_EQ(r.lines[9].fields[1], "90");
+    EXPECT_EQ(r.lines[9].fields[3], "97");
+}
+
+// Standard error of a run that did not start, without the loader's note about its first search.
+struct RefusalCase {
+    const char* sName;
+    std::vector<std::string> args;
+    int nExitStatus;
+    const char* sMessage;
+};
+
+const RefusalCase kRefusals[] = {
+    {"RangeTheModeLacks", {"AI0:pt100,Range=0..5000"}, 2, "BoardID0/AI0: Range=\"0..5000\": range is not available"},
+    {"UnknownProperty", {"AI1:voltage,Colour=blue"}, 2, "BoardID0/AI1: Colour=\"blue\": "},
+    {"RateAboveTheBoard", {"-r", "50000", "AI0"}, 2, "BoardID0/AcqProp: Samplerate=\"50000\": "},
+    {"InputTheBoardLacks", {"AI8:voltage"}, 2, "board 0 has no AI8"},
+    {"NoSuchBoard", {"-b", "5", "AI0"}, 1, "no board 5: the driver reports 2 boards"},
+    {"UnknownPreset", {"AI0:pt99"}, 2, "unknown preset \"pt99\""},
+    {"NotAChannel", {"AO1"}, 2, "channel \"AO1\": expected AI<k>"},
+    {"ChannelTwice", {"AI1", "AI1:rtd"}, 2, "AI1 is named twice"},
+    {"NoChannel", {"-n", "5"}, 2, "no CHANNEL given"},
+    {"BadRate", {"-r", "fast", "AI0"}, 2, "--rate \"fast\""},
+    {"RotateWithoutUnit", {"--rotate", "10", "AI0"}, 2, "--rotate \"10\""},
+    {"RotateStandardOutput", {"--rotate", "1h", "-o", "-", "AI0"}, 2, "standard output cannot be rotated"},
+    {"UnknownOption", {"--colour", "AI0"}, 2, "unknown option --colour"},
+    {"MissingValue", {"AI0", "-n"}, 2, "needs a value"},
+    {"FullDisk", {"-n", "2000", "-o", "/dev/full", "AI0"}, 1, "cannot write /dev/full: No space left on device"},
+};
+
+class LoggerRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(LoggerRefusal, SaysWhyAndLeavesNoFile) {
+    const RefusalCase& c = GetParam();
+    TempDir dir;
+    RunOptions options;
+    options.sExecutable = QUENO_LOG_PATH;
+    options.args = c.args;
+    bool bNamed = false;
+    for (const std::string& s : c.args) bNamed = bNamed || s == "-o";
+    if (!bNamed) options.args.insert(options.args.begin(), {"-o", dir.file("log.csv")});
+    RunResult r = runExample(options);
+    EXPECT_EQ(r.nExitStatus, c.nExitStatus);
+    EXPECT_NE(r.sErr.find(c.sMessage), std::string::npos) << r.sErr;
+    EXPECT_EQ(r.sOut, "");
+    EXPECT_TRUE(readLines(dir.file("log.csv")).empty());
+    // Whatever was opened was closed and the driver let go.
+    if (!r.trace.empty() && c.nExitStatus != 1) {
+        EXPECT_EQ(r.trace.back(), "KiVoDriverDeInit() = 0");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, LoggerRefusal, ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.sName; });
+
+TEST(LoggerRun, HelpAndVersionTouchNoDriver) {
+    for (const char* sOption : {"--help", "-h", "--version"}) {
+        RunOptions options;
+        options.sExecutable = QUENO_LOG_PATH;
+        options.args = {"AI0", sOption};
+        RunResult r = runExample(options);
+        EXPECT_EQ(r.nExitStatus, 0);
+        EXPECT_NE(r.sOut.find(std::string(sOption) == "--version" ? "queno_log 1." : "Usage: queno_log"), std::string::npos);
+        EXPECT_TRUE(r.trace.empty());
+    }
+}
+
+class LoggerStopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(LoggerStopSignal, EndsWithTheEndLineAndStatusZero) {
+    RunOptions options;
+    options.sExecutable = QUENO_LOG_PATH;
+    options.args = {"AI0:rtd", "-o", "-"};
+    ExampleProcess logger(options);
+    ASSERT_TRUE(logger.readOutUntil("\n2"));  // the first row
+    logger.signal(GetParam());
+    RunResult r = logger.finish();
+    EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
+    EXPECT_NE(r.sOut.find("\n# end "), std::string::npos);
+    EXPECT_NE(r.sOut.find(", 0 gaps, 0 scans lost\n"), std::string::npos);
+    ASSERT_GE(r.trace.size(), 3u);
+    // Stop, close, let the driver go.
+    EXPECT_EQ(std::vector<std::string>(r.trace.end() - 3, r.trace.end()),
+              (std::vector<std::string>{"KiVoSetParam_i32(0, 5, 0) = 0", "KiVoSetParam_i32(0, 2, 0) = 0",
+                                        "KiVoDriverDeInit() = 0"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, LoggerStopSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+
+TEST(LoggerRun, KillNineLeavesWholeLines) {
+    TempDir dir;
+    RunOptions options;
+    options.sExecutable = QUENO_LOG_PATH;
+    options.args = {"AI0:rtd", "AI1:voltage", "-r", "20000", "-o", dir.file("log.csv")};
+    ExampleProcess logger(options);
+    // A guard against a logger that never writes, not a measurement.
+    for (int i = 0; i < 600 && readLines(dir.file("log.csv")).size() < 2000; ++i) usleep(20000);
+    logger.signal(SIGKILL);
+    logger.finish();
+    std::vector<std::string> lines = readLines(dir.file("log.csv"));
+    ASSERT_GE(lines.size(), 2000u);
+    uint64_t nScan = 0;
+    for (const std::string& sLine : lines) {
+        if (sLine[0] == '#' || sLine.rfind("time,", 0) == 0) continue;
+        std::vector<std::string> fields = split(sLine, ',');
+        ASSERT_EQ(fields.size(), 4u) << sLine;
+        ASSERT_EQ(fields[1], std::to_string(nScan++));
+    }
+}
+
+}  // namespace
