@@ -55,8 +55,16 @@ int Acquirer::pollIntervalMs() const {
     return dWait < 10 ? 10 : (dWait > 100 ? 100 : static_cast<int>(dWait));
 }
 
+void Acquirer::publishPending() {
+    if (nPending_ == 0) return;
+    pQueue_->publish(nPending_);
+    nPending_ = 0;
+    nFree_ = 0;
+}
+
 void Acquirer::recordDrops() {
     if (nDropped_ == 0) return;
+    publishPending();  // the gap sits after every scan kept before it
     GapRecord gap;
     gap.nQueuedBefore = pQueue_->queued();
     gap.nNextScan = nNextScan_;
@@ -66,20 +74,26 @@ void Acquirer::recordDrops() {
     nDropped_ = 0;
 }
 
+// Scans are published to the writer once per batch (or per stretch of contiguous room).
 void Acquirer::queueScan(const int32_t* pWords) {
-    for (size_t c = 0; c < words_.size(); ++c) latest_[c] = pWords[c];
-    if (pQueue_->freeScans() == 0) {
-        ++nDropped_;
-        ++nNextScan_;
-        return;
+    if (nFree_ == 0) {
+        publishPending();
+        nFree_ = pQueue_->contiguousFree();
+        if (nFree_ == 0) {
+            ++nDropped_;
+            ++nNextScan_;
+            return;
+        }
     }
     recordDrops();
-    memcpy(pQueue_->writeSlot(), pWords, words_.size() * sizeof(int32_t));
-    pQueue_->publish(1);
+    memcpy(pQueue_->writeSlot(nPending_), pWords, words_.size() * sizeof(int32_t));
+    ++nPending_;
+    --nFree_;
     ++nNextScan_;
 }
 
 void Acquirer::restartAfterOverflow() {
+    publishPending();
     recordDrops();
     CheckError(KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
     int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
@@ -146,10 +160,15 @@ bool Acquirer::poll() {
         for (int32_t& nWord : words_) nWord = formatRawData(nWord, 24, board_.nShift);
         queueScan(words_.data());
     }
+    if (nRead > 0) latest_ = words_;
+    publishPending();
     CheckError(KiVoSetParam_i32(board_.nBoardId, ParamReleaseSamples, nRead));
     return nNextScan_ < nScanLimit_;
 }
 
-void Acquirer::finish() { recordDrops(); }
+void Acquirer::finish() {
+    publishPending();
+    recordDrops();
+}
 
 }  // namespace qlog

@@ -41,6 +41,7 @@ private:
     void restartAfterOverflow();
     void queueScan(const int32_t* pWords);
     void recordDrops();
+    void publishPending();
 
     const BoardSetup& board_;
     ScanQueue* pQueue_;
@@ -50,6 +51,8 @@ private:
     int64_t nFirstScanMicros_ = 0;
     uint64_t nNextScan_ = 0;
     uint64_t nDropped_ = 0;  // scans dropped since the last gap record
+    uint64_t nPending_ = 0;  // scans written into the queue, not yet published
+    uint64_t nFree_ = 0;     // contiguous room after them, as last learnt
     uint64_t nRestarts_ = 0;
     bool bFailed_ = false;
     bool bReported_ = false;

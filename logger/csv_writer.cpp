@@ -15,7 +15,7 @@ namespace {
 
 constexpr size_t kBufferBytes = 1 << 20;
 constexpr int64_t kFlushMicros = 250000;
-constexpr long kIdleNanos = 10 * 1000 * 1000;
+constexpr long kIdleNanos = 40 * 1000 * 1000;  // the flush interval is kept within 0.25 s
 
 int64_t monotonicMicros() {
     struct timespec now = {};

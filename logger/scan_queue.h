@@ -36,7 +36,9 @@ public:
     // from writeSlot() run contiguously for at most contiguousFree() scans.
     uint64_t freeScans() const { return nCapacity_ - (tail_.load(std::memory_order_relaxed) - head_.load(std::memory_order_acquire)); }
     uint64_t contiguousFree() const;
-    int32_t* writeSlot() { return &words_[(tail_.load(std::memory_order_relaxed) % nCapacity_) * nWords_]; }
+    int32_t* writeSlot(uint64_t nAhead = 0) {
+        return &words_[((tail_.load(std::memory_order_relaxed) + nAhead) % nCapacity_) * nWords_];
+    }
     void publish(uint64_t nScans) { tail_.fetch_add(nScans, std::memory_order_release); }
     void addGap(const GapRecord& gap);
     uint64_t queued() const { return tail_.load(std::memory_order_acquire); }

@@ -20,17 +20,42 @@ char* writeDigits(char* p, uint64_t n, int nDigits) {
     return p + nDigits;
 }
 
+// "00" to "99": two digits per division halves the divisions of a number.
+struct DigitPairs {
+    char s[200];
+    constexpr DigitPairs() : s() {
+        for (int i = 0; i < 100; ++i) {
+            s[2 * i] = static_cast<char>('0' + i / 10);
+            s[2 * i + 1] = static_cast<char>('0' + i % 10);
+        }
+    }
+};
+constexpr DigitPairs kPairs;
+
+// The digits of n (at least one) ending just before pEnd; returns where they begin.
+char* digitsBackward(char* pEnd, uint64_t n) {
+    while (n >= 100) {
+        pEnd -= 2;
+        memcpy(pEnd, kPairs.s + 2 * (n % 100), 2);
+        n /= 100;
+    }
+    if (n >= 10) {
+        pEnd -= 2;
+        memcpy(pEnd, kPairs.s + 2 * n, 2);
+    } else {
+        *--pEnd = static_cast<char>('0' + n);
+    }
+    return pEnd;
+}
+
 }  // namespace
 
 char* writeUnsigned(char* p, uint64_t n) {
-    char sDigits[20];
-    int nLength = 0;
-    do {
-        sDigits[nLength++] = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n != 0);
-    while (nLength > 0) *p++ = sDigits[--nLength];
-    return p;
+    char sDigits[24];
+    char* pBegin = digitsBackward(sDigits + sizeof(sDigits), n);
+    size_t nLength = static_cast<size_t>(sDigits + sizeof(sDigits) - pBegin);
+    memcpy(p, pBegin, nLength);
+    return p + nLength;
 }
 
 char* writeSigned(char* p, int64_t n) {
@@ -50,15 +75,29 @@ char* writeFixed(char* p, double dValue, int nDecimals) {
         int n = snprintf(p, kMaxNumberText, "%.*f", nDecimals, dValue);
         return p + (n > 0 && n < kMaxNumberText ? n : 0);
     }
-    const int64_t nUnits = llround(dScaled);
+    // Half away from zero, then the last decimal's count as an integer.
+    const int64_t nUnits = static_cast<int64_t>(dScaled < 0 ? dScaled - 0.5 : dScaled + 0.5);
+    uint64_t nMagnitude = nUnits < 0 ? 0 - static_cast<uint64_t>(nUnits) : static_cast<uint64_t>(nUnits);
     if (nUnits < 0) *p++ = '-';
-    const uint64_t nMagnitude = nUnits < 0 ? 0 - static_cast<uint64_t>(nUnits) : static_cast<uint64_t>(nUnits);
-    p = writeUnsigned(p, nMagnitude / static_cast<uint64_t>(kPowersOf10[nDecimals]));
+    char sDigits[32];
+    char* pEnd = sDigits + sizeof(sDigits);
+    char* pBegin = pEnd;
     if (nDecimals > 0) {
-        *p++ = '.';
-        p = writeDigits(p, nMagnitude % static_cast<uint64_t>(kPowersOf10[nDecimals]), nDecimals);
+        for (int i = nDecimals; i >= 2; i -= 2) {
+            pBegin -= 2;
+            memcpy(pBegin, kPairs.s + 2 * (nMagnitude % 100), 2);
+            nMagnitude /= 100;
+        }
+        if (nDecimals % 2 == 1) {
+            *--pBegin = static_cast<char>('0' + nMagnitude % 10);
+            nMagnitude /= 10;
+        }
+        *--pBegin = '.';
     }
-    return p;
+    pBegin = digitsBackward(pBegin, nMagnitude);
+    const size_t nLength = static_cast<size_t>(pEnd - pBegin);
+    memcpy(p, pBegin, nLength);
+    return p + nLength;
 }
 
 char* TimeText::write(char* p, int64_t nMicros) {

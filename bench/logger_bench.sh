@@ -1,0 +1,46 @@
+#!/bin/sh
+# queno_log on the simulated boards: CPU (user + system of the whole process, the simulator's
+# producer thread included), peak memory and lost scans, for
+#   1. the example's settings: board 0, one RTD channel, 1000 scans/s
+#   2. board 1, all 16 channels at 100,000 scans/s (1.6 M values/s), beside a plain fprintf loop
+#      that writes the same number of values
+#   3. the same with a writer that stalls for 2 s: standard output into a pipe whose reader stops
+#      reading after 20 MB for 2 s
+# Usage: bench/logger_bench.sh BUILD_DIR [SECONDS]   (default 60 s each; files go to a temporary
+# folder, about 1.2 GB for 60 s at 1.6 M values/s)
+set -eu
+build=$(readlink -f "${1:?build directory}")
+seconds=${2:-60}
+bin=$build/bin
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+measure() {  # label, then the command; prints CPU per second of run and peak memory
+    label=$1; shift
+    /usr/bin/time -f "%U %S %e %M" -o "$work/time" "$@" || status=$?
+    read -r user sys wall kb < "$work/time"
+    awk -v l="$label" -v u="$user" -v s="$sys" -v w="$wall" -v k="$kb" -v d="$seconds" 'BEGIN {
+        printf "%-40s cpu %6.2f s (%5.1f %% of a core over %s s), wall %6.1f s, peak %7.1f MiB\n",
+               l, u + s, 100 * (u + s) / d, d, w, k / 1024 }'
+}
+
+lost() { grep "^# end" "$1" | sed 's/.*: //'; }
+
+channels=""
+for i in $(seq 0 15); do channels="$channels AI$i:voltage,Range=-100..100"; done
+
+measure "board 0, AI0:rtd, 1000 S/s" "$bin/queno-sim" "$bin/queno_log" -q -d "${seconds}s" -o "$work/rtd.csv" AI0:rtd
+echo "    $(lost "$work/rtd.csv")"
+
+# shellcheck disable=SC2086
+measure "board 1, 16 x 100000 S/s" "$bin/queno-sim" "$bin/queno_log" -q -b 1 -r 100000 -d "${seconds}s" \
+    -o "$work/hv.csv" $channels
+echo "    $(lost "$work/hv.csv"), $(du -m "$work/hv.csv" | cut -f1) MB"
+rm -f "$work/hv.csv"
+measure "fprintf(\"%.5f\") of the same values" "$bin/fprintf_baseline" $((seconds * 100000)) 16 "$work/plain.csv"
+rm -f "$work/plain.csv"
+
+# shellcheck disable=SC2086
+"$bin/queno-sim" "$bin/queno_log" -q -b 1 -r 100000 -d "${seconds}s" -o - $channels 2> "$work/stall.err" |
+    { head -c 20000000 > /dev/null; sleep 2; cat; } | tail -n 1 > "$work/stall.end"
+echo "writer stalled 2 s at 16 x 100000 S/s:    $(sed 's/.*: //' "$work/stall.end")"

@@ -1,0 +1,102 @@
+// queno_log's own text handling: the fixed-point formatter against printf, scan times, and the
+// option values a user types.
+#include <math.h>
+#include <stdio.h>
+
+#include <string>
+
+#include "channel_spec.h"
+#include "gtest/gtest.h"
+#include "log_options.h"
+#include "value_text.h"
+
+namespace {
+
+std::string fixed(double d, int nDecimals) {
+    char s[qlog::kMaxNumberText + 1];
+    *qlog::writeFixed(s, d, nDecimals) = '\0';
+    return s;
+}
+
+TEST(LoggerText, FixedPointAgreesWithPrintfAcrossScalesAndSigns) {
+    // Every count of a 24-bit converter on an RTD, a voltage and a bridge range, stepping widely.
+    const double kScales[][2] = {{150.0 / 8388607, -50}, {10.0 / 8388607, 0}, {1000.0 / 8388607, 0}, {2.0 / 32767, 0.5}};
+    for (const auto& scale : kScales) {
+        int nDecimals = static_cast<int>(ceil(-log10(scale[0])));
+        for (int32_t nRaw = -8388607; nRaw <= 8388607; nRaw += 9973) {
+            double d = fma(nRaw, scale[0], -scale[1]);
+            char sExpected[64];
+            snprintf(sExpected, sizeof(sExpected), "%.*f", nDecimals, d);
+            // printf writes a value that rounds to zero as "-0.000"; the logger never does.
+            std::string sText = sExpected;
+            if (sText[0] == '-' && strtod(sExpected, nullptr) == 0) sText = sText.substr(1);
+            ASSERT_EQ(fixed(d, nDecimals), sText) << nRaw;
+        }
+    }
+}
+
+TEST(LoggerText, FixedPointEdges) {
+    EXPECT_EQ(fixed(-0.000001, 5), "0.00000");  // never "-0"
+    EXPECT_EQ(fixed(0.5, 0), "1");
+    EXPECT_EQ(fixed(-2.5, 0), "-3");
+    EXPECT_EQ(fixed(99.999996, 5), "100.00000");
+    EXPECT_EQ(fixed(1e20, 2), "100000000000000000000.00");
+    EXPECT_EQ(fixed(NAN, 3), "nan");
+    EXPECT_EQ(fixed(-1234567.25, 9).substr(0, 9), "-1234567.");
+}
+
+TEST(LoggerText, TimesAreUtcWithMicroseconds) {
+    char s[40];
+    qlog::formatUtcMicros(1796743201123456, s, sizeof(s));
+    EXPECT_STREQ(s, "2026-12-08T15:20:01.123456Z");
+    qlog::formatUtcMicros(0, s, sizeof(s));
+    EXPECT_STREQ(s, "1970-01-01T00:00:00.000000Z");
+    // The cached second is replaced when the second changes.
+    qlog::TimeText text;
+    char sRow[64];
+    *text.write(sRow, 1796743201999999) = '\0';
+    *text.write(sRow, 1796743202000000) = '\0';
+    EXPECT_STREQ(sRow, "2026-12-08T15:20:02.000000Z");
+}
+
+TEST(LoggerText, DurationsAndSizes) {
+    const std::pair<const char*, double> kDurations[] = {{"30s", 30}, {"10m", 600}, {"24h", 86400}, {"7d", 604800},
+                                                         {"250ms", 0.25}, {"1.5", 1.5}, {"x", -1}, {"5y", -1},
+                                                         {"-3s", -1}, {"", -1}, {"inf", -1}, {"99999d", -1}};
+    for (const auto& c : kDurations) {
+        double d = -1;
+        bool bOk = qlog::parseDuration(c.first, &d);
+        EXPECT_EQ(bOk, c.second >= 0) << c.first;
+        if (bOk) {
+            EXPECT_DOUBLE_EQ(d, c.second) << c.first;
+        }
+    }
+    const std::pair<const char*, uint64_t> kSizes[] = {{"200K", 204800}, {"100M", 104857600}, {"1G", 1073741824},
+                                                       {"4096", 4096}, {"1.5K", 1536}, {"10m", 0}, {"0", 0}};
+    for (const auto& c : kSizes) {
+        uint64_t n = 0;
+        bool bOk = qlog::parseSize(c.first, &n);
+        EXPECT_EQ(bOk, c.second > 0) << c.first;
+        if (bOk) {
+            EXPECT_EQ(n, c.second) << c.first;
+        }
+    }
+}
+
+TEST(LoggerText, ChannelSpecsExpandPresetsAndKeepTheModeFirst) {
+    qlog::ChannelSpec spec;
+    std::string sError;
+    ASSERT_TRUE(qlog::parseChannelSpec("AI3:rtd,IIRFilter_VAL=0", &spec, &sError)) << sError;
+    EXPECT_EQ(spec.nChannel, 3);
+    EXPECT_EQ(spec.writes.front(), qlog::PropertyWrite("Mode", "RTD-Temperature"));
+    EXPECT_EQ(spec.writes[5], qlog::PropertyWrite("IIRFilter_VAL", "0"));  // replaced in place
+    EXPECT_EQ(spec.writes.back(), qlog::PropertyWrite("Used", "True"));
+    ASSERT_TRUE(qlog::parseChannelSpec("AI2,Range=-1..1 V,Mode=Voltage", &spec, &sError)) << sError;
+    EXPECT_EQ(spec.writes.front(), qlog::PropertyWrite("Mode", "Voltage"));
+    EXPECT_EQ(spec.writes.back(), qlog::PropertyWrite("Range", "-1..1 V"));
+    for (const char* sBad : {"AI", "AI-1", "AIx", "AI123456", "AI0:", "AI0,Range", "AI0,=5", "AI0,Bad Name=1", "ai0"}) {
+        EXPECT_FALSE(qlog::parseChannelSpec(sBad, &spec, &sError)) << sBad;
+    }
+}
+
+}  // namespace
