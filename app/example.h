@@ -41,6 +41,10 @@ typedef struct RunState {
     int32_t nOutputError;    /* errno of the first sample line that could not be written, else 0 */
 } RunState;
 
+/* --help, -h and --version anywhere print and return 0; any other argument that begins with "--"
+ * is refused with the usage on standard error and returns 2. -1 when the run should go on. */
+int HandleInformationArguments(int argc, char** argv);
+
 /* Models this example accepts, as prefixes of the board name; ended by a null entry. */
 extern const char* sBoardNameNeeded[];
 

@@ -20,6 +20,9 @@ void scanBoard(const char* sText, int32_t* pnBoardId) {
     if (ScanDecimal32(sText, &nValue)) *pnBoardId = nValue;
 }
 
+// Boards are counted from 0: a negative id names no board and would reach the driver as one.
+bool usableBoard(int32_t nBoardId, int32_t nBoardCount) { return nBoardId >= 0 && nBoardId < nBoardCount; }
+
 bool startsWith(const char* sArgument, const char* sPrefix) {
     return sArgument != nullptr && strncmp(sArgument, sPrefix, strlen(sPrefix)) == 0;
 }
@@ -34,7 +37,7 @@ int ARG_GetBoardId(int argc, char** argv, int32_t nBoardCount, int32_t* pnBoardI
         return 1;
     }
     scanBoard(argv[1], pnBoardId);
-    return *pnBoardId < nBoardCount ? 1 : 0;
+    return usableBoard(*pnBoardId, nBoardCount) ? 1 : 0;
 }
 
 int ARG_GetBoardIdEX(int argc, char** argv, int32_t nBoardCount, int32_t* pnBoardId1, int32_t* pnBoardId2) {
@@ -45,7 +48,7 @@ int ARG_GetBoardIdEX(int argc, char** argv, int32_t nBoardCount, int32_t* pnBoar
     }
     scanBoard(argv[1], pnBoardId1);
     scanBoard(argv[2], pnBoardId2);
-    return (*pnBoardId1 < nBoardCount && *pnBoardId2 < nBoardCount) ? 1 : 0;
+    return (usableBoard(*pnBoardId1, nBoardCount) && usableBoard(*pnBoardId2, nBoardCount)) ? 1 : 0;
 }
 
 int ARG_GetChannelNo(int argc, char** argv, int32_t /*nBoardCount*/, uint32_t* pnChannelNo) {

@@ -12,9 +12,9 @@
 extern "C" {
 #endif
 
-/* Board id from argument 1, 0 when absent; valid when below the board count (signed). */
+/* Board id from argument 1, 0 when absent; valid from 0 to below the board count. */
 int ARG_GetBoardId(int argc, char** argv, int32_t nBoardCount, int32_t* pnBoardId);
-/* Board ids from arguments 1 and 2, 0 and 1 when fewer than two are given. */
+/* Board ids from arguments 1 and 2, 0 and 1 when fewer than two are given; valid as above. */
 int ARG_GetBoardIdEX(int argc, char** argv, int32_t nBoardCount, int32_t* pnBoardId1, int32_t* pnBoardId2);
 /* Channel from argument 2, 0 when absent; valid for 0..7. The board count is not used. */
 int ARG_GetChannelNo(int argc, char** argv, int32_t nBoardCount, uint32_t* pnChannelNo);

@@ -115,7 +115,7 @@ TEST(Acquisition, RefusedStartEndsTheRunWithTheDriverText) {
                  {"cmd:4=-1201", "warning: settings were changed after the last apply command"}};
     for (const auto& c : cases) {
         RunResult r = scripted("25", {{"QUENO_SIM_FAULTS", c.sFault}});
-        EXPECT_EQ(r.nExitStatus, 0);
+        EXPECT_EQ(r.nExitStatus, 1);
         EXPECT_EQ(r.sOut, infoBlock(smallBuffer()));
         EXPECT_EQ(r.sErr, kFound + c.sText);  // no prefix, no newline
         EXPECT_EQ(r.trace, concat({{"KiVoDriverInit() = 0 -> 1"}, openAndCheckTrace(0, "QUENO-1600-UNIV"),

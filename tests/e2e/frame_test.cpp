@@ -34,7 +34,7 @@ TEST(Frame, MissingLibraryEndsWithStatusOne) {
 
 TEST(Frame, NoBoards) {
     RunResult r = run({}, {{"QUENO_SIM_FAULTS", "boards=0"}});
-    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.nExitStatus, 1);
     EXPECT_EQ(r.sOut, "");
     EXPECT_EQ(r.sErr, kFirstOpenError + kNoCards);
     EXPECT_EQ(r.trace, (Lines{"KiVoDriverInit() = 0 -> 0", kDeInit}));
@@ -42,7 +42,7 @@ TEST(Frame, NoBoards) {
 
 TEST(Frame, NegativeBoardCountIsTakenAsItsMagnitude) {
     RunResult r = run({"7"}, {{"QUENO_SIM_FAULTS", "boards=-3"}});
-    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.nExitStatus, 2);
     EXPECT_EQ(r.sOut, "");
     EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + "Invalid BoardId: 7\nNumber of found boards: 3");
     EXPECT_EQ(r.trace, (Lines{"KiVoDriverInit() = 0 -> -3", kDeInit}));
@@ -54,7 +54,7 @@ TEST(Frame, NegativeBoardCountIsTakenAsItsMagnitude) {
 
 TEST(Frame, InitFailureWithoutCountMeansNoBoards) {
     RunResult r = run({}, {{"QUENO_SIM_FAULTS", "KiVoDriverInit=1001"}});
-    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.nExitStatus, 1);
     EXPECT_EQ(r.sErr, std::string(kFirstOpenError) +
                           "\nError: driver is not initialised (call KiVoDriverInit first)\n" + kNoCards);
 }
@@ -66,10 +66,12 @@ TEST(Frame, RejectedBoardIds) {
     } cases[] = {{{"2"}, "2"},
                  {{"3abc"}, "3"},
                  {{"99999999999"}, "2147483647"},
-                 {{"4294967296"}, "2147483647"}};
+                 {{"4294967296"}, "2147483647"},
+                 {{"-1"}, "4294967295"},  // no board below 0: the driver never sees it
+                 {{"-99999999999"}, "2147483648"}};
     for (const auto& c : cases) {
         RunResult r = run(c.args);
-        EXPECT_EQ(r.nExitStatus, 0) << c.args[0];
+        EXPECT_EQ(r.nExitStatus, 2) << c.args[0];
         EXPECT_EQ(r.sOut, "");
         EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + "Invalid BoardId: " + c.sShown + "\nNumber of found boards: 2")
             << c.args[0];
@@ -80,7 +82,7 @@ TEST(Frame, RejectedBoardIds) {
 TEST(Frame, RejectedChannels) {
     for (const char* sChannel : {"8", "-1", "99999999999", "12x"}) {
         RunResult r = run({"0", sChannel});
-        EXPECT_EQ(r.nExitStatus, 0);
+        EXPECT_EQ(r.nExitStatus, 2);
         EXPECT_EQ(r.sOut, "");
         EXPECT_EQ(r.sErr, std::string(kFirstOpenError) +
                               "Invalid Channel Number: Allowed channel numbers are from [0..7]\n")
@@ -91,7 +93,7 @@ TEST(Frame, RejectedChannels) {
 
 TEST(Frame, ModelThatDoesNotMatchLeavesTheBoardOpen) {
     RunResult r = run({"1"});
-    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.nExitStatus, 1);
     EXPECT_EQ(r.sOut, "  QUENO-1600-UNIV\n");
     EXPECT_EQ(r.sErr, std::string(kFirstOpenError) +
                           "BoardID 1 (Boardname: QUENO-3200-HV) is not any of the required boards.\n"
@@ -99,19 +101,26 @@ TEST(Frame, ModelThatDoesNotMatchLeavesTheBoardOpen) {
     EXPECT_EQ(r.trace, concat({{kInit}, openAndCheckTrace(1, "QUENO-3200-HV"), {kDeInit}}));
 }
 
-TEST(Frame, NegativeBoardIdReachesTheDriver) {
-    RunResult r = run({"-1"});
-    EXPECT_EQ(r.nExitStatus, 0);
-    EXPECT_EQ(r.sErr, std::string(kFirstOpenError) +
-                          "\nError: no board with this board id\n"
-                          "\nError: no board with this board id\n"
-                          "\nError: unknown property target\n");
-    EXPECT_EQ(r.trace, (Lines{kInit, "KiVoSetParam_i32(-1, 1, 0) = 1002", "KiVoErrorConstantToString(1002) = 0 -> "
-                                                                         "\"no board with this board id\"",
-                              "KiVoSetParam_i32(-1, 3, 0) = 1002",
-                              "KiVoErrorConstantToString(1002) = 0 -> \"no board with this board id\"",
-                              "KiVoGetParamStruct_str(\"BoardID-1\", \"BoardName\", 256) = 1020",
-                              "KiVoErrorConstantToString(1020) = 0 -> \"unknown property target\"", kDeInit}));
+// Help, version and unknown long options are answered before the driver is loaded.
+TEST(Frame, InformationArgumentsLoadNothing) {
+    struct {
+        std::vector<std::string> args;
+        int nStatus;
+        const char* sOut;  // the beginning of standard output
+        const char* sErr;  // the beginning of standard error
+    } cases[] = {{{"--help"}, 0, "Usage: rtd_example [BOARD [CHANNEL]]\n", ""},
+                 {{"0", "3", "-h"}, 0, "Usage: rtd_example", ""},
+                 {{"--version"}, 0, "rtd_example 1.", ""},
+                 {{"1", "--version"}, 0, "rtd_example 1.", ""},
+                 {{"--anything"}, 2, "", "rtd_example: unknown option --anything\nUsage: rtd_example"},
+                 {{"0", "--help", "--bogus"}, 0, "Usage: rtd_example", ""}};
+    for (const auto& c : cases) {
+        RunResult r = run(c.args);
+        EXPECT_EQ(r.nExitStatus, c.nStatus) << c.args[0];
+        EXPECT_EQ(r.sOut.rfind(c.sOut, 0), 0u) << r.sOut;
+        EXPECT_EQ(r.sErr.rfind(c.sErr, 0), 0u) << r.sErr;
+        EXPECT_TRUE(r.trace.empty()) << c.args[0];
+    }
 }
 
 TEST(Frame, UnreadableArgumentsSelectBoardZeroChannelZero) {
@@ -128,7 +137,7 @@ TEST(Frame, FailingOpenIsReportedAndTheRunGoesOn) {
     // The open fails, so the board stays closed: every later command says so, and the run goes on
     // until the driver refuses the start, whose text ends the run.
     RunResult r = run({}, {{"QUENO_SIM_FAULTS", "cmd:1=1004"}});
-    EXPECT_EQ(r.nExitStatus, 0);
+    EXPECT_EQ(r.nExitStatus, 1);
     const std::string sStart = std::string(kFirstOpenError) +
                                "\nError: board is already open\n"
                                "\nError: board is not open\n"
@@ -144,7 +153,7 @@ TEST(Frame, FailingOpenIsReportedAndTheRunGoesOn) {
 TEST(Frame, BrokenSystemDescriptionIsReportedNotCrashed) {
     for (const std::string& sFile : {data("not_well_formed.xml"), std::string("/nonexistent/system.xml")}) {
         RunResult r = run({}, {{"QUENO_SIM_SYSTEM", sFile}});
-        EXPECT_EQ(r.nExitStatus, 0);
+        EXPECT_EQ(r.nExitStatus, 1);
         std::string sPrefix = std::string(kFirstOpenError) + "queno-sim: system description " + sFile + ": ";
         EXPECT_EQ(r.sErr.compare(0, sPrefix.size(), sPrefix), 0) << r.sErr;
         std::string sSuffix = "\n\nError: system description could not be loaded\n" + kNoCards;

@@ -45,13 +45,13 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, BoardIdTest,
     ::testing::Values(BoardCase{"1", 2, 1, 1},                    // one below the count
                       BoardCase{"2", 2, 0, 2},                    // equal to the count
-                      BoardCase{"-1", 2, 1, -1},                  // no lower bound
+                      BoardCase{"-1", 2, 0, -1},                  // no board below 0
                       BoardCase{"3abc", 4, 1, 3},                 // trailing text ignored
                       BoardCase{"  +1", 2, 1, 1},                 // white space and sign
                       BoardCase{"abc", 2, 1, 0},                  // no number: the caller's 0 stays
                       BoardCase{"", 2, 1, 0},                     // empty: likewise
                       BoardCase{"99999999999", 2, 0, INT32_MAX},  // beyond 32 bits saturates
-                      BoardCase{"-99999999999", 2, 1, INT32_MIN},
+                      BoardCase{"-99999999999", 2, 0, INT32_MIN},
                       BoardCase{"4294967296", 2, 0, INT32_MAX}),  // not wrapped to 0
     caseName);
 
@@ -101,6 +101,9 @@ TEST(Arguments, TwoBoards) {
     EXPECT_EQ(nFirst, 1);  // both are read before either is compared
     EXPECT_EQ(nSecond, 2);
     EXPECT_EQ(ARG_GetBoardIdEX(both.argc(), both.argv(), 3, &nFirst, &nSecond), 1);
+
+    Args negative{"prog", "0", "-1"};
+    EXPECT_EQ(ARG_GetBoardIdEX(negative.argc(), negative.argv(), 3, &nFirst, &nSecond), 0);
 }
 
 TEST(Arguments, TwoChannels) {
