@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <string>
+
 #include "adapter_table.h"
 #include "board_queries.h"
 #include "kivo_api.h"
@@ -43,6 +45,18 @@ std::string xpathText(int32_t nBoardId, const std::string& sQuery) {
     return nResult > 0 ? std::string() : std::string(sAnswer);
 }
 
+// A count from the driver that no board has: listing it would run for hours. It is cut to a size
+// any board has, said on standard error and counted as a failed read.
+constexpr int32_t kMostListed = 4096;
+
+int32_t bounded(int32_t nCount, int32_t nBoardId, const char* sWhat) {
+    if (nCount <= kMostListed) return nCount;
+    fprintf(stderr, "queno_info: board %d: the driver reports %d %s; only the first %d are listed\n",
+            static_cast<int>(nBoardId), static_cast<int>(nCount), sWhat, static_cast<int>(kMostListed));
+    noteFailedRead();
+    return kMostListed;
+}
+
 int32_t xpathCount(int32_t nBoardId, const std::string& sQuery) {
     return static_cast<int32_t>(strtol(xpathText(nBoardId, "count(" + sQuery + ")").c_str(), nullptr, 10));
 }
@@ -52,14 +66,16 @@ int32_t xpathCount(int32_t nBoardId, const std::string& sQuery) {
 void readModeContents(int32_t nBoardId, const KindQueries& kind, int32_t nChannel, int32_t nMode, ModeInfo* pMode) {
     const std::string sMode = "ChannelProperties/" + std::string(kind.sKind) + std::to_string(nChannel) + "/Mode[" +
                               std::to_string(nMode + 1) + "]";
-    int32_t nChildren = xpathCount(nBoardId, sMode + "/*");
+    int32_t nChildren = bounded(xpathCount(nBoardId, sMode + "/*"), nBoardId, "settings of a mode");
     for (int32_t k = 1; k <= nChildren; ++k) {
         const std::string sChild = sMode + "/*[" + std::to_string(k) + "]";
         std::string sName = xpathText(nBoardId, "name(" + sChild + ")");
         if (sName.empty()) continue;
         if (xpathCount(nBoardId, sChild + "/*[starts-with(local-name(), 'ID')]") > 0) {
             std::vector<std::string> entries;
-            int32_t nEntries = QUENO_ChanProp_GetNum(nBoardId, nChannel, kind.sKind, pMode->sName.c_str(), sName.c_str());
+            int32_t nEntries = bounded(
+                QUENO_ChanProp_GetNum(nBoardId, nChannel, kind.sKind, pMode->sName.c_str(), sName.c_str()), nBoardId,
+                "entries of a list");
             for (int32_t e = 0; e < nEntries; ++e) {
                 char sEntry[kTextSize + 1] = {};
                 QUENO_ChanProp_GetEntry(nBoardId, nChannel, kind.sKind, pMode->sName.c_str(), sName.c_str(), e, sEntry,
@@ -70,7 +86,7 @@ void readModeContents(int32_t nBoardId, const KindQueries& kind, int32_t nChanne
             continue;
         }
         Attributes attributes;
-        int32_t nAttributes = xpathCount(nBoardId, sChild + "/@*");
+        int32_t nAttributes = bounded(xpathCount(nBoardId, sChild + "/@*"), nBoardId, "attributes of a setting");
         for (int32_t a = 1; a <= nAttributes; ++a) {
             const std::string sAttribute = sChild + "/@*[" + std::to_string(a) + "]";
             attributes.emplace_back(xpathText(nBoardId, "name(" + sAttribute + ")"),
@@ -83,7 +99,7 @@ void readModeContents(int32_t nBoardId, const KindQueries& kind, int32_t nChanne
 ChannelInfo readChannel(int32_t nBoardId, const KindQueries& kind, int32_t nChannel) {
     ChannelInfo channel;
     channel.nChannel = nChannel;
-    int32_t nModes = kind.numModes(nBoardId, nChannel);
+    int32_t nModes = bounded(kind.numModes(nBoardId, nChannel), nBoardId, "modes of a channel");
     for (int32_t m = 0; m < nModes; ++m) {
         ModeInfo mode;
         char sName[kTextSize + 1] = {};
@@ -105,12 +121,12 @@ BoardInfo readBoard(int32_t nBoardId) {
     board.sName = sName;
     board.nMinSampleRate = QUENO_AcqProp_GetMinSampleRate(nBoardId);
     board.nMaxSampleRate = QUENO_AcqProp_GetMaxSampleRate(nBoardId);
-    int32_t nResolutions = QUENO_AcqProp_GetNumResolutionAI(nBoardId);
+    int32_t nResolutions = bounded(QUENO_AcqProp_GetNumResolutionAI(nBoardId), nBoardId, "AI resolutions");
     for (int32_t i = 0; i < nResolutions; ++i) board.resolutionsAI.push_back(QUENO_AcqProp_GetResolutionAI(nBoardId, i));
     for (const KindQueries& kind : kKinds) {
         ChannelKindInfo info;
         info.sKind = kind.sKind;
-        info.nCount = kind.count(nBoardId);
+        info.nCount = bounded(kind.count(nBoardId), nBoardId, (std::string(kind.sKind) + " channels").c_str());
         info.bHasModes = kind.numModes != nullptr;
         for (int32_t c = 0; info.bHasModes && c < info.nCount; ++c) info.channels.push_back(readChannel(nBoardId, kind, c));
         board.kinds.push_back(std::move(info));

@@ -60,6 +60,8 @@ std::vector<AdapterInfo> readAdapters();
 
 // Driver reads that failed with an error since the driver was bound; each was reported already.
 void countFailedReads();
+// Counts a failure the tool found itself (a count no board has).
+void noteFailedRead();
 int failedReads();
 
 }  // namespace info

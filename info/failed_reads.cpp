@@ -1,4 +1,5 @@
-// Counts driver reads that fail with an error. The library's queries report a failure through
+// Counts driver reads that fail with an error, or whose answer was cut to fit the buffer (what is
+// left of it is not what the board said). The library's queries report a failure through
 // CheckError and answer what they could; the tool also needs to know that one failed, for its exit
 // status. It puts counting wrappers into the process-wide entry-point table, in front of the
 // driver's own entry points.
@@ -16,7 +17,7 @@ KiVoGetParamStruct_strLEN_t gpStructLength = nullptr;
 KiVoGetParamXML_str_t gpXmlRead = nullptr;
 
 int32_t counted(int32_t nResult) {
-    if (nResult > 0) ++gnFailedReads;
+    if (nResult > 0 || nResult == ResultTextTruncated) ++gnFailedReads;
     return nResult;
 }
 
@@ -40,6 +41,8 @@ void countFailedReads() {
     if (gpStructLength != nullptr) KiVoGetParamStruct_strLEN = countingStructLength;
     if (gpXmlRead != nullptr) KiVoGetParamXML_str = countingXmlRead;
 }
+
+void noteFailedRead() { ++gnFailedReads; }
 
 int failedReads() { return gnFailedReads; }
 

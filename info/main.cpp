@@ -1,16 +1,18 @@
 /*
  * queno_info: what boards the driver sees, and what each channel can do.
  *
- * Usage: queno_info [board id] [--json] [--paths] [--network] [--adapters] [--help]
+ * Usage: queno_info [board id] [--json] [--paths] [--network] [--adapters] [--help] [--version]
+ *        (in any order)
  *
  * Loads the driver the way the examples do (the library search path first, then the program's own
  * directory), initialises it, reads every board (or the one given) through the utility library's
  * queries and prints an indented tree, or one JSON document with --json. De-initialises and
- * unloads the driver on every path.
+ * unloads the driver on every path. Standard output holds the report and nothing else: a missing
+ * driver or a system without boards is said on standard error.
  *
  * Exit status: 0 when everything was read, 1 when the driver could not be loaded or initialised,
- * the board id was rejected or an option is unknown, 2 when some query failed (each failure is
- * reported on standard error and the listing goes on).
+ * found no boards, the board id was rejected or an option is unknown, 2 when some query failed or
+ * its answer was cut (each is reported on standard error and the listing goes on).
  */
 #include <stdio.h>
 #include <string.h>
@@ -23,35 +25,59 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: queno_info [BOARD] [--json] [--paths] [--network] [--adapters] [--help]\n"
+    "Usage: queno_info [BOARD] [--json] [--paths] [--network] [--adapters] [--help] [--version]\n"
     "Lists the boards the QUENO driver sees: id, name, sample-rate limits, AI resolutions, the number\n"
     "of channels of each kind, and for every channel its modes with their lists and settings.\n"
     "\n"
-    "  BOARD       only this board id (the first argument)\n"
+    "  BOARD       only this board id\n"
     "  --json      one JSON document instead of the text tree\n"
     "  --paths     also the driver's system paths\n"
     "  --network   also the driver's network enumeration\n"
     "  --adapters  also the sensor-adapter table\n"
     "  --help      this text\n"
+    "  --version   the version\n"
     "\n"
-    "Exit status: 0 all read, 1 no driver, no initialisation, a rejected board or a bad option,\n"
+    "Without a board: queno-sim queno_info\n"
+    "Exit status: 0 all read, 1 no driver, no boards, a rejected board or a bad option,\n"
     "2 some query failed.\n";
 
-const char* const kOptions[] = {"--json", "--paths", "--network", "--adapters", "--help"};
+struct InfoOptions {
+    bool bJson = false, bPaths = false, bNetwork = false, bAdapters = false, bHelp = false, bVersion = false;
+    const char* sBoard = nullptr;  // the board id as given
+};
 
-bool isOption(const char* sArgument) {
-    for (const char* sOption : kOptions) {
-        if (strcmp(sArgument, sOption) == 0) return true;
-    }
-    return false;
-}
-
-// A board id is a number in the first argument; anything else there is an option.
-bool firstArgumentIsNumber(int argc, char** argv) {
-    if (argc < 2) return false;
-    const char* s = argv[1];
+bool isNumber(const char* s) {
     if (*s == '-' || *s == '+') ++s;
     return *s >= '0' && *s <= '9';
+}
+
+// Options and the board id in any order. False, after saying why, for anything else.
+bool parseOptions(int argc, char** argv, InfoOptions* pOptions) {
+    const struct {
+        const char* sName;
+        bool InfoOptions::*pFlag;
+    } kFlags[] = {{"--json", &InfoOptions::bJson},         {"--paths", &InfoOptions::bPaths},
+                  {"--network", &InfoOptions::bNetwork},   {"--adapters", &InfoOptions::bAdapters},
+                  {"--help", &InfoOptions::bHelp},         {"-h", &InfoOptions::bHelp},
+                  {"--version", &InfoOptions::bVersion}};
+    for (int i = 1; i < argc; ++i) {
+        bool bKnown = false;
+        for (const auto& flag : kFlags) {
+            if (strcmp(argv[i], flag.sName) == 0) {
+                pOptions->*flag.pFlag = true;
+                bKnown = true;
+            }
+        }
+        if (!bKnown && pOptions->sBoard == nullptr && isNumber(argv[i])) {
+            pOptions->sBoard = argv[i];  // "-1" too: it is refused as a board, not as an option
+            bKnown = true;
+        }
+        if (!bKnown) {
+            fprintf(stderr, "queno_info: unknown argument \"%s\"\n%s", argv[i], kUsage);
+            return false;
+        }
+    }
+    return true;
 }
 
 int endWith(int nStatus, const char* sMessage) {
@@ -62,30 +88,40 @@ int endWith(int nStatus, const char* sMessage) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (!isOption(argv[i]) && !(i == 1 && firstArgumentIsNumber(argc, argv))) {
-            fprintf(stderr, "queno_info: unknown argument \"%s\"\n%s", argv[i], kUsage);
-            return 1;
-        }
-    }
-    if (ARG_GetBooleanOption(argc, argv, "--help")) {
+    InfoOptions options;
+    if (!parseOptions(argc, argv, &options)) return 1;
+    if (options.bHelp) {
         fputs(kUsage, stdout);
         return 0;
     }
+    if (options.bVersion) {
+        fputs("queno_info " QUENO_VERSION "\n", stdout);
+        return 0;
+    }
 
-    if (LoadQuenoApi() != 0) return 1;
+    // The loader's own entry point: the examples' wrapper would write to standard output.
+    if (KiVoPxiLoad() == 0) {
+        fprintf(stderr,
+                "queno_info: the QUENO driver (%s) could not be loaded: install the driver, or list the simulated "
+                "boards with: queno-sim queno_info\n",
+                KIVO_DRIVER_LIBRARY);
+        return 1;
+    }
     info::countFailedReads();
     int32_t nBoardCount = 0;
     if (CheckError(KiVoDriverInit(&nBoardCount)) != 0) {
         return endWith(1, "queno_info: the driver could not be initialised\n");
     }
     if (nBoardCount < 0) nBoardCount = nBoardCount == INT32_MIN ? INT32_MAX : -nBoardCount;
+    if (nBoardCount == 0) return endWith(1, "queno_info: the driver finds no QUENO board\n");
 
     info::Inventory inventory;
-    if (firstArgumentIsNumber(argc, argv)) {
+    if (options.sBoard != nullptr) {
+        char sProgram[] = "queno_info";
+        char* boardArgs[] = {sProgram, const_cast<char*>(options.sBoard), nullptr};
         int32_t nBoardId = 0;
-        if (ARG_GetBoardId(argc, argv, nBoardCount, &nBoardId) != 1 || nBoardId < 0) {
-            fprintf(stderr, "queno_info: no board %s: the driver reports %d board%s\n", argv[1],
+        if (ARG_GetBoardId(2, boardArgs, nBoardCount, &nBoardId) != 1) {
+            fprintf(stderr, "queno_info: no board %s: the driver reports %d board%s\n", options.sBoard,
                     static_cast<int>(nBoardCount), nBoardCount == 1 ? "" : "s");
             return endWith(1, nullptr);
         }
@@ -93,14 +129,14 @@ int main(int argc, char** argv) {
     } else {
         for (int32_t nBoardId = 0; nBoardId < nBoardCount; ++nBoardId) inventory.boards.push_back(info::readBoard(nBoardId));
     }
-    inventory.bPaths = ARG_GetBooleanOption(argc, argv, "--paths");
-    inventory.bNetwork = ARG_GetBooleanOption(argc, argv, "--network");
-    inventory.bAdapters = ARG_GetBooleanOption(argc, argv, "--adapters");
+    inventory.bPaths = options.bPaths;
+    inventory.bNetwork = options.bNetwork;
+    inventory.bAdapters = options.bAdapters;
     if (inventory.bPaths) inventory.systemPaths = info::readSystemPaths();
     if (inventory.bNetwork) inventory.sNetwork = info::readNetworkEnumeration();
     if (inventory.bAdapters) inventory.adapters = info::readAdapters();
 
-    if (ARG_GetBooleanOption(argc, argv, "--json")) {
+    if (options.bJson) {
         info::printJsonReport(inventory);
     } else {
         info::printTextReport(inventory);

@@ -11,7 +11,9 @@
 namespace {
 
 constexpr size_t kTextSize = 256;
-constexpr uint32_t kNumberSize = 8;
+// Room for any 32-bit decimal with its sign and terminator: a cut number text would parse as a
+// plainly wrong number (10000000 read as 1000000).
+constexpr uint32_t kNumberSize = 16;
 constexpr uint32_t kListCountSize = 10000;
 
 // A function's own buffers. The result text has one byte more than the driver is told, so it

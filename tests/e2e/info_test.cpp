@@ -123,13 +123,29 @@ TEST(Info, OptionsAddPathsNetworkAndAdapters) {
     EXPECT_NE(text.sOut.find("Network interfaces\n<NetworkInterfaces>\n  <Interface>\n"), std::string::npos);
     EXPECT_NE(text.sOut.find("Sensor adapters\n  RUK-"), std::string::npos);
 
-    RunResult help = runInfo({"--help"});
-    EXPECT_EQ(help.nExitStatus, 0);
-    EXPECT_EQ(help.sOut.rfind("Usage: queno_info", 0), 0u);
-    RunResult bad = runInfo({"--bogus"});
-    EXPECT_EQ(bad.nExitStatus, 1);
-    EXPECT_EQ(bad.sErr.rfind("queno_info: unknown argument \"--bogus\"\nUsage:", 0), 0u);
-    EXPECT_TRUE(bad.trace.empty());  // refused before the driver was loaded
+    // Options in any order, the board id among them.
+    Json board0 = runJson({"--paths", "0"});
+    EXPECT_EQ(board0["boards"].size(), 1u);
+    EXPECT_TRUE(board0.contains("systemPaths"));
+
+    // Help, the version and refusals are answered before the driver is loaded.
+    struct {
+        std::vector<std::string> args;
+        int nStatus;
+        const char* sOut;
+        const char* sErr;
+    } cases[] = {{{"--help"}, 0, "Usage: queno_info", ""},
+                 {{"0", "-h"}, 0, "Usage: queno_info", ""},
+                 {{"--json", "--version"}, 0, "queno_info 1.", ""},
+                 {{"--bogus"}, 1, "", "queno_info: unknown argument \"--bogus\"\nUsage:"},
+                 {{"0", "1"}, 1, "", "queno_info: unknown argument \"1\"\nUsage:"}};
+    for (const auto& c : cases) {
+        RunResult r = runInfo(c.args);
+        EXPECT_EQ(r.nExitStatus, c.nStatus) << c.args[0];
+        EXPECT_EQ(r.sOut.rfind(c.sOut, 0), 0u) << r.sOut;
+        EXPECT_EQ(r.sErr.rfind(c.sErr, 0), 0u) << r.sErr;
+        EXPECT_TRUE(r.trace.empty());
+    }
 }
 
 TEST(Info, RejectedBoardIds) {
@@ -153,13 +169,31 @@ TEST(Info, FailingQueryIsReportedAndTheListingGoesOn) {
     RunResult init = runInfo({}, "info_small.xml", "KiVoDriverInit=1001");
     EXPECT_EQ(init.nExitStatus, 1);
     EXPECT_NE(init.sErr.find("queno_info: the driver could not be initialised\n"), std::string::npos) << init.sErr;
+
+    RunResult none = runInfo({"--json"}, "info_small.xml", "boards=0");
+    EXPECT_EQ(none.nExitStatus, 1);
+    EXPECT_EQ(none.sOut, "");
+    EXPECT_EQ(none.sErr, std::string(kFirstOpenError) + "queno_info: the driver finds no QUENO board\n");
+
+    // A number the driver had to cut is no number: 10000000 must not read as 1000000.
+    RunResult cut = runInfo({}, "info_small.xml", "text:BoardID0/AI:Channels=123456789012345678901234");
+    EXPECT_EQ(cut.nExitStatus, 2);
+    EXPECT_NE(cut.sErr.find("answer was cut"), std::string::npos) << cut.sErr;
+    // ... and the saturated count is not walked for hours.
+    EXPECT_NE(cut.sErr.find("queno_info: board 0: the driver reports 2147483647 AI channels; only the first 4096"),
+              std::string::npos)
+        << cut.sErr;
 }
 
 TEST(Info, WithoutADriverItSaysSo) {
     TempDir dir;
     RunResult r = runAloneIn(dir, QUENO_INFO_PATH);
     EXPECT_EQ(r.nExitStatus, 1);
-    EXPECT_EQ(r.sOut, "pxi_api.dll could not be found. Exiting...\n");
+    EXPECT_EQ(r.sOut, "");  // what a JSON reader reads stays empty
+    EXPECT_NE(r.sErr.find("queno_info: the QUENO driver (libkvpxi_api.so) could not be loaded: install the driver, "
+                          "or list the simulated boards with: queno-sim queno_info\n"),
+              std::string::npos)
+        << r.sErr;
     EXPECT_TRUE(r.trace.empty());
 }
 

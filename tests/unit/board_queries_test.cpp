@@ -19,19 +19,19 @@ protected:
     std::string lastCall() { return fake().calls.empty() ? "" : fake().calls.back(); }
 };
 
-TEST_F(BoardQueriesTest, ChannelCountsAskTheirGroupWithAnEightByteBuffer) {
+TEST_F(BoardQueriesTest, ChannelCountsAskTheirGroupWithRoomForAny32BitNumber) {
     fake().structAnswers["BoardID3/AI|Channels"] = FakeAnswer{0, "16", true};
     fake().structAnswers["BoardID3/CNT|Channels"] = FakeAnswer{0, "4", true};
     fake().structAnswers["BoardID3/Discret|Channels"] = FakeAnswer{0, "8", true};
     fake().structAnswers["BoardID3/BoardCNT|Channels"] = FakeAnswer{0, "1", true};
     fake().structAnswers["BoardID3/UART|Channels"] = FakeAnswer{0, "2", true};
     EXPECT_EQ(QUENO_GetNrOfChannelsAI(3), 16);
-    EXPECT_EQ(lastCall(), "GetParamStruct_str BoardID3/AI Channels 8");
+    EXPECT_EQ(lastCall(), "GetParamStruct_str BoardID3/AI Channels 16");
     EXPECT_EQ(QUENO_GetNrOfChannelsCNT(3), 4);
     EXPECT_EQ(QUENO_GetNrOfChannelsDI(3), 8);
     EXPECT_EQ(QUENO_GetNrOfChannelsBoardCNT(3), 1);
     EXPECT_EQ(QUENO_GetNrOfChannelsUART(3), 2);
-    EXPECT_EQ(lastCall(), "GetParamStruct_str BoardID3/UART Channels 8");
+    EXPECT_EQ(lastCall(), "GetParamStruct_str BoardID3/UART Channels 16");
 }
 
 TEST_F(BoardQueriesTest, NumberQueriesSendTheirPathsAndQueries) {
@@ -46,7 +46,7 @@ TEST_F(BoardQueriesTest, NumberQueriesSendTheirPathsAndQueries) {
     xml(kProps, "count(ChannelProperties/Discret2/Mode)", "1");
     xml(kProps, "count(ChannelProperties/BoardCNT0/Mode)", "3");
     EXPECT_EQ(QUENO_AcqProp_GetMinSampleRate(1), 1);
-    EXPECT_EQ(lastCall(), "GetParamXML_str " + kAcq + " SampleRate/@ProgMin 8");
+    EXPECT_EQ(lastCall(), "GetParamXML_str " + kAcq + " SampleRate/@ProgMin 16");
     EXPECT_EQ(QUENO_AcqProp_GetMaxSampleRate(1), 20000);
     EXPECT_EQ(QUENO_AcqProp_GetNumResolutionAI(1), 2);
     EXPECT_EQ(QUENO_AcqProp_GetResolutionAI(1, 0), 24);  // entry 0 is the element ID0
@@ -61,14 +61,15 @@ TEST_F(BoardQueriesTest, NumberTextsAreParsedLikeADecimalScan) {
     struct {
         const char* sText;
         int32_t nExpected;
-    } cases[] = {{"12abc", 12}, {"", 0}, {"abc", 0}, {" -7", -7}, {"9999999", 9999999}};
+    } cases[] = {{"12abc", 12}, {"", 0}, {"abc", 0}, {" -7", -7}, {"9999999", 9999999}, {"10000000", 10000000},
+                 {"-2147483648", INT32_MIN}, {"2147483647", INT32_MAX}};
     for (const auto& c : cases) {
         xml(kAcq, "SampleRate/@ProgMax", c.sText);
         EXPECT_EQ(QUENO_AcqProp_GetMaxSampleRate(0), c.nExpected) << c.sText;
     }
-    // Longer than 7 characters: the driver keeps to the 8-byte buffer, and the parse to what it left.
-    xml(kAcq, "SampleRate/@ProgMax", "123456789");
-    EXPECT_EQ(QUENO_AcqProp_GetMaxSampleRate(0), 1234567);
+    // Longer than any 32-bit decimal: the driver keeps to the buffer, and the parse to what it left.
+    xml(kAcq, "SampleRate/@ProgMax", "12345678901234567890");
+    EXPECT_EQ(QUENO_AcqProp_GetMaxSampleRate(0), INT32_MAX);
 }
 
 TEST_F(BoardQueriesTest, FailedQueryIsReportedAndParsesWhatTheBufferHolds) {
