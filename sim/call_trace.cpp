@@ -1,6 +1,9 @@
 #include "call_trace.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -10,10 +13,25 @@ CallTrace::~CallTrace() {
     if (nFd_ >= 0) close(nFd_);
 }
 
-bool CallTrace::open(const char* sPath) {
+// Opened without blocking, and only a regular file or a character device (/dev/null, a terminal):
+// a FIFO without a reader would hold the driver's initialisation in open() for as long as nobody
+// reads, and one with a reader would let that reader hold every call.
+bool CallTrace::open(const char* sPath, std::string* pError) {
     if (sPath == nullptr || sPath[0] == '\0') return true;
-    nFd_ = ::open(sPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    return nFd_ >= 0;
+    int fd = ::open(sPath, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        *pError = strerror(errno);
+        return false;
+    }
+    struct stat info = {};
+    if (fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISCHR(info.st_mode))) {
+        *pError = "not a regular file or a character device";
+        ::close(fd);
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    nFd_ = fd;
+    return true;
 }
 
 void CallTrace::writeLine(const std::string& sLine) {

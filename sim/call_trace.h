@@ -14,8 +14,9 @@ namespace qsim {
 class CallTrace {
 public:
     ~CallTrace();
-    // Appends to the file; an empty or null path leaves the trace off. False when it cannot open.
-    bool open(const char* sPath);
+    // Appends to the file; an empty or null path leaves the trace off. False, with the reason, when
+    // it cannot be opened or is neither a regular file nor a character device.
+    bool open(const char* sPath, std::string* pError);
     bool enabled() const { return nFd_ >= 0; }
     void writeLine(const std::string& sLine);
 

@@ -22,11 +22,12 @@ void Simulator::configureOnce() {
     if (bConfigured_) return;
     bConfigured_ = true;
     const char* sTrace = getenv("QUENO_SIM_TRACE");
-    if (!trace.open(sTrace)) {
-        fprintf(stderr, "queno-sim: cannot open trace file %s: %s\n", sTrace, strerror(errno));
+    std::string sError;
+    if (!trace.open(sTrace, &sError)) {
+        fprintf(stderr, "queno-sim: cannot open trace file %s: %s; the run goes on without a trace\n", sTrace,
+                sError.c_str());
         fflush(stderr);
     }
-    std::string sError;
     if (!faults.parse(getenv("QUENO_SIM_FAULTS"), &sError)) sFaultError_ = "QUENO_SIM_FAULTS: " + sError;
     const char* sScript = getenv("QUENO_SIM_SCRIPT");
     if (sScript != nullptr && sScript[0] != '\0') {

@@ -198,3 +198,31 @@ TEST(Info, WithoutADriverItSaysSo) {
 }
 
 }  // namespace
+
+namespace {
+
+// The launcher says in its own words what it cannot run, and its version.
+TEST(Launcher, VersionAndACommandThatIsNotThere) {
+    if (QUENO_TEST_EMULATOR[0] != '\0') GTEST_SKIP() << "the launcher is a shell script of the build host";
+    std::string sLauncher = QUENO_SIM_PATH;
+    sLauncher = sLauncher.substr(0, sLauncher.rfind('/')) + "/queno-sim";
+    const struct {
+        std::vector<std::string> args;
+        int nStatus;
+        const char* sOut;
+        const char* sErr;
+    } cases[] = {{{"--version"}, 0, "queno-sim 1.", ""},
+                 {{"nosuchcmd", "x"}, 127, "", "queno-sim: nosuchcmd: command not found\n"},
+                 {{"--bogus"}, 125, "", "queno-sim: unknown option --bogus\n"}};
+    for (const auto& c : cases) {
+        RunOptions options;
+        options.sExecutable = sLauncher;
+        options.args = c.args;
+        RunResult r = runExample(options);
+        EXPECT_EQ(r.nExitStatus, c.nStatus) << c.args[0];
+        EXPECT_EQ(r.sOut.rfind(c.sOut, 0), 0u) << r.sOut;
+        EXPECT_EQ(r.sErr.rfind(c.sErr, 0), 0u) << r.sErr;
+    }
+}
+
+}  // namespace

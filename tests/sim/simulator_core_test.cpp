@@ -1,11 +1,14 @@
 // The simulator's own rules: fault-rule parsing and counting, settling of channel settings, and
 // the checks of a system description.
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
 
 #include "board_state.h"
+#include "call_trace.h"
 #include "channel_settings.h"
 #include "fault_injection.h"
 #include "gtest/gtest.h"
@@ -229,3 +232,29 @@ TEST(SystemDescription, ReportsWhatIsWrong) {
 
 }  // namespace
 }  // namespace qsim
+
+namespace {
+
+// The trace takes a regular file or a character device, and never blocks on anything else.
+TEST(CallTrace, OpensFilesAndDevicesAndRefusesTheRestWithoutBlocking) {
+    char sDir[] = "/tmp/queno-trace-XXXXXX";
+    ASSERT_NE(mkdtemp(sDir), nullptr);
+    const std::string sFifo = std::string(sDir) + "/fifo";
+    ASSERT_EQ(mkfifo(sFifo.c_str(), 0600), 0);
+    const struct {
+        std::string sPath;
+        bool bOpens;
+    } cases[] = {{std::string(sDir) + "/trace.log", true}, {"/dev/null", true}, {sFifo, false}, {sDir, false}};
+    for (const auto& c : cases) {
+        qsim::CallTrace trace;
+        std::string sError;
+        EXPECT_EQ(trace.open(c.sPath.c_str(), &sError), c.bOpens) << c.sPath;
+        EXPECT_EQ(trace.enabled(), c.bOpens) << c.sPath;
+        EXPECT_EQ(sError.empty(), c.bOpens) << c.sPath << ": " << sError;
+    }
+    unlink((std::string(sDir) + "/trace.log").c_str());
+    unlink(sFifo.c_str());
+    rmdir(sDir);
+}
+
+}  // namespace
