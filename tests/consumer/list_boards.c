@@ -1,8 +1,8 @@
 /* A user's own program on the installed library: binds the driver, lists the boards, unloads. */
 #include <stdio.h>
 
-#include "board_queries.h"
-#include "kivo_api.h"
+#include <queno/board_queries.h>
+#include <queno/kivo_api.h>
 
 int main(void) {
     int32_t nBoards = 0;
