@@ -21,7 +21,7 @@ install(TARGETS ${queno_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} CO
 install(TARGETS kvpxi_api LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/queno-sim COMPONENT sim NAMELINK_SKIP)
 install(PROGRAMS ${PROJECT_BINARY_DIR}/sim/queno-sim.installed DESTINATION ${CMAKE_INSTALL_BINDIR}
   RENAME queno-sim COMPONENT sim)
-install(FILES sim/default_system.xml tests/e2e/data/three_boards.xml tests/e2e/data/info_small.xml
+install(FILES sim/description/default_system.xml tests/e2e/data/three_boards.xml tests/e2e/data/info_small.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/queno-sim COMPONENT sim)
 
 # Headers, the library, its CMake package and its pkg-config file.
