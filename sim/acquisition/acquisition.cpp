@@ -43,7 +43,9 @@ Acquisition::Acquisition(const AcquisitionSetup& setup)
     : ring_(setup.nCapacityScans, static_cast<uint32_t>(setup.inputs.size())),
       generator_(setup.sensor, setup.dSampleRate, setup.nResolution, setup.inputs),
       dSampleRate_(setup.dSampleRate),
-      pScript_(setup.pScript) {
+      pScript_(setup.pScript),
+      stalls_(setup.stalls),
+      nOverflowScan_(setup.nOverflowScan) {
     if (pScript_ == nullptr) producer_ = std::thread(&Acquisition::producerLoop, this);
 }
 
@@ -62,6 +64,10 @@ void Acquisition::produce(uint64_t nScans, bool bNumbered) {
     if (ring_.overflowed()) return;
     uint64_t nFree = ring_.freeScans();
     uint64_t nWrite = nScans < nFree ? nScans : nFree;
+    // The scenario's overflow: the scans up to it are stored, and the buffer counts as overrun.
+    const uint64_t nBefore = ring_.produced();
+    const bool bOverflowEvent = nOverflowScan_ >= nBefore && nOverflowScan_ < nBefore + nScans;
+    if (bOverflowEvent && nWrite > nOverflowScan_ - nBefore) nWrite = nOverflowScan_ - nBefore;
     uint64_t nFirst = ring_.produced();
     for (uint64_t nDone = 0; nDone < nWrite;) {
         // Up to the end of the buffer, then on from its start.
@@ -77,7 +83,7 @@ void Acquisition::produce(uint64_t nScans, bool bNumbered) {
         nDone += nChunk;
     }
     if (nWrite > 0) ring_.publish(nWrite);
-    if (nWrite < nScans) ring_.markOverflow();
+    if (nWrite < nScans || bOverflowEvent) ring_.markOverflow();
 }
 
 void Acquisition::producerLoop() {
@@ -88,6 +94,10 @@ void Acquisition::producerLoop() {
         if (wake_.wait_until(lock, start + nTick * kProducerTick, [this] { return bStop_; })) return;
         double dElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         uint64_t nDue = saturatingUint64(dElapsed * dSampleRate_);
+        // A stall holds back what falls in it until its end is due.
+        for (const auto& stall : stalls_) {
+            if (nDue > stall.first && nDue < stall.second) nDue = stall.first;
+        }
         if (nDue > nScheduled_) {
             produce(nDue - nScheduled_, false);
             nScheduled_ = nDue;

@@ -35,6 +35,10 @@ struct AcquisitionSetup {
     SensorModel sensor;
     std::vector<InputEncoding> inputs;
     const AcquisitionScript* pScript = nullptr;  // null: real time
+    // Scenario events in scans: stalls hold scans [begin, end) back until their end is due, then
+    // deliver them at once; the buffer overruns when the overflow scan is produced.
+    std::vector<std::pair<uint64_t, uint64_t>> stalls;
+    uint64_t nOverflowScan = UINT64_MAX;
 };
 
 class Acquisition {
@@ -59,6 +63,8 @@ private:
     const AcquisitionScript* pScript_;
     size_t nNextStep_ = 0;
     uint64_t nScheduled_ = 0;  // scans the time line has called for, stored or not
+    std::vector<std::pair<uint64_t, uint64_t>> stalls_;
+    uint64_t nOverflowScan_;
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -35,6 +35,10 @@ uint32_t ScanGenerator::encode(const InputEncoding& input, double dValue) const 
     return static_cast<uint32_t>(saturatingInt32(dCounts)) << nShift_;
 }
 
+uint32_t ScanGenerator::fullScaleWord(int32_t nSign) const {
+    return static_cast<uint32_t>(nSign > 0 ? nFullScale_ : -nFullScale_) << nShift_;
+}
+
 void ScanGenerator::fill(uint32_t* pWords, uint64_t nFirst, uint64_t nCount) {
     const size_t nWords = inputs_.size();
     // The drift is so slow that one value per call serves every scan of it.
@@ -42,11 +46,19 @@ void ScanGenerator::fill(uint32_t* pWords, uint64_t nFirst, uint64_t nCount) {
     const double dTemperature =
         sensor_.dTemperature + sensor_.dDrift * sin(2.0 * M_PI * dSeconds / sensor_.dDriftPeriod);
     for (uint64_t k = 0; k < nCount; ++k) {
+        const uint64_t nScan = nFirst + k;
         for (size_t w = 0; w < nWords; ++w) {
             const InputEncoding& input = inputs_[w];
-            double dNoise = sensor_.dNoise * noise();
-            double dValue = input.bTemperature ? dTemperature + dNoise : input.dMidpoint + dNoise;
-            pWords[k * nWords + w] = encode(input, dValue);
+            uint32_t& nWord = pWords[k * nWords + w];
+            if (input.pSignal != nullptr) {
+                nWord = encode(input, signalValue(*input.pSignal, nScan, dSampleRate_, input.nChannel));
+            } else {
+                double dNoise = sensor_.dNoise * noise();
+                nWord = encode(input, input.bTemperature ? dTemperature + dNoise : input.dMidpoint + dNoise);
+            }
+            for (const FullScaleSpan& span : input.fullScale) {
+                if (nScan >= span.nBegin && nScan < span.nEnd) nWord = fullScaleWord(span.nSign);
+            }
         }
     }
 }

@@ -4,22 +4,35 @@
 //   sample = round((value - midpoint) / halfSpan * fullScale),  fullScale = 2^23-1 (or 2^15-1)
 //   word   = sample << 8   (24 bits; << 16 for 16 bits)
 //
-// An RTD or thermocouple input reads the simulated sensor: room temperature with a slow sine
-// drift and seeded noise. Other modes read the middle of their range with the same noise.
+// An input with a signal of the board's scenario reads that signal: a function of the scan index.
+// Others read the board's sensor as before: an RTD or thermocouple input room temperature with a
+// slow sine drift and seeded noise, other modes the middle of their range with the same noise.
+// While an open, short or over-range event covers a scan, the input reads full scale instead.
 #pragma once
 
 #include <stdint.h>
 
 #include <vector>
 
+#include "scenario.h"
 #include "system_description.h"
 
 namespace qsim {
+
+// Scans [nBegin, nEnd) of an input read full scale: +1 positive (open, over-range), -1 negative (short).
+struct FullScaleSpan {
+    uint64_t nBegin = 0;
+    uint64_t nEnd = 0;
+    int32_t nSign = 1;
+};
 
 struct InputEncoding {
     bool bTemperature = false;  // reads the sensor; otherwise the middle of the range
     double dMidpoint = 0;
     double dCountsPerUnit = 0;  // fullScale / halfSpan
+    int32_t nChannel = 0;       // the AI index, for the signal's noise
+    const SignalSpec* pSignal = nullptr;  // the scenario's signal, or null for the sensor
+    std::vector<FullScaleSpan> fullScale;
 };
 
 class ScanGenerator {
@@ -36,6 +49,7 @@ public:
 private:
     double noise();
     uint32_t encode(const InputEncoding& input, double dValue) const;
+    uint32_t fullScaleWord(int32_t nSign) const;
 
     SensorModel sensor_;
     double dSampleRate_;

@@ -43,6 +43,10 @@ public:
 
     // True (with the trace written) when a fault rule decides the result of this call.
     bool injected(int32_t* pnResult) {
+        if (sim_.scenarioFailure(sName_, pnResult)) {
+            finish(*pnResult, "", " [scenario]");
+            return true;
+        }
         if (!sim_.faults.injectedResult(sName_, bHasCommand_, nCommand_, sTarget_, sProperty_, pnResult)) return false;
         finish(*pnResult, "", " [injected]");
         return true;

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "kivo_entry_points.h"
+#include "entry_point_names.h"
 
 namespace qsim {
 
@@ -18,16 +18,6 @@ bool parseInteger(const std::string& sText, int64_t* pnValue) {
     if (errno != 0 || *pEnd != '\0') return false;
     *pnValue = n;
     return true;
-}
-
-bool isEntryPointName(const std::string& sName) {
-#define QSIM_ENTRY_POINT_NAME(name, ret, params, args, cls) #name,
-    static const char* const kNames[] = {KIVO_ENTRY_POINTS(QSIM_ENTRY_POINT_NAME)};
-#undef QSIM_ENTRY_POINT_NAME
-    for (const char* sKnown : kNames) {
-        if (sName == sKnown) return true;
-    }
-    return false;
 }
 
 bool startsWith(const std::string& s, const char* sPrefix) { return s.compare(0, strlen(sPrefix), sPrefix) == 0; }

@@ -75,6 +75,13 @@ int32_t Simulator::deinit() {
     return ResultOk;
 }
 
+bool Simulator::scenarioFailure(const char* sEntryPoint, int32_t* pnResult) const {
+    for (const auto& pBoard : boards_) {
+        if (pBoard->timedFailure(sEntryPoint, pnResult)) return true;
+    }
+    return false;
+}
+
 BoardState* Simulator::boardById(int32_t nBoardId) {
     if (nBoardId < 0 || static_cast<size_t>(nBoardId) >= boards_.size()) return nullptr;
     return boards_[static_cast<size_t>(nBoardId)].get();

@@ -35,6 +35,9 @@ public:
     int32_t getProperty(const char* sTarget, const char* sProperty, std::string* pValue);
     int32_t query(const char* sBase, const char* sQuery, std::string* pAnswer);
 
+    // A fail event of a board's scenario that covers this moment of its acquisition.
+    bool scenarioFailure(const char* sEntryPoint, int32_t* pnResult) const;
+
     // How a value read with a command appears in the trace.
     std::string describeValue(int32_t nBoardId, int32_t nCommand, int64_t nValue) const;
 

@@ -142,13 +142,53 @@ int32_t BoardState::startAcquisition() {
         input.dMidpoint = (range.dMin + range.dMax) * 0.5;
         double dHalfSpan = (range.dMax - range.dMin) * 0.5;
         input.dCountsPerUnit = dHalfSpan > 0 ? dFullScale / dHalfSpan : 0.0;
+        addScenario(i, &input);
         setup.inputs.push_back(input);
     }
     if (setup.inputs.empty()) return ResultNoChannelUsed;
+    for (const EventSpec& event : description_.scenario.events) {
+        const uint64_t nBegin = firstScanAt(event.dAt, dSampleRate_);
+        if (event.kind == EventKind::Stall) setup.stalls.emplace_back(nBegin, firstScanAt(event.dAt + event.dDuration, dSampleRate_));
+        if (event.kind == EventKind::Overflow && nBegin < setup.nOverflowScan) setup.nOverflowScan = nBegin;
+    }
     acquisition_.reset(new Acquisition(setup));
     ++stats_.nRuns;
     // Started all the same, but the user should know the board runs on settings never applied.
     return bApplied_ ? ResultOk : ResultSettingsNotApplied;
+}
+
+// An input's signal and the spans in which an open, short or over-range event holds it at full scale.
+void BoardState::addScenario(int32_t nChannel, InputEncoding* pInput) const {
+    const Scenario& scenario = description_.scenario;
+    pInput->nChannel = nChannel;
+    auto it = scenario.signals.find(nChannel);
+    if (it != scenario.signals.end()) pInput->pSignal = &it->second;
+    for (const EventSpec& event : scenario.events) {
+        if (event.kind != EventKind::Open && event.kind != EventKind::Short && event.kind != EventKind::Overrange) continue;
+        for (int32_t nEventChannel : event.channels) {
+            if (nEventChannel != nChannel) continue;
+            FullScaleSpan span;
+            span.nBegin = firstScanAt(event.dAt, dSampleRate_);
+            span.nEnd = firstScanAt(event.dAt + event.dDuration, dSampleRate_);
+            span.nSign = event.kind == EventKind::Short ? -1 : 1;
+            pInput->fullScale.push_back(span);
+        }
+    }
+}
+
+bool BoardState::timedFailure(const char* sEntryPoint, int32_t* pnResult) const {
+    if (!acquisition_ || sEntryPoint == nullptr) return false;
+    const double dNow = static_cast<double>(acquisition_->buffer().produced()) / dSampleRate_;
+    for (const EventSpec& event : description_.scenario.events) {
+        if (event.kind != EventKind::Fail || dNow < event.dAt || dNow >= event.dAt + event.dDuration) continue;
+        for (const std::string& sCall : event.calls) {
+            if (sCall == sEntryPoint) {
+                *pnResult = event.nResult;
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 int32_t BoardState::command(int32_t nCommand, int64_t nValue) {

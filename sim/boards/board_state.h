@@ -41,6 +41,9 @@ public:
     const RingBuffer* buffer() const { return acquisition_ ? &acquisition_->buffer() : nullptr; }
     uint32_t bufferCapacity() const { return static_cast<uint32_t>(description_.nBufferScans); }
     const AcquisitionStats& stats() const { return stats_; }
+    // A scenario's fail event that covers this moment of the running acquisition (its produced
+    // scans / rate) and names the entry point: the result it must return.
+    bool timedFailure(const char* sEntryPoint, int32_t* pnResult) const;
 
 private:
     void resetSettings();
@@ -52,6 +55,7 @@ private:
     ChannelSettings* findChannel(const std::string& sNode);
     const ChannelSettings* findChannel(const std::string& sNode) const;
     int32_t writeSampleRate(const std::string& sValue);
+    void addScenario(int32_t nChannel, InputEncoding* pInput) const;
 
     const BoardDescription& description_;
     bool bOpen_ = false;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "description_limits.h"
+#include "scenario_description.h"
 #include "xml_util.h"
 
 namespace qsim {
@@ -132,7 +133,10 @@ std::unique_ptr<SystemDescription> SystemDescription::parse(const char* pText, s
         }
         return nullptr;
     }
-    std::unique_ptr<SystemDescription> pSystem(new SystemDescription(pDoc));
+    const std::string sSource = sName != nullptr ? sName : "";
+    const size_t nSlash = sSource.rfind('/');
+    std::unique_ptr<SystemDescription> pSystem(
+        new SystemDescription(pDoc, nSlash == std::string::npos ? "" : sSource.substr(0, nSlash == 0 ? 1 : nSlash)));
     // Entities are expanded wherever a node's text is read; without a document type there are none
     // but the five predefined ones, so no text can grow beyond what the file holds.
     if (pDoc->intSubset != nullptr || pDoc->extSubset != nullptr) {
@@ -269,6 +273,10 @@ bool SystemDescription::buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, 
                 xmlAddChild(pChannel, xmlDocCopyNode(pMode, pDoc_, 1));
             }
         }
+    }
+    auto ai = board.channelCounts.find("AI");
+    if (!readScenario(pBoard, ai == board.channelCounts.end() ? 0 : ai->second, sBaseDir_, &board.scenario, pError)) {
+        return false;
     }
     boards_.push_back(board);
     return true;

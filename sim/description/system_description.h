@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "scenario.h"
+
 namespace qsim {
 
 // The simulated RTD behind an analogue input: room temperature with a slow drift and noise.
@@ -33,6 +35,7 @@ struct BoardDescription {
     int32_t nSampleDelay = -1;    // fixed sample delay in scans, or -1 to derive it from the filter
     std::map<std::string, int32_t> channelCounts;  // "AI" -> 8, ...
     SensorModel sensor;
+    Scenario scenario;  // <Signals> and <Events>; empty when the board has none
 };
 
 // Splits a target "BoardID<n>" or "BoardID<n>/<rest>" into the board id and the rest; false for
@@ -63,12 +66,13 @@ public:
     static const char* const kChannelKinds[];
 
 private:
-    explicit SystemDescription(xmlDocPtr pDoc) : pDoc_(pDoc) {}
+    SystemDescription(xmlDocPtr pDoc, std::string sBaseDir) : pDoc_(pDoc), sBaseDir_(std::move(sBaseDir)) {}
     bool build(std::string* pError);
     // nCopiedElements counts the elements made by copying modes to channels, over all boards.
     bool buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, std::string* pError);
 
     xmlDocPtr pDoc_;
+    std::string sBaseDir_;  // the description's folder: replay files are relative to it
     std::vector<BoardDescription> boards_;
     std::map<std::string, std::string> systemPaths_;
 };

@@ -14,7 +14,11 @@ TEST(LiveAcquisition, ReleasesEveryScanOnceAndOverflowsOnceAfterAStall) {
     AcquisitionSetup setup;
     setup.nCapacityScans = 2048;
     setup.dSampleRate = 20000;  // 400 scans a producer tick: the buffer holds five ticks
-    setup.inputs = {InputEncoding{true, 50.0, 8388607.0 / 150.0}, InputEncoding{}};
+    InputEncoding rtd;
+    rtd.bTemperature = true;
+    rtd.dMidpoint = 50.0;
+    rtd.dCountsPerUnit = 8388607.0 / 150.0;
+    setup.inputs = {rtd, InputEncoding{}};
     Acquisition acquisition(setup);
     const RingBuffer& ring = acquisition.buffer();
 
