@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -291,6 +292,126 @@ TEST(LoggerRun, KillNineLeavesWholeLines) {
         ASSERT_EQ(fields.size(), 4u) << sLine;
         ASSERT_EQ(fields[1], std::to_string(nScan++));
     }
+}
+
+}  // namespace
+
+// The simulator's scenarios, recorded by queno_log: each signal and event kind at the scans it
+// covers, gaps where the board stalls or overruns, the same file twice, and a replayed recording.
+namespace {
+
+// One universal board whose inputs measure -10..10 V: one count is 10 / 8388607 V.
+std::string scenarioSystem(const std::string& sScenario) {
+    return "<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S'><Acquisition bufferScans='8192'/>" + sScenario +
+           "<ChannelGroup kind='AI' count='4'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range>"
+           "</Mode></ChannelGroup><BoardProperties><AcquisitionProperties><AcqProp>"
+           "<SampleRate ProgMin='1' ProgMax='20000' Default='1000'/></AcqProp></AcquisitionProperties>"
+           "</BoardProperties></Board></QuenoSimSystem>";
+}
+
+constexpr double kCount = 10.0 / 8388607;
+
+struct ScenarioCase {
+    const char* sName;
+    std::string sScenario;
+    const char* sRate;
+    const char* sScans;
+    double (*expected)(double t);  // AI0's value at scan time t; null: not checked
+    int nExitStatus;
+};
+
+const ScenarioCase kScenarios[] = {
+    {"Constant", "<Signals><Signal channels='AI0' kind='constant' value='2.5'/></Signals>", "1000", "500",
+     [](double) { return 2.5; }, 0},
+    {"RampThenHold", "<Signals><Signal channels='AI0' kind='ramp' from='-5' to='5' duration='1s'/></Signals>", "1000",
+     "1500", [](double t) { return -5 + 10 * (t < 1 ? t : 1); }, 0},
+    {"Sine", "<Signals><Signal channels='AI0' kind='sine' offset='1' amplitude='4' period='500ms'/></Signals>", "1000",
+     "1000", [](double t) { return 1 + 4 * sin(2 * M_PI * t / 0.5); }, 0},
+    {"StepsRepeated", "<Signals><Signal channels='AI0' kind='steps' values='1 2 3' every='250ms' repeat='true'/></Signals>",
+     "1000", "1000", [](double t) { return 1.0 + static_cast<int>(floor(t / 0.25 + 1e-9)) % 3; }, 0},
+    {"OpenInput",
+     "<Signals><Signal channels='AI0' kind='constant' value='2.5'/></Signals>"
+     "<Events><Event at='300ms' channels='AI0' kind='open' duration='100ms'/></Events>",
+     "1000", "600", [](double t) { return t >= 0.3 - 1e-9 && t < 0.4 - 1e-9 ? 10.0 : 2.5; }, 0},
+    {"ShortToTheEnd",
+     "<Signals><Signal channels='AI0' kind='constant' value='2.5'/></Signals>"
+     "<Events><Event at='200ms' channels='AI0..AI1' kind='short'/></Events>",
+     "1000", "400", [](double t) { return t >= 0.2 - 1e-9 ? -10.0 : 2.5; }, 0},
+    {"OverRange",
+     "<Signals><Signal channels='AI0' kind='constant' value='-2.5'/></Signals>"
+     "<Events><Event at='100ms' channels='AI0' kind='overrange' duration='50ms'/></Events>",
+     "1000", "300", [](double t) { return t >= 0.1 - 1e-9 && t < 0.15 - 1e-9 ? 10.0 : -2.5; }, 0},
+    // A second's stall at 20000 scans/s brings more at once than the buffer's 8192 scans hold.
+    {"StallOverrunsTheBuffer", "<Events><Event at='100ms' kind='stall' duration='1s'/></Events>", "20000", "30000",
+     nullptr, 3},
+    {"Overflow", "<Events><Event at='100ms' kind='overflow'/></Events>", "1000", "300", nullptr, 3},
+};
+
+RunResult logScenario(const TempDir& dir, const std::string& sSystem, const std::string& sFile,
+                      std::vector<std::string> args) {
+    RunOptions options;
+    options.sExecutable = QUENO_LOG_PATH;
+    options.args = {"AI0:voltage", "AI1:voltage", "-q", "-o", dir.file(sFile)};
+    options.args.insert(options.args.end(), args.begin(), args.end());
+    options.env["QUENO_SIM_SYSTEM"] = dir.file(sSystem);
+    return runExample(options);
+}
+
+// The value columns of a recording, times left out.
+std::vector<std::string> valueColumns(const std::string& sPath) {
+    std::vector<std::string> rows;
+    for (const std::string& sLine : readLines(sPath)) {
+        if (sLine[0] != '#') rows.push_back(sLine.substr(sLine.find(',') + 1));
+    }
+    return rows;
+}
+
+class LoggerScenario : public ::testing::TestWithParam<ScenarioCase> {};
+
+TEST_P(LoggerScenario, ValuesFollowTheScenarioScanByScan) {
+    const ScenarioCase& c = GetParam();
+    TempDir dir;
+    std::ofstream(dir.file("system.xml")) << scenarioSystem(c.sScenario);
+    RunResult r = logScenario(dir, "system.xml", "log.csv", {"-r", c.sRate, "-n", c.sScans});
+    ASSERT_FALSE(r.bTimedOut);
+    EXPECT_EQ(r.nExitStatus, c.nExitStatus) << r.sErr;
+    Recording recording;
+    readInto(dir.file("log.csv"), &recording);
+    size_t nGaps = 0, nRows = 0;
+    for (const Recording::Line& line : recording.lines) {
+        if (line.bGap) {
+            ++nGaps;
+            continue;
+        }
+        ++nRows;
+        if (c.expected == nullptr) continue;
+        double t = strtod(line.fields[1].c_str(), nullptr) / strtod(c.sRate, nullptr);
+        ASSERT_NEAR(strtod(line.fields[2].c_str(), nullptr), c.expected(t), 2 * kCount) << "scan " << line.fields[1];
+    }
+    EXPECT_EQ(nGaps > 0, c.nExitStatus == 3);
+    EXPECT_GT(nRows, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LoggerScenario, ::testing::ValuesIn(kScenarios),
+                         [](const ::testing::TestParamInfo<ScenarioCase>& info) { return info.param.sName; });
+
+TEST(LoggerScenario, RepeatsExactlyAndAReplayedRecordingLogsTheSameValues) {
+    TempDir dir;
+    std::ofstream(dir.file("system.xml"))
+        << scenarioSystem("<Signals><Signal channels='AI0' kind='sine' offset='1' amplitude='4' period='300ms' noise='0.05' seed='7'/>"
+                          "<Signal channels='AI1' kind='ramp' from='-9' to='9' duration='700ms' then='repeat' noise='0.01'/></Signals>");
+    ASSERT_EQ(logScenario(dir, "system.xml", "first.csv", {"-n", "2000"}).nExitStatus, 0);
+    ASSERT_EQ(logScenario(dir, "system.xml", "second.csv", {"-n", "2000"}).nExitStatus, 0);
+    std::vector<std::string> first = valueColumns(dir.file("first.csv"));
+    ASSERT_EQ(first.size(), 2001u);
+    EXPECT_EQ(valueColumns(dir.file("second.csv")), first);
+
+    // Replayed at its own rate, the recording is measured again count for count.
+    std::ofstream(dir.file("replay.xml"))
+        << scenarioSystem("<Signals><Signal channels='AI0' kind='replay' file='first.csv' column='AI0'/>"
+                          "<Signal channels='AI1' kind='replay' file='first.csv' column='AI1'/></Signals>");
+    ASSERT_EQ(logScenario(dir, "replay.xml", "replayed.csv", {"-n", "2000"}).nExitStatus, 0);
+    EXPECT_EQ(valueColumns(dir.file("replayed.csv")), first);
 }
 
 }  // namespace

@@ -87,6 +87,55 @@ TEST(DescriptionLimits, RefusesNumbersOutsideWhatTheyMean) {
     }
 }
 
+// Every attribute of a scenario, out of its limits: refused with its line, element and attribute.
+TEST(DescriptionLimits, RefusesScenariosOutsideWhatTheyMean) {
+    const std::string kInputs = group("AI", 4, "<Mode Mode='V'><Range><ID0>-10..10 V</ID0></Range></Mode>");
+    auto signal = [&](const std::string& sAttributes) { return board(kInputs + "<Signals><Signal " + sAttributes + "/></Signals>"); };
+    auto event = [&](const std::string& sAttributes) { return board(kInputs + "<Events><Event " + sAttributes + "/></Events>"); };
+    const struct {
+        std::string sXml;
+        const char* sExpected;
+    } cases[] = {
+        {signal("channels='AI4' kind='constant' value='1'"), "line 1: <Signal>: channels=\"AI4\" must name analogue inputs"},
+        {signal("channels='AI3..AI1' kind='constant' value='1'"), "channels=\"AI3..AI1\""},
+        {signal("channels='AO0' kind='constant' value='1'"), "channels=\"AO0\""},
+        {signal("channels='AI0' kind='square'"), "kind=\"square\" must be constant, ramp, sine, steps or replay"},
+        {signal("channels='AI0' kind='constant'"), "<Signal>: needs a value attribute"},
+        {signal("channels='AI0' kind='constant' value='nan'"), "value=\"nan\" must be a finite number"},
+        {signal("channels='AI0' kind='constant' value='1e13'"), "value=\"1e13\""},
+        {signal("channels='AI0' kind='constant' value='1' noise='-1'"), "noise=\"-1\""},
+        {signal("channels='AI0' kind='constant' value='1' seed='1.5'"), "seed=\"1.5\" must be a whole number"},
+        {signal("channels='AI0' kind='ramp' from='0' to='1' duration='60'"), "duration=\"60\" must be a time such as 12.5s"},
+        {signal("channels='AI0' kind='ramp' from='0' to='1' duration='0s'"), "duration=\"0s\""},
+        {signal("channels='AI0' kind='ramp' from='0' to='1' duration='1s' then='stop'"), "then=\"stop\" must be hold or repeat"},
+        {signal("channels='AI0' kind='sine' amplitude='1' period='-1s'"), "period=\"-1s\""},
+        {signal("channels='AI0' kind='steps' values='1 x 3' every='1s'"), "values=\"1 x 3\""},
+        {signal("channels='AI0' kind='steps' values='' every='1s'"), "values=\"\""},
+        {signal("channels='AI0' kind='steps' values='1' every='1s' repeat='yes'"), "repeat=\"yes\" must be true or false"},
+        {signal("channels='AI0' kind='replay' file='/nonexistent.csv' column='AI0'"),
+         "file=\"/nonexistent.csv\" cannot be replayed: /nonexistent.csv: No such file or directory"},
+        {signal("channels='AI0' kind='replay' file='/dev/null' column='AI0'"), "/dev/null: not a regular file"},
+        {signal("channels='AI0' kind='replay' file='x.csv' column='AI0' speed='0'"), "speed=\"0\""},
+        {board(kInputs + "<Signals><Signal channels='AI0..AI2' kind='constant' value='1'/>"
+                         "<Signal channels='AI2' kind='constant' value='2'/></Signals>"),
+         "AI2 already has a signal"},
+        {event("at='1s' kind='open'"), "<Event>: needs a channels attribute"},
+        {event("at='1s' kind='melt' channels='AI0'"), "kind=\"melt\""},
+        {event("at='-1s' kind='overflow'"), "at=\"-1s\""},
+        {event("at='1e10s' kind='overflow'"), "at=\"1e10s\""},
+        {event("at='1s' kind='stall'"), "a stall needs a duration"},
+        {event("at='1s' kind='stall' duration='1s' channels='AI0'"), "channels=\"AI0\" belongs to open, short and overrange"},
+        {event("at='1s' kind='fail' calls='KiVoNothing' result='1003'"), "calls=\"KiVoNothing\" must name driver entry points"},
+        {event("at='1s' kind='fail' calls='KiVoGetParam_i32' result='0'"), "result=\"0\" must be a whole result code"},
+        {event("at='1s' kind='fail' calls='KiVoGetParam_i32' result='4294967296'"), "result=\"4294967296\""},
+        {board(kInputs + "<Events>" + repeat("<Event at='1s' kind='overflow'/>", 257) + "</Events>"), "more than 256 events"},
+    };
+    for (const auto& c : cases) {
+        std::string sError = parseError(c.sXml);
+        EXPECT_NE(sError.find(c.sExpected), std::string::npos) << c.sXml << "\n  gave: " << sError;
+    }
+}
+
 TEST(DescriptionLimits, AcceptsADescriptionAtEveryLimit) {
     std::string sXml = limitDescription();
     EXPECT_LE(sXml.size(), DescriptionLimits::kMaxFileBytes);
