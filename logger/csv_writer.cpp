@@ -7,6 +7,8 @@
 #include <string.h>
 #include <time.h>
 
+#include "mqtt_messages.h"
+#include "mqtt_publisher.h"
 #include "status_line.h"
 
 namespace qlog {
@@ -45,6 +47,12 @@ CsvWriter::CsvWriter(const LogOptions& options, const BoardSetup& board, OutputF
 CsvWriter::~CsvWriter() {
     bDone_.store(true, std::memory_order_release);
     if (thread_.joinable()) thread_.join();
+}
+
+void CsvWriter::publishTo(MqttPublisher* pPublisher, RowMessage* pMessages) {
+    pPublisher_ = pPublisher;
+    pMessages_ = pMessages;
+    rowValues_.assign(nChannels_, 0.0);
 }
 
 void CsvWriter::start(int64_t nFirstScanMicros) {
@@ -168,7 +176,9 @@ void CsvWriter::emitRow() {
         const LoggedChannel& channel = board_.channels[c];
         double dRaw = nInRow_ == 1 ? static_cast<double>(sums_[c]) : static_cast<double>(sums_[c]) / nInRow_;
         *p++ = ',';
-        p = writeFixed(p, fma(dRaw, channel.scale.scale, -channel.scale.offset), channel.nDecimals);
+        const double dValue = fma(dRaw, channel.scale.scale, -channel.scale.offset);
+        p = writeFixed(p, dValue, channel.nDecimals);
+        if (pPublisher_ != nullptr) rowValues_[c] = dValue;
         if (options_.bRaw) {
             *p++ = ',';
             p = writeSigned(p, nInRow_ == 1 ? sums_[c] : llround(dRaw));
@@ -179,6 +189,7 @@ void CsvWriter::emitRow() {
     nUsed_ = static_cast<size_t>(p - buffer_.data());
     counts_.nScans.fetch_add(nInRow_, std::memory_order_relaxed);
     nInRow_ = 0;
+    if (pPublisher_ != nullptr) pPublisher_->publish(pMessages_->format(nMicros, nRowScan_, rowValues_.data()));
 
     const bool bRotateByTime = nRotateScans_ > 0 && nRowScan_ >= nFileFirstScan_ + nRotateScans_;
     const bool bRotateBySize = options_.nRotateBytes > 0 && pOutput_->bytes() + nUsed_ > options_.nRotateBytes;
@@ -218,10 +229,17 @@ void CsvWriter::writeGap(const GapRecord& gap) {
 
 void CsvWriter::writeEnd() {
     emitRow();  // the last, partial mean of the run
+    std::string sDropped;
+    if (pPublisher_ != nullptr) {
+        flushBuffer();          // the file is complete while the broker takes the rest
+        pPublisher_->finish();  // what it has not taken by now counts as dropped
+        sDropped = ", " + plural(pPublisher_->dropped(), "row") + " dropped";
+    }
     char sTime[40];
     formatUtcMicros(utcMicrosNow(), sTime, sizeof(sTime));
     appendText(std::string("# end ") + sTime + ": " + plural(counts_.nScans.load(), "scan") + ", " +
-               plural(counts_.nGaps.load(), "gap") + ", " + plural(counts_.nLost.load(), "scan") + " lost\n");
+               plural(counts_.nGaps.load(), "gap") + ", " + plural(counts_.nLost.load(), "scan") + " lost" + sDropped +
+               "\n");
     flushBuffer();
 }
 

@@ -22,7 +22,12 @@
 #include "scan_queue.h"
 #include "value_text.h"
 
+
+
 namespace qlog {
+
+class MqttPublisher;
+class RowMessage;
 
 struct WriterCounts {
     std::atomic<uint64_t> nScans{0};  // scans written (each averaged one counted)
@@ -35,6 +40,8 @@ public:
     CsvWriter(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, ScanQueue* pQueue);
     ~CsvWriter();
 
+    // Rows go to the broker too; its spool is drained before the end line is written.
+    void publishTo(MqttPublisher* pPublisher, RowMessage* pMessages);
     // Writes the header and starts the thread. nFirstScanMicros: UTC time of scan 0.
     void start(int64_t nFirstScanMicros);
     // The acquisition has queued its last scan: drain, write the end line, sync, close.
@@ -81,6 +88,10 @@ private:
     TimeText timeText_;
     int64_t nLastFlush_ = 0;
     int64_t nLastSync_ = 0;
+
+    MqttPublisher* pPublisher_ = nullptr;
+    RowMessage* pMessages_ = nullptr;
+    std::vector<double> rowValues_;
 
     std::atomic<bool> bDone_{false};
     std::atomic<bool> bFailed_{false};

@@ -30,17 +30,25 @@ const char kLogUsage[] =
     "      --rotate X    a new file every T (30m, 1h, 1d) or every SIZE (200K, 100M, 1G; powers of 1024)\n"
     "      --sync T      how often the file is synced to the disk (default 1s)\n"
     "      --raw         a raw column beside each value: the signed sample, in decimal\n"
+    "      --mqtt URL    also publish every row to an MQTT broker: mqtt://host[:port], mqtts:// for TLS;\n"
+    "                    -o none for no file. With it: --topic T (default queno/<host>/board<N>),\n"
+    "                    --format json|influx, --qos 0|1 (default 1), --spool ROWS (default an hour),\n"
+    "                    --user U --password-file F, --cafile CA [--cert C --key K]\n"
     "  -q, --quiet       no status line\n"
     "      --help, --version\n"
     "\n"
     "Ctrl-C, SIGTERM or SIGHUP end the run cleanly: the file is completed and synced.\n"
     "Exit status: 0 every scan written; 3 the run ended normally but scans were lost (the file's gap\n"
-    "lines say where); 2 bad options or a setting the driver refused; 1 no driver, no board, or an\n"
-    "output that cannot be written. Without a board: queno-sim queno_log ...\n";
+    "lines say where) or rows could not be published; 2 bad options or a setting the driver refused;\n"
+    "1 no driver, no board, an output that cannot be written, or a broker that refused the connection.\n"
+    "Without a board: queno-sim queno_log ...\n";
 
 namespace {
 
-enum LongOnly { kAverage = 1000, kRotate, kSync, kRaw, kHelp, kVersion };
+enum LongOnly {
+    kAverage = 1000, kRotate, kSync, kRaw, kHelp, kVersion,
+    kMqtt, kTopic, kFormat, kQos, kSpool, kUser, kPasswordFile, kCaFile, kCert, kKey
+};
 
 const option kLongOptions[] = {
     {"board", required_argument, nullptr, 'b'},   {"rate", required_argument, nullptr, 'r'},
@@ -49,6 +57,11 @@ const option kLongOptions[] = {
     {"rotate", required_argument, nullptr, kRotate}, {"sync", required_argument, nullptr, kSync},
     {"raw", no_argument, nullptr, kRaw},          {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, kHelp},        {"version", no_argument, nullptr, kVersion},
+    {"mqtt", required_argument, nullptr, kMqtt},  {"topic", required_argument, nullptr, kTopic},
+    {"format", required_argument, nullptr, kFormat}, {"qos", required_argument, nullptr, kQos},
+    {"spool", required_argument, nullptr, kSpool}, {"user", required_argument, nullptr, kUser},
+    {"password-file", required_argument, nullptr, kPasswordFile}, {"cafile", required_argument, nullptr, kCaFile},
+    {"cert", required_argument, nullptr, kCert},  {"key", required_argument, nullptr, kKey},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -181,6 +194,39 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
                 if (!parseDuration(sArg, &o.dSyncSeconds)) return fail("--sync \"" + sArg + "\": a time such as 1s or 500ms");
                 break;
             case kRaw: o.bRaw = true; break;
+            case kMqtt: {
+                std::string sHost;
+                int nPort = 0;
+                bool bTls = false;
+                if (!parseMqttUrl(sArg, &sHost, &nPort, &bTls)) {
+                    return fail("--mqtt \"" + sArg + "\": mqtt://host[:port] or mqtts://host[:port]");
+                }
+                o.bMqtt = true;
+                o.mqtt.sUrl = sArg;
+                break;
+            }
+            case kTopic:
+                if (sArg.empty() || sArg.find_first_of("+#") != std::string::npos) {
+                    return fail("--topic \"" + sArg + "\": a topic without the wildcards + and #");
+                }
+                o.mqtt.sTopic = sArg;
+                break;
+            case kFormat:
+                if (sArg != "json" && sArg != "influx") return fail("--format \"" + sArg + "\": json or influx");
+                o.mqtt.bInflux = sArg == "influx";
+                break;
+            case kQos:
+                if (sArg != "0" && sArg != "1") return fail("--qos \"" + sArg + "\": 0 or 1");
+                o.mqtt.nQos = sArg == "1" ? 1 : 0;
+                break;
+            case kSpool:
+                if (!parseWhole(optarg, 1, 100000000, &o.mqtt.nSpoolRows)) return fail("--spool \"" + sArg + "\": rows, from 1");
+                break;
+            case kUser: o.mqtt.sUser = sArg; break;
+            case kPasswordFile: o.mqtt.sPasswordFile = sArg; break;
+            case kCaFile: o.mqtt.sCaFile = sArg; break;
+            case kCert: o.mqtt.sCert = sArg; break;
+            case kKey: o.mqtt.sKey = sArg; break;
             case 'q': o.bQuiet = true; break;
             case ':': return fail(std::string("option ") + argv[optind - 1] + " needs a value");
             default: {
@@ -199,6 +245,18 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
         o.channels.push_back(spec);
     }
     if (o.channels.empty()) return fail("no CHANNEL given (for example AI0:rtd)");
+    const bool bMqttOption = !o.mqtt.sTopic.empty() || o.mqtt.nSpoolRows > 0 || !o.mqtt.sUser.empty() ||
+                             !o.mqtt.sPasswordFile.empty() || !o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() ||
+                             !o.mqtt.sKey.empty();
+    if (!o.bMqtt && bMqttOption) return fail("--topic, --spool, --user, --password-file, --cafile, --cert and --key need --mqtt");
+    if (o.bMqtt && o.mqtt.sUrl.compare(0, 7, "mqtt://") == 0 &&
+        (!o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() || !o.mqtt.sKey.empty())) {
+        return fail("--cafile, --cert and --key need TLS: an mqtts:// broker");
+    }
+    if (o.mqtt.sCert.empty() != o.mqtt.sKey.empty()) return fail("--cert and --key go together");
+    if (!o.mqtt.sPasswordFile.empty() && o.mqtt.sUser.empty()) return fail("--password-file needs --user");
+    if (o.sOutput == "none" && !o.bMqtt) return fail("-o none writes no file: there would be nowhere to record to (add --mqtt)");
+    if (o.sOutput == "none" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) return fail("--rotate needs a file");
     if (o.sOutput == "-" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) {
         return fail("--rotate needs a file: standard output cannot be rotated");
     }
@@ -206,6 +264,34 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     std::sort(o.channels.begin(), o.channels.end(),
               [](const ChannelSpec& a, const ChannelSpec& b) { return a.nChannel < b.nChannel; });
     return ParseOutcome::Run;
+}
+
+bool parseMqttUrl(const std::string& sUrl, std::string* pHost, int* pnPort, bool* pbTls) {
+    std::string sRest;
+    if (sUrl.compare(0, 7, "mqtt://") == 0) {
+        *pbTls = false;
+        sRest = sUrl.substr(7);
+    } else if (sUrl.compare(0, 8, "mqtts://") == 0) {
+        *pbTls = true;
+        sRest = sUrl.substr(8);
+    } else {
+        return false;
+    }
+    if (!sRest.empty() && sRest.back() == '/') sRest.pop_back();
+    *pnPort = *pbTls ? 8883 : 1883;
+    size_t nColon = sRest.rfind(':');
+    if (nColon != std::string::npos && sRest.find(']') == std::string::npos) {
+        std::string sPort = sRest.substr(nColon + 1);
+        char* pEnd = nullptr;
+        long n = strtol(sPort.c_str(), &pEnd, 10);
+        if (sPort.empty() || *pEnd != '\0' || n < 1 || n > 65535) return false;
+        *pnPort = static_cast<int>(n);
+        sRest = sRest.substr(0, nColon);
+    }
+    if (sRest.size() > 2 && sRest.front() == '[' && sRest.back() == ']') sRest = sRest.substr(1, sRest.size() - 2);
+    if (sRest.empty() || sRest.find_first_of("/ ") != std::string::npos) return false;
+    *pHost = sRest;
+    return true;
 }
 
 }  // namespace qlog

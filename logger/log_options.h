@@ -10,6 +10,21 @@
 
 namespace qlog {
 
+// Publishing to an MQTT broker beside the file (or instead of it, with -o none).
+struct MqttOptions {
+    std::string sUrl;           // mqtt://host[:port] or mqtts://host[:port]
+    std::string sTopic;         // default queno/<hostname>/board<N>
+    bool bInflux = false;       // InfluxDB line protocol instead of JSON
+    int nQos = 1;
+    uint64_t nSpoolRows = 0;    // 0: at least an hour of rows
+    std::string sUser;
+    std::string sPasswordFile;
+    std::string sCaFile, sCert, sKey;
+};
+
+// "mqtt://broker:1883" -> host, port, TLS. False for anything else.
+bool parseMqttUrl(const std::string& sUrl, std::string* pHost, int* pnPort, bool* pbTls);
+
 struct LogOptions {
     int32_t nBoardId = 0;
     double dRate = 1000;           // scans per second asked of the driver
@@ -23,6 +38,8 @@ struct LogOptions {
     bool bRaw = false;
     bool bQuiet = false;
     std::vector<ChannelSpec> channels;  // ascending by channel number
+    bool bMqtt = false;
+    MqttOptions mqtt;
 };
 
 enum class ParseOutcome { Run, Help, Version, Error };

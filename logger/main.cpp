@@ -21,6 +21,7 @@
 #include <stdio.h>
 #include <time.h>
 
+#include <memory>
 #include <string>
 
 #include "acquirer.h"
@@ -28,6 +29,10 @@
 #include "csv_writer.h"
 #include "kivo_api.h"
 #include "log_options.h"
+#ifdef QUENO_WITH_MQTT
+#include "mqtt_messages.h"
+#include "mqtt_publisher.h"
+#endif
 #include "output_file.h"
 #include "scan_queue.h"
 #include "status_line.h"
@@ -79,7 +84,17 @@ StatusFacts statusFacts(const Acquirer& acquirer, const CsvWriter& writer, const
     return facts;
 }
 
-int record(const LogOptions& options, BoardSetup& board, OutputFile& output) {
+#ifdef QUENO_WITH_MQTT
+// At least an hour of rows at the rate asked for.
+uint64_t defaultSpoolRows(const LogOptions& options) {
+    double dRows = ceil(3600.0 * options.dRate / options.nAverage);
+    return dRows < 1000 ? 1000 : static_cast<uint64_t>(dRows);
+}
+#else
+class MqttPublisher {};
+#endif
+
+int record(const LogOptions& options, BoardSetup& board, OutputFile& output, MqttPublisher* pPublisher) {
     const uint32_t nWords = static_cast<uint32_t>(board.channels.size());
     ScanQueue queue(queueCapacityScans(board.dRate, nWords), nWords);
     const uint64_t nLimit = scanLimit(options, board.dRate);
@@ -90,6 +105,15 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output) {
         return 1;
     }
     CsvWriter writer(options, board, &output, &queue);
+#ifdef QUENO_WITH_MQTT
+    RowMessage messages(board, options.mqtt.bInflux);
+    if (pPublisher != nullptr) {
+        pPublisher->publishMeta(metaMessage(board, options, acquirer.firstScanMicros()));
+        writer.publishTo(pPublisher, &messages);
+    }
+#else
+    (void)pPublisher;
+#endif
     writer.start(acquirer.firstScanMicros());
     StatusLine status(board, options.bQuiet);
 
@@ -106,6 +130,14 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output) {
     status.finish();
 
     if (writer.failed() || acquirer.failed()) return 1;
+    uint64_t nDropped = 0;
+#ifdef QUENO_WITH_MQTT
+    if (pPublisher != nullptr) nDropped = pPublisher->dropped();
+    if (nDropped > 0) {
+        fprintf(stderr, "queno_log: %llu row%s dropped: the broker could not take them in time\n",
+                static_cast<unsigned long long>(nDropped), nDropped == 1 ? "" : "s");
+    }
+#endif
     const uint64_t nLost = writer.counts().nLost.load();
     if (nLost > 0) {
         fprintf(stderr, "queno_log: %llu scan%s lost in %llu gap%s; the file's gap lines say where\n",
@@ -113,7 +145,7 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output) {
                 static_cast<unsigned long long>(writer.counts().nGaps.load()), writer.counts().nGaps.load() == 1 ? "" : "s");
         return 3;
     }
-    return 0;
+    return nDropped > 0 ? 3 : 0;
 }
 
 }  // namespace
@@ -135,6 +167,23 @@ int main(int argc, char** argv) {
         fprintf(stderr, "queno_log: %s\n", sError.c_str());
         return 1;
     }
+    std::unique_ptr<MqttPublisher> publisher;
+    if (options.bMqtt) {
+#ifdef QUENO_WITH_MQTT
+        // The broker is asked first: a wrong password must not leave a board configured for nothing.
+        if (options.mqtt.sTopic.empty()) options.mqtt.sTopic = defaultTopic(options.nBoardId);
+        publisher.reset(new MqttPublisher);
+        uint64_t nSpool = options.mqtt.nSpoolRows > 0 ? options.mqtt.nSpoolRows : defaultSpoolRows(options);
+        if (!publisher->start(options.mqtt, nSpool, &sError)) {
+            fprintf(stderr, "queno_log: MQTT: %s\n", sError.c_str());
+            output.abandon();
+            return 1;
+        }
+#else
+        output.abandon();
+        return usageError("--mqtt: this queno_log was built without MQTT (libmosquitto was missing)");
+#endif
+    }
     if (!loadDriver()) {
         output.abandon();
         return 1;
@@ -146,7 +195,7 @@ int main(int argc, char** argv) {
         nStatus = 128 + StopSignalReceived();
     }
     if (nStatus == 0) {
-        nStatus = record(options, board, output);
+        nStatus = record(options, board, output, publisher.get());
     } else {
         output.abandon();
     }

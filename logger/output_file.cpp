@@ -51,6 +51,11 @@ std::string OutputFile::nextName() const { return numberedName(nNumber_ + 1); }
 bool OutputFile::open(const std::string& sPath, bool bRotating, std::string* pError) {
     sPath_ = sPath;
     bRotating_ = bRotating;
+    if (sPath == "none") {  // publishing only: what would be written goes nowhere
+        bNone_ = true;
+        sName_ = "no file";
+        return true;
+    }
     if (sPath == "-") {
         bStdout_ = true;
         sName_ = "standard output";
@@ -96,6 +101,7 @@ void OutputFile::abandon() {
 }
 
 bool OutputFile::write(const char* pData, size_t nSize) {
+    if (bNone_) return true;
     while (nSize > 0) {
         ssize_t nDone = ::write(nFd_, pData, nSize);
         if (nDone < 0) {
@@ -111,7 +117,7 @@ bool OutputFile::write(const char* pData, size_t nSize) {
 }
 
 void OutputFile::sync() {
-    if (nFd_ >= 0 && !bStdout_) fdatasync(nFd_);
+    if (nFd_ >= 0 && !bStdout_ && !bNone_) fdatasync(nFd_);
 }
 
 void OutputFile::close() {

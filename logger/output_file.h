@@ -12,7 +12,7 @@ class OutputFile {
 public:
     ~OutputFile();
 
-    // Opens the first output: "-" standard output; otherwise the path, or with rotation the path
+    // Opens the first output: "-" standard output, "none" nothing; otherwise the path, or with rotation the path
     // with "-0001" before its extension. An existing regular file is never overwritten. False,
     // with the reason in *pError, when it cannot be created.
     bool open(const std::string& sPath, bool bRotating, std::string* pError);
@@ -41,6 +41,7 @@ private:
     std::string sName_;
     bool bRotating_ = false;
     bool bStdout_ = false;
+    bool bNone_ = false;     // -o none: no file at all
     bool bCreated_ = false;  // a regular file this run created
     int nFd_ = -1;
     int nNumber_ = 1;

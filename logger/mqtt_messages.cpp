@@ -1,0 +1,98 @@
+#include "mqtt_messages.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+namespace qlog {
+
+namespace {
+
+std::string hostName() {
+    char sName[256] = {0};
+    gethostname(sName, sizeof(sName) - 1);
+    return sName[0] != '\0' ? sName : "localhost";
+}
+
+std::string jsonText(const std::string& s) {
+    std::string sOut = "\"";
+    for (char c : s) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            sOut += '\\';
+            sOut += c;
+        } else if (u < 0x20) {
+            char sEscape[8];
+            snprintf(sEscape, sizeof(sEscape), "\\u%04x", u);
+            sOut += sEscape;
+        } else {
+            sOut += c;
+        }
+    }
+    return sOut + "\"";
+}
+
+// Tag values of the line protocol escape commas, equals signs and spaces.
+std::string influxTag(const std::string& s) {
+    std::string sOut;
+    for (char c : s) {
+        if (c == ',' || c == '=' || c == ' ') sOut += '\\';
+        sOut += c;
+    }
+    return sOut;
+}
+
+}  // namespace
+
+std::string defaultTopic(int32_t nBoardId) { return "queno/" + hostName() + "/board" + std::to_string(nBoardId); }
+
+RowMessage::RowMessage(const BoardSetup& board, bool bInflux) : board_(board), bInflux_(bInflux) {
+    sInfluxPrefix_ = "queno,host=" + influxTag(hostName()) + ",board=" + std::to_string(board.nBoardId) + " ";
+}
+
+std::string RowMessage::format(int64_t nMicros, uint64_t nScan, const double* pdValues) {
+    char sNumber[kMaxNumberText + 1];
+    std::string s;
+    s.reserve(48 + board_.channels.size() * 24);
+    if (bInflux_) {
+        s = sInfluxPrefix_ + "scan=";
+        s.append(sNumber, writeUnsigned(sNumber, nScan));
+        s += 'i';
+        for (size_t c = 0; c < board_.channels.size(); ++c) {
+            s += ",AI" + std::to_string(board_.channels[c].nChannel) + "=";
+            s.append(sNumber, writeFixed(sNumber, pdValues[c], board_.channels[c].nDecimals));
+        }
+        s += ' ';
+        s.append(sNumber, writeSigned(sNumber, nMicros * 1000));
+        return s;
+    }
+    s = "{\"time\":\"";
+    s.append(sNumber, time_.write(sNumber, nMicros));
+    s += "\",\"scan\":";
+    s.append(sNumber, writeUnsigned(sNumber, nScan));
+    for (size_t c = 0; c < board_.channels.size(); ++c) {
+        s += ",\"AI" + std::to_string(board_.channels[c].nChannel) + "\":";
+        s.append(sNumber, writeFixed(sNumber, pdValues[c], board_.channels[c].nDecimals));
+    }
+    s += '}';
+    return s;
+}
+
+std::string metaMessage(const BoardSetup& board, const LogOptions& options, int64_t nFirstScanMicros) {
+    char sFirst[40], sNumber[64];
+    formatUtcMicros(nFirstScanMicros, sFirst, sizeof(sFirst));
+    snprintf(sNumber, sizeof(sNumber), "%.15g", board.dRate);
+    std::string s = "{\"board\":" + std::to_string(board.nBoardId) + ",\"model\":" + jsonText(board.sName) +
+                    ",\"serial\":" + jsonText(board.sSerial) + ",\"resolution\":" + std::to_string(board.nResolution) +
+                    ",\"rate\":" + sNumber + ",\"average\":" + std::to_string(options.nAverage) +
+                    ",\"firstScan\":" + jsonText(sFirst) + ",\"channels\":[";
+    for (size_t c = 0; c < board.channels.size(); ++c) {
+        const LoggedChannel& channel = board.channels[c];
+        snprintf(sNumber, sizeof(sNumber), ",\"scale\":%.17g,\"offset\":%.17g", channel.scale.scale, channel.scale.offset);
+        s += std::string(c > 0 ? "," : "") + "{\"name\":\"AI" + std::to_string(channel.nChannel) + "\",\"mode\":" +
+             jsonText(channel.sMode) + ",\"range\":" + jsonText(channel.sRange) + ",\"unit\":" + jsonText(channel.sUnit) +
+             sNumber + "}";
+    }
+    return s + "]}";
+}
+
+}  // namespace qlog

@@ -1,0 +1,256 @@
+// queno_log publishing to a real broker: Debian's mosquitto, started by the test on 127.0.0.1 and
+// a free port with its own configuration, and a subscriber that counts what arrives. Every row
+// once and in order; a broker stopped for 5 s loses nothing; a spool too small for an outage
+// drops an exact, reported number; TLS with a password file lets the right user in only.
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "process_runner.h"
+
+namespace {
+
+int freePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLength = sizeof(address);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLength) != 0) {
+        close(fd);
+        return -1;
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool accepting(int nPort) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(nPort));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool bOk = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    return bOk;
+}
+
+bool run(const std::string& sCommand) { return system((sCommand + " > /dev/null 2>&1").c_str()) == 0; }
+
+// A broker of the test's own. As root, mosquitto would switch to its own user unless told, and by
+// default keeps only 1000 messages for a subscriber that is away.
+class Broker {
+public:
+    explicit Broker(const TempDir& dir, const std::string& sListener = "") : dir_(dir), nPort_(freePort()) {
+        std::ofstream(dir.file("mosquitto.conf"))
+            << "listener " << nPort_ << " 127.0.0.1\n"
+            << (sListener.empty() ? "allow_anonymous true\n" : sListener) << "user root\n"
+            << "persistence true\npersistence_location " << dir.path() << "/\n"
+            << "max_queued_messages 0\nlog_dest file " << dir.file("broker.log") << "\n";
+        start();
+    }
+    ~Broker() { stop(); }
+    int port() const { return nPort_; }
+    void start() {
+        pid_ = fork();
+        if (pid_ == 0) {
+            execl(QUENO_MOSQUITTO_PATH, "mosquitto", "-c", dir_.file("mosquitto.conf").c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && !accepting(nPort_); ++i) usleep(50000);  // a guard, not a measurement
+    }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    const TempDir& dir_;
+    int nPort_;
+    pid_t pid_ = -1;
+};
+
+// A subscriber with a session the broker keeps across its restart, at QoS 1.
+class Subscriber {
+public:
+    Subscriber(int nPort, const std::string& sTopic, const std::string& sCaFile = "", const std::string& sUser = "",
+               const std::string& sPassword = "") {
+        mosquitto_lib_init();
+        pMosq_ = mosquitto_new(("test-subscriber-" + std::to_string(getpid())).c_str(), false, this);
+        if (!sCaFile.empty()) mosquitto_tls_set(pMosq_, sCaFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        if (!sUser.empty()) mosquitto_username_pw_set(pMosq_, sUser.c_str(), sPassword.c_str());
+        mosquitto_reconnect_delay_set(pMosq_, 1, 1, false);
+        mosquitto_connect_callback_set(pMosq_, [](mosquitto* p, void* pSelf, int nResult) {
+            if (nResult == 0) mosquitto_subscribe(p, nullptr, static_cast<Subscriber*>(pSelf)->sTopic_.c_str(), 1);
+        });
+        mosquitto_subscribe_callback_set(pMosq_, [](mosquitto*, void* pSelf, int, int, const int*) {
+            static_cast<Subscriber*>(pSelf)->bSubscribed_ = true;
+        });
+        mosquitto_message_callback_set(pMosq_, [](mosquitto*, void* pSelf, const mosquitto_message* pMessage) {
+            auto* self = static_cast<Subscriber*>(pSelf);
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->messages_.emplace_back(static_cast<const char*>(pMessage->payload), static_cast<size_t>(pMessage->payloadlen));
+        });
+        sTopic_ = sTopic;
+        mosquitto_connect(pMosq_, "127.0.0.1", nPort, 30);
+        mosquitto_loop_start(pMosq_);
+        for (int i = 0; i < 100 && !bSubscribed_; ++i) usleep(50000);
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(pMosq_);
+        mosquitto_loop_stop(pMosq_, false);
+        mosquitto_destroy(pMosq_);
+    }
+    bool subscribed() const { return bSubscribed_; }
+    // The scan numbers of the rows received, in order of arrival.
+    std::vector<long long> scans() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<long long> scans;
+        for (const std::string& s : messages_) {
+            size_t n = s.find("\"scan\":");
+            if (n != std::string::npos) scans.push_back(atoll(s.c_str() + n + 7));
+        }
+        return scans;
+    }
+    // Waits until nCount rows arrived or the guard time ran out.
+    void waitFor(size_t nCount) {
+        for (int i = 0; i < 200 && scans().size() < nCount; ++i) usleep(50000);
+    }
+
+private:
+    mosquitto* pMosq_;
+    std::string sTopic_;
+    std::atomic<bool> bSubscribed_{false};
+    std::mutex mutex_;
+    std::vector<std::string> messages_;
+};
+
+RunOptions logger(std::vector<std::string> args) {
+    RunOptions options;
+    options.sExecutable = QUENO_LOG_PATH;
+    options.args = {"AI0:rtd", "-q", "-o", "none"};
+    options.args.insert(options.args.end(), args.begin(), args.end());
+    return options;
+}
+
+// Repeats dropped (at least once), the rest in ascending order.
+std::vector<long long> distinctInOrder(const std::vector<long long>& scans, bool* pbOrdered) {
+    std::vector<long long> distinct;
+    std::set<long long> seen;
+    *pbOrdered = true;
+    for (long long n : scans) {
+        if (!seen.insert(n).second) continue;
+        if (!distinct.empty() && n < distinct.back()) *pbOrdered = false;
+        distinct.push_back(n);
+    }
+    return distinct;
+}
+
+TEST(LoggerMqtt, EveryRowOnceAndInOrder) {
+    TempDir dir;
+    Broker broker(dir);
+    Subscriber subscriber(broker.port(), "t/rows");
+    ASSERT_TRUE(subscriber.subscribed());
+    RunResult r = runExample(logger({"-n", "3000", "--average", "10", "--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port()),
+                                     "--topic", "t/rows"}));
+    EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
+    subscriber.waitFor(300);
+    std::vector<long long> expected;
+    for (long long n = 0; n < 3000; n += 10) expected.push_back(n);
+    EXPECT_EQ(subscriber.scans(), expected);
+}
+
+// The broker goes away for 5 s (nOutageSeconds) while rows come at 100 a second.
+void runThroughAnOutage(const std::vector<std::string>& extra, int nExpectedStatus, bool bExpectDrops) {
+    TempDir dir;
+    Broker broker(dir);
+    Subscriber subscriber(broker.port(), "t/outage");
+    ASSERT_TRUE(subscriber.subscribed());
+    std::vector<std::string> args = {"-d", "9s", "--average", "10", "--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port()),
+                                     "--topic", "t/outage"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunOptions options = logger(args);
+    ExampleProcess process(options);
+    sleep(2);
+    broker.stop();
+    sleep(5);
+    broker.start();
+    RunResult r = process.finish();
+    EXPECT_EQ(r.nExitStatus, nExpectedStatus) << r.sErr;
+    uint64_t nDropped = 0;
+    size_t nAt = r.sErr.find(" dropped");
+    if (nAt != std::string::npos) nDropped = strtoull(r.sErr.c_str() + r.sErr.rfind(' ', r.sErr.rfind(" row", nAt) - 1) + 1, nullptr, 10);
+    const uint64_t nRows = 900;
+    subscriber.waitFor(static_cast<size_t>(nRows - nDropped));
+    bool bOrdered = false;
+    std::vector<long long> distinct = distinctInOrder(subscriber.scans(), &bOrdered);
+    EXPECT_TRUE(bOrdered);
+    EXPECT_EQ(distinct.size() + nDropped, nRows) << r.sErr;
+    EXPECT_EQ(nDropped > 0, bExpectDrops) << r.sErr;
+}
+
+TEST(LoggerMqtt, BrokerAwayForFiveSecondsLosesNothing) { runThroughAnOutage({}, 0, false); }
+
+TEST(LoggerMqtt, SpoolTooSmallForTheOutageDropsAnExactCount) { runThroughAnOutage({"--spool", "50"}, 3, true); }
+
+TEST(LoggerMqtt, TlsAndPasswordLetOnlyTheRightUserIn) {
+    TempDir dir;
+    const std::string d = dir.path();
+    // A CA, a server certificate for 127.0.0.1 signed by it, and a second CA nobody signed with.
+    ASSERT_TRUE(run("cd " + d + " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                    "-keyout ca.key -out ca.crt -days 2 -subj /CN=test-ca"));
+    ASSERT_TRUE(run("cd " + d + " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                    "-keyout other.key -out other.crt -days 2 -subj /CN=other-ca"));
+    ASSERT_TRUE(run("cd " + d + " && openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key "
+                    "-out server.csr -subj /CN=127.0.0.1 && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost' > san.ext && "
+                    "openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out server.crt -days 2 "
+                    "-extfile san.ext"));
+    ASSERT_TRUE(run("mosquitto_passwd -b -c " + dir.file("passwd") + " logger right-secret"));
+    dir.write("right", "right-secret\n");
+    dir.write("wrong", "wrong-secret\n");
+    Broker broker(dir, "allow_anonymous false\npassword_file " + dir.file("passwd") + "\ncafile " + dir.file("ca.crt") +
+                           "\ncertfile " + dir.file("server.crt") + "\nkeyfile " + dir.file("server.key") + "\n");
+    Subscriber subscriber(broker.port(), "t/tls", dir.file("ca.crt"), "logger", "right-secret");
+    ASSERT_TRUE(subscriber.subscribed());
+    const std::string sUrl = "mqtts://127.0.0.1:" + std::to_string(broker.port());
+
+    RunResult wrong = runExample(logger({"-n", "100", "--mqtt", sUrl, "--topic", "t/tls", "--cafile", dir.file("ca.crt"),
+                                         "--user", "logger", "--password-file", dir.file("wrong")}));
+    EXPECT_EQ(wrong.nExitStatus, 1);
+    EXPECT_NE(wrong.sErr.find("queno_log: MQTT: 127.0.0.1:" + std::to_string(broker.port()) + " refused the connection"),
+              std::string::npos)
+        << wrong.sErr;
+    EXPECT_TRUE(wrong.trace.empty());  // the board was never touched
+
+    RunResult unknownCa = runExample(logger({"-n", "100", "--mqtt", sUrl, "--topic", "t/tls", "--cafile",
+                                             dir.file("other.crt"), "--user", "logger", "--password-file", dir.file("right")}));
+    EXPECT_EQ(unknownCa.nExitStatus, 1);
+    EXPECT_NE(unknownCa.sErr.find("--cafile"), std::string::npos) << unknownCa.sErr;
+
+    RunResult right = runExample(logger({"-n", "100", "--average", "10", "--mqtt", sUrl, "--topic", "t/tls", "--cafile",
+                                         dir.file("ca.crt"), "--user", "logger", "--password-file", dir.file("right")}));
+    EXPECT_EQ(right.nExitStatus, 0) << right.sErr;
+    subscriber.waitFor(10);
+    EXPECT_EQ(subscriber.scans().size(), 10u);  // only the right user's rows
+
+    RunResult plain = runExample(logger({"-n", "10", "--mqtt", "mqtt://127.0.0.1:1", "--cafile", dir.file("ca.crt")}));
+    EXPECT_EQ(plain.nExitStatus, 2);
+    EXPECT_NE(plain.sErr.find("--cafile, --cert and --key need TLS"), std::string::npos) << plain.sErr;
+}
+
+}  // namespace
