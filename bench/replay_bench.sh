@@ -47,7 +47,8 @@ start=$(date +%s.%N)
     -r 1000 -d "${seconds}s" -o "$work/logged.csv" AI0:pt100 AI1:pt100 AI2:pt100 AI3:pt100 AI4:pt100 AI5:pt100 \
     AI6:pt100 AI7:pt100
 end=$(date +%s.%N)
-read -r user sys kb < "$work/time"
+tail -n 1 "$work/time" > "$work/time1"
+read -r user sys kb < "$work/time1"
 
 rows=$((seconds * 1000))
 grep -v '^#' "$work/day.csv" | cut -d, -f2- | head -n $((rows + 1)) > "$work/expected"

@@ -78,7 +78,7 @@ std::string RowMessage::format(int64_t nMicros, uint64_t nScan, const double* pd
 }
 
 std::string metaMessage(const BoardSetup& board, const LogOptions& options, int64_t nFirstScanMicros) {
-    char sFirst[40], sNumber[64];
+    char sFirst[40], sNumber[128];
     formatUtcMicros(nFirstScanMicros, sFirst, sizeof(sFirst));
     snprintf(sNumber, sizeof(sNumber), "%.15g", board.dRate);
     std::string s = "{\"board\":" + std::to_string(board.nBoardId) + ",\"model\":" + jsonText(board.sName) +
