@@ -32,7 +32,7 @@ const char kLogUsage[] =
     "      --raw         a raw column beside each value: the signed sample, in decimal\n"
     "      --mqtt URL    also publish every row to an MQTT broker: mqtt://host[:port], mqtts:// for TLS;\n"
     "                    -o none for no file. With it: --topic T (default queno/<host>/board<N>),\n"
-    "                    --format json|influx, --qos 0|1 (default 1), --spool ROWS (default an hour),\n"
+    "                    --format json|influx, --qos 0|1 (default 1), --spool ROWS (default an hour, <= 4M),\n"
     "                    --user U --password-file F, --cafile CA [--cert C --key K]\n"
     "  -q, --quiet       no status line\n"
     "      --help, --version\n"

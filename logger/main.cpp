@@ -85,10 +85,11 @@ StatusFacts statusFacts(const Acquirer& acquirer, const CsvWriter& writer, const
 }
 
 #ifdef QUENO_WITH_MQTT
-// At least an hour of rows at the rate asked for.
+// An hour of rows at the rate asked for, from 1000 to 4 million (a million rows of 16 values are
+// about 300 MB of spool file).
 uint64_t defaultSpoolRows(const LogOptions& options) {
     double dRows = ceil(3600.0 * options.dRate / options.nAverage);
-    return dRows < 1000 ? 1000 : static_cast<uint64_t>(dRows);
+    return dRows < 1000 ? 1000 : (dRows > 4e6 ? 4000000 : static_cast<uint64_t>(dRows));
 }
 #else
 class MqttPublisher {};
