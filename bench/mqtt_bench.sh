@@ -47,7 +47,7 @@ measure "1 channel, 1 row/s" "$seconds" -d "${seconds}s" --average 1000 AI0:rtd
 outage() {  # seconds the broker is away, in a run of 20 s more
     away=$1
     mosquitto_sub -p "$port" -t bench -q 1 -c -i bench-subscriber -E
-    mosquitto_sub -p "$port" -t bench -q 1 -c -i bench-subscriber > "$work/received" &
+    stdbuf -oL mosquitto_sub -p "$port" -t bench -q 1 -c -i bench-subscriber > "$work/received" &
     sub=$!
     sleep 0.5
     "$bin/queno-sim" "$bin/queno_log" -q -o none --mqtt "mqtt://127.0.0.1:$port" --topic bench -r 10000 \
