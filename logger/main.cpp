@@ -72,18 +72,6 @@ uint64_t scanLimit(const LogOptions& options, double dRate) {
     return nLimit;
 }
 
-StatusFacts statusFacts(const Acquirer& acquirer, const CsvWriter& writer, const ScanQueue& queue, double dRate,
-                        uint64_t nLimit) {
-    StatusFacts facts;
-    facts.dElapsed = static_cast<double>(acquirer.nextScan()) / dRate;
-    facts.dFraction = nLimit == UINT64_MAX ? -1 : static_cast<double>(acquirer.nextScan()) / static_cast<double>(nLimit);
-    facts.nWritten = writer.counts().nScans.load();
-    facts.nQueuePerMille = queue.fillPerMille();
-    facts.nGaps = writer.counts().nGaps.load();
-    facts.nLost = writer.counts().nLost.load();
-    return facts;
-}
-
 #ifdef QUENO_WITH_MQTT
 // An hour of rows at the rate asked for, from 1000 to 4 million (a million rows of 16 values are
 // about 300 MB of spool file).
@@ -91,9 +79,29 @@ uint64_t defaultSpoolRows(const LogOptions& options) {
     double dRows = ceil(3600.0 * options.dRate / options.nAverage);
     return dRows < 1000 ? 1000 : (dRows > 4e6 ? 4000000 : static_cast<uint64_t>(dRows));
 }
-#else
-class MqttPublisher {};
 #endif
+
+StatusFacts statusFacts(const Acquirer& acquirer, const CsvWriter& writer, const ScanQueue& queue, double dRate,
+                        uint64_t nLimit, const MqttPublisher* pPublisher) {
+    StatusFacts facts;
+    facts.dElapsed = static_cast<double>(acquirer.nextScan()) / dRate;
+    facts.dFraction = nLimit == UINT64_MAX ? -1 : static_cast<double>(acquirer.nextScan()) / static_cast<double>(nLimit);
+    facts.nWritten = writer.counts().nScans.load();
+    facts.nQueuePerMille = queue.fillPerMille();
+    facts.nGaps = writer.counts().nGaps.load();
+    facts.nLost = writer.counts().nLost.load();
+#ifdef QUENO_WITH_MQTT
+    if (pPublisher != nullptr) {
+        facts.bMqtt = true;
+        facts.nSpooled = pPublisher->spooled();
+        facts.nDropped = pPublisher->dropped();
+    }
+#else
+    (void)pPublisher;
+#endif
+    return facts;
+}
+
 
 int record(const LogOptions& options, BoardSetup& board, OutputFile& output, MqttPublisher* pPublisher) {
     const uint32_t nWords = static_cast<uint32_t>(board.channels.size());
@@ -122,12 +130,12 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
         sleepMs(acquirer.pollIntervalMs());
         if (StopSignalReceived() != 0) break;
         if (!acquirer.poll()) break;
-        status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit), acquirer.latest());
+        status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit, pPublisher), acquirer.latest());
     }
     closeBoard(board, true);
     acquirer.finish();
     writer.finish();
-    status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit), acquirer.latest(), true);
+    status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit, pPublisher), acquirer.latest(), true);
     status.finish();
 
     if (writer.failed() || acquirer.failed()) return 1;
@@ -168,7 +176,10 @@ int main(int argc, char** argv) {
         fprintf(stderr, "queno_log: %s\n", sError.c_str());
         return 1;
     }
+    MqttPublisher* pPublisher = nullptr;
+#ifdef QUENO_WITH_MQTT
     std::unique_ptr<MqttPublisher> publisher;
+#endif
     if (options.bMqtt) {
 #ifdef QUENO_WITH_MQTT
         // The broker is asked first: a wrong password must not leave a board configured for nothing.
@@ -180,6 +191,7 @@ int main(int argc, char** argv) {
             output.abandon();
             return 1;
         }
+        pPublisher = publisher.get();
 #else
         output.abandon();
         return usageError("--mqtt: this queno_log was built without MQTT (libmosquitto was missing)");
@@ -196,7 +208,7 @@ int main(int argc, char** argv) {
         nStatus = 128 + StopSignalReceived();
     }
     if (nStatus == 0) {
-        nStatus = record(options, board, output, publisher.get());
+        nStatus = record(options, board, output, pPublisher);
     } else {
         output.abandon();
     }

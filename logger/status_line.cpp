@@ -71,6 +71,10 @@ void StatusLine::update(const StatusFacts& facts, const std::vector<int32_t>& la
     }
     if (board_.channels.size() > 8) s += "  ...";
     if (facts.nGaps > 0) s += "  gaps " + std::to_string(facts.nGaps) + " (" + std::to_string(facts.nLost) + " lost)";
+    if (facts.bMqtt) {
+        s += "  mqtt spool " + std::to_string(facts.nSpooled);
+        if (facts.nDropped > 0) s += ", " + std::to_string(facts.nDropped) + " rows dropped";
+    }
     s += "\x1b[K";
     fputs(s.c_str(), stderr);
     fflush(stderr);

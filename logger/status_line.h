@@ -19,6 +19,9 @@ struct StatusFacts {
     uint32_t nQueuePerMille = 0;
     uint64_t nGaps = 0;
     uint64_t nLost = 0;
+    bool bMqtt = false;        // publishing: rows waiting for the broker, rows dropped
+    uint64_t nSpooled = 0;
+    uint64_t nDropped = 0;
 };
 
 class StatusLine {
