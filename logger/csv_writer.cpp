@@ -7,8 +7,10 @@
 #include <string.h>
 #include <time.h>
 
+#ifdef QUENO_WITH_MQTT
 #include "mqtt_messages.h"
 #include "mqtt_publisher.h"
+#endif
 #include "status_line.h"
 
 namespace qlog {
@@ -189,7 +191,9 @@ void CsvWriter::emitRow() {
     nUsed_ = static_cast<size_t>(p - buffer_.data());
     counts_.nScans.fetch_add(nInRow_, std::memory_order_relaxed);
     nInRow_ = 0;
+#ifdef QUENO_WITH_MQTT
     if (pPublisher_ != nullptr) pPublisher_->publish(pMessages_->format(nMicros, nRowScan_, rowValues_.data()));
+#endif
 
     const bool bRotateByTime = nRotateScans_ > 0 && nRowScan_ >= nFileFirstScan_ + nRotateScans_;
     const bool bRotateBySize = options_.nRotateBytes > 0 && pOutput_->bytes() + nUsed_ > options_.nRotateBytes;
@@ -230,11 +234,13 @@ void CsvWriter::writeGap(const GapRecord& gap) {
 void CsvWriter::writeEnd() {
     emitRow();  // the last, partial mean of the run
     std::string sDropped;
+#ifdef QUENO_WITH_MQTT
     if (pPublisher_ != nullptr) {
         flushBuffer();          // the file is complete while the broker takes the rest
         pPublisher_->finish();  // what it has not taken by now counts as dropped
         sDropped = ", " + plural(pPublisher_->dropped(), "row") + " dropped";
     }
+#endif
     char sTime[40];
     formatUtcMicros(utcMicrosNow(), sTime, sizeof(sTime));
     appendText(std::string("# end ") + sTime + ": " + plural(counts_.nScans.load(), "scan") + ", " +
