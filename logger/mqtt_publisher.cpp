@@ -93,10 +93,13 @@ bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::
     mosquitto_log_callback_set(pMosq_, onLog);
 
     const std::string sWhere = sHost + ":" + std::to_string(nPort);
+    const std::string sTlsHint = bTls ? " (is the broker's certificate signed by the --cafile given?)" : "";
     int nResult = mosquitto_connect_async(pMosq_, sHost.c_str(), nPort, 30);
     if (nResult != MOSQ_ERR_SUCCESS) {
+        std::lock_guard<std::mutex> lock(mutex_);
         *pError = "cannot connect to " + sWhere + ": " +
-                  (nResult == MOSQ_ERR_ERRNO ? strerror(errno) : mosquitto_strerror(nResult));
+                  (nResult == MOSQ_ERR_ERRNO ? strerror(errno) : mosquitto_strerror(nResult)) +
+                  (sLastProblem_.empty() ? "" : " " + sLastProblem_) + (nResult == MOSQ_ERR_TLS ? sTlsHint : "");
         return false;
     }
     mosquitto_loop_start(pMosq_);
@@ -105,8 +108,7 @@ bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::
         wake_.wait_for(lock, std::chrono::seconds(kConnectSeconds), [this] { return nConnackResult_ != -1; });
         if (nConnackResult_ == -1) {
             *pError = "no connection to " + sWhere + " within " + std::to_string(kConnectSeconds) + " s" +
-                      (sLastProblem_.empty() ? "" : ": " + sLastProblem_) +
-                      (bTls ? " (is the broker's certificate signed by the --cafile given?)" : "");
+                      (sLastProblem_.empty() ? "" : ": " + sLastProblem_) + sTlsHint;
             return false;
         }
         if (nConnackResult_ != 0) {
