@@ -1,47 +1,15 @@
 #include "replay.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "regular_file.h"
 
 namespace qsim {
 
 namespace {
-
-// Only a regular file of an acceptable size, opened without ever blocking on a FIFO or a device.
-bool readWhole(const std::string& sPath, std::string* pText, std::string* pError) {
-    int fd = open(sPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *pError = strerror(errno);
-        return false;
-    }
-    struct stat info = {};
-    bool bOk = false;
-    if (fstat(fd, &info) != 0) {
-        *pError = strerror(errno);
-    } else if (!S_ISREG(info.st_mode)) {
-        *pError = "not a regular file";
-    } else if (static_cast<uint64_t>(info.st_size) > ReplayLimits::kMaxFileBytes) {
-        *pError = "larger than " + std::to_string(ReplayLimits::kMaxFileBytes) + " bytes";
-    } else {
-        pText->resize(static_cast<size_t>(info.st_size));
-        size_t nRead = 0;
-        while (nRead < pText->size()) {
-            ssize_t n = read(fd, &(*pText)[nRead], pText->size() - nRead);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            nRead += static_cast<size_t>(n);
-        }
-        pText->resize(nRead);
-        bOk = true;
-    }
-    close(fd);
-    return bOk;
-}
 
 // The nIndex-th comma-separated field of a line, or false.
 bool field(const char* pLine, const char* pEnd, size_t nIndex, const char** ppBegin, const char** ppFieldEnd) {
@@ -61,7 +29,7 @@ bool field(const char* pLine, const char* pEnd, size_t nIndex, const char** ppBe
 
 bool loadReplay(const std::string& sPath, const std::string& sColumn, ReplayData* pData, std::string* pError) {
     std::string sText;
-    if (!readWhole(sPath, &sText, pError)) return false;
+    if (!readRegularFile(sPath.c_str(), ReplayLimits::kMaxFileBytes, &sText, pError)) return false;
     *pData = ReplayData();
     size_t nScanField = 0, nValueField = 0;
     bool bColumns = false;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "description_limits.h"
+#include "regular_file.h"
 #include "scenario_description.h"
 #include "xml_util.h"
 
@@ -50,38 +51,6 @@ bool isChannelKind(const std::string& sKind) {
 
 std::string tooLarge() { return "larger than " + std::to_string(DescriptionLimits::kMaxFileBytes) + " bytes"; }
 
-// The whole description file, read only when it is a regular file of an acceptable size: a FIFO,
-// a directory or a device is refused without ever blocking on it.
-bool readDescriptionFile(const char* sPath, std::string* pText, std::string* pError) {
-    int fd = open(sPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *pError = strerror(errno);
-        return false;
-    }
-    struct stat info = {};
-    bool bOk = false;
-    if (fstat(fd, &info) != 0) {
-        *pError = strerror(errno);
-    } else if (!S_ISREG(info.st_mode)) {
-        *pError = "not a regular file";
-    } else if (static_cast<uint64_t>(info.st_size) > DescriptionLimits::kMaxFileBytes) {
-        *pError = tooLarge();
-    } else {
-        pText->resize(static_cast<size_t>(info.st_size));
-        size_t nRead = 0;
-        while (nRead < pText->size()) {
-            ssize_t n = read(fd, &(*pText)[nRead], pText->size() - nRead);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            nRead += static_cast<size_t>(n);
-        }
-        pText->resize(nRead);  // a file that shrank while being read is parsed as it was read
-        bOk = true;
-    }
-    close(fd);
-    return bOk;
-}
-
 xmlNodePtr childOrNew(xmlNodePtr pParent, const char* sName) {
     xmlNodePtr pChild = firstChildElement(pParent, sName);
     if (pChild == nullptr) pChild = xmlNewChild(pParent, nullptr, reinterpret_cast<const xmlChar*>(sName), nullptr);
@@ -109,7 +78,7 @@ SystemDescription::~SystemDescription() {
 
 std::unique_ptr<SystemDescription> SystemDescription::load(const char* sPath, std::string* pError) {
     std::string sText;
-    if (sPath != nullptr && !readDescriptionFile(sPath, &sText, pError)) return nullptr;
+    if (sPath != nullptr && !readRegularFile(sPath, DescriptionLimits::kMaxFileBytes, &sText, pError)) return nullptr;
     const char* pText = sPath != nullptr ? sText.data() : kDefaultSystemXml;
     size_t nText = sPath != nullptr ? sText.size() : strlen(kDefaultSystemXml);
     return parse(pText, nText, sPath != nullptr ? sPath : "default system", pError);
