@@ -47,7 +47,10 @@ measure "1 channel, 1 row/s" "$seconds" -d "${seconds}s" --average 1000 AI0:rtd
 outage() {  # seconds the broker is away, in a run of 20 s more
     away=$1
     mosquitto_sub -p "$port" -t bench -q 1 -c -i bench-subscriber -E
-    stdbuf -oL mosquitto_sub -p "$port" -t bench -q 1 -c -i bench-subscriber > "$work/received" &
+    # mosquitto_sub gives up when its broker stays away: start it again until the end.
+    : > "$work/received"
+    (while :; do stdbuf -oL mosquitto_sub -p "$port" -t bench -q 1 -c -i bench-subscriber >> "$work/received" 2> /dev/null
+                sleep 0.2; done) &
     sub=$!
     sleep 0.5
     "$bin/queno-sim" "$bin/queno_log" -q -o none --mqtt "mqtt://127.0.0.1:$port" --topic bench -r 10000 \
@@ -55,10 +58,10 @@ outage() {  # seconds the broker is away, in a run of 20 s more
     logger=$!
     sleep 5; stop_broker; sleep "$away"; start_broker
     wait "$logger" || true
-    sleep 2; kill "$sub"
+    sleep 2; kill "$sub"; pkill -f "bench-subscriber" || true
     rows=$(( (away + 20) * 1000 ))
     got=$(sed -n 's/.*"scan":\([0-9]*\).*/\1/p' "$work/received" | sort -un | wc -l)
-    echo "broker away ${away} s at 1000 rows/s: $((rows - got)) of $rows rows lost ($(grep -c . "$work/received") messages received)"
+    echo "broker away ${away} s at 1000 rows/s: $((rows - got)) of $rows rows lost ($(grep -c . "$work/received") messages received; the logger: $(tail -n 1 "$work/err"))"
 }
 outage 5
 outage 60
