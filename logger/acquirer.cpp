@@ -74,21 +74,29 @@ void Acquirer::recordDrops() {
     nDropped_ = 0;
 }
 
-// Scans are published to the writer once per batch (or per stretch of contiguous room).
-void Acquirer::queueScan(const int32_t* pWords) {
+// Where the next scan goes: its slot in the queue, or the scratch words when the queue is full
+// (the scan is dropped and counted). Scans are published to the writer once per batch, or per
+// stretch of contiguous room.
+int32_t* Acquirer::nextScanSlot(bool* pbQueued) {
     if (nFree_ == 0) {
         publishPending();
         nFree_ = pQueue_->contiguousFree();
-        if (nFree_ == 0) {
-            ++nDropped_;
-            ++nNextScan_;
-            return;
-        }
     }
-    recordDrops();
-    memcpy(pQueue_->writeSlot(nPending_), pWords, words_.size() * sizeof(int32_t));
-    ++nPending_;
-    --nFree_;
+    if (nFree_ > 0 && nDropped_ > 0) {
+        recordDrops();  // the gap goes before this scan; it publishes what was pending
+        if (nFree_ == 0) nFree_ = pQueue_->contiguousFree();
+    }
+    *pbQueued = nFree_ > 0;
+    return *pbQueued ? pQueue_->writeSlot(nPending_) : words_.data();
+}
+
+void Acquirer::scanDone(bool bQueued) {
+    if (bQueued) {
+        ++nPending_;
+        --nFree_;
+    } else {
+        ++nDropped_;
+    }
     ++nNextScan_;
 }
 
@@ -154,13 +162,18 @@ bool Acquirer::poll() {
         }
         return true;
     }
+    // Each scan is read from the driver's buffer straight into its slot of the queue.
     int32_t nRead = 0;
+    const int32_t* pLast = nullptr;
     for (; nRead < nTake; ++nRead) {
-        if (!RingWalk_ReadScan(&walk_, words_.data(), nWords)) break;
-        for (int32_t& nWord : words_) nWord = formatRawData(nWord, 24, board_.nShift);
-        queueScan(words_.data());
+        bool bQueued = false;
+        int32_t* pWords = nextScanSlot(&bQueued);
+        if (!RingWalk_ReadScan(&walk_, pWords, nWords)) break;
+        for (int32_t w = 0; w < nWords; ++w) pWords[w] = formatRawData(pWords[w], 24, board_.nShift);
+        pLast = pWords;
+        scanDone(bQueued);
     }
-    if (nRead > 0) latest_ = words_;
+    if (pLast != nullptr) latest_.assign(pLast, pLast + nWords);
     publishPending();
     CheckError(KiVoSetParam_i32(board_.nBoardId, ParamReleaseSamples, nRead));
     return nNextScan_ < nScanLimit_;

@@ -39,7 +39,8 @@ public:
 private:
     bool readBufferGeometry();
     void restartAfterOverflow();
-    void queueScan(const int32_t* pWords);
+    int32_t* nextScanSlot(bool* pbQueued);
+    void scanDone(bool bQueued);
     void recordDrops();
     void publishPending();
 
@@ -56,7 +57,7 @@ private:
     uint64_t nRestarts_ = 0;
     bool bFailed_ = false;
     bool bReported_ = false;
-    std::vector<int32_t> words_;
+    std::vector<int32_t> words_;  // a scan that finds the queue full is read here and dropped
     std::vector<int32_t> latest_;
 };
 

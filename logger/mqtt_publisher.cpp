@@ -86,7 +86,8 @@ bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::
         }
     }
     mosquitto_max_inflight_messages_set(pMosq_, kWindow);
-    mosquitto_reconnect_delay_set(pMosq_, 1, 30, true);
+    // Back-off from 1 s, growing to 5 s: a broker that is back is found within seconds.
+    mosquitto_reconnect_delay_set(pMosq_, 1, 5, true);
     mosquitto_connect_callback_set(pMosq_, onConnect);
     mosquitto_disconnect_callback_set(pMosq_, onDisconnect);
     mosquitto_publish_callback_set(pMosq_, onPublish);

@@ -79,25 +79,26 @@ char* writeFixed(char* p, double dValue, int nDecimals) {
     const int64_t nUnits = static_cast<int64_t>(dScaled < 0 ? dScaled - 0.5 : dScaled + 0.5);
     uint64_t nMagnitude = nUnits < 0 ? 0 - static_cast<uint64_t>(nUnits) : static_cast<uint64_t>(nUnits);
     if (nUnits < 0) *p++ = '-';
-    char sDigits[32];
-    char* pEnd = sDigits + sizeof(sDigits);
-    char* pBegin = pEnd;
+    // Straight into the output, from the last digit back: no copy, no call.
+    const uint64_t nPower = static_cast<uint64_t>(kPowersOf10[nDecimals]);
+    uint64_t nWhole = nMagnitude / nPower;
+    uint64_t nFraction = nMagnitude % nPower;
+    int nWholeDigits = 1;
+    for (uint64_t n = nWhole; n >= 10; n /= 10) ++nWholeDigits;
+    char* pEnd = p + nWholeDigits + (nDecimals > 0 ? 1 + nDecimals : 0);
+    char* q = pEnd;
     if (nDecimals > 0) {
-        for (int i = nDecimals; i >= 2; i -= 2) {
-            pBegin -= 2;
-            memcpy(pBegin, kPairs.s + 2 * (nMagnitude % 100), 2);
-            nMagnitude /= 100;
+        int i = nDecimals;
+        for (; i >= 2; i -= 2) {
+            q -= 2;
+            memcpy(q, kPairs.s + 2 * (nFraction % 100), 2);
+            nFraction /= 100;
         }
-        if (nDecimals % 2 == 1) {
-            *--pBegin = static_cast<char>('0' + nMagnitude % 10);
-            nMagnitude /= 10;
-        }
-        *--pBegin = '.';
+        if (i == 1) *--q = static_cast<char>('0' + nFraction % 10);
+        *--q = '.';
     }
-    pBegin = digitsBackward(pBegin, nMagnitude);
-    const size_t nLength = static_cast<size_t>(pEnd - pBegin);
-    memcpy(p, pBegin, nLength);
-    return p + nLength;
+    digitsBackward(q, nWhole);
+    return pEnd;
 }
 
 char* TimeText::write(char* p, int64_t nMicros) {
