@@ -2,8 +2,6 @@
 
 #include <math.h>
 
-#include "checked_numbers.h"
-
 namespace qsim {
 
 ScanGenerator::ScanGenerator(const SensorModel& sensor, double dSampleRate, int32_t nResolution,
@@ -29,10 +27,12 @@ double ScanGenerator::noise() {
 }
 
 uint32_t ScanGenerator::encode(const InputEncoding& input, double dValue) const {
-    double dCounts = nearbyint((dValue - input.dMidpoint) * input.dCountsPerUnit);
+    double dCounts = (dValue - input.dMidpoint) * input.dCountsPerUnit;
     if (!(dCounts <= nFullScale_)) dCounts = nFullScale_;  // NaN reads as full scale, as an open input would
     if (dCounts < -nFullScale_) dCounts = -nFullScale_;
-    return static_cast<uint32_t>(saturatingInt32(dCounts)) << nShift_;
+    // Within full scale now: rounding half away from zero is a plain conversion, no library call.
+    const int32_t nCounts = static_cast<int32_t>(dCounts < 0 ? dCounts - 0.5 : dCounts + 0.5);
+    return static_cast<uint32_t>(nCounts) << nShift_;
 }
 
 uint32_t ScanGenerator::fullScaleWord(int32_t nSign) const {
