@@ -48,6 +48,31 @@ char* digitsBackward(char* pEnd, uint64_t n) {
     return pEnd;
 }
 
+// nMagnitude counts units of the last decimal: its whole part, the point and kDecimals decimals,
+// straight into the output from the last digit back.
+template <int kDecimals>
+char* writeDigitsAndPoint(char* p, uint64_t nMagnitude) {
+    constexpr uint64_t kPower = static_cast<uint64_t>(kPowersOf10[kDecimals]);
+    uint64_t nWhole = nMagnitude / kPower;
+    uint64_t nFraction = nMagnitude % kPower;
+    int nWholeDigits = 1;
+    for (uint64_t n = nWhole; n >= 10; n /= 10) ++nWholeDigits;
+    char* pEnd = p + nWholeDigits + (kDecimals > 0 ? 1 + kDecimals : 0);
+    char* q = pEnd;
+    if (kDecimals > 0) {
+        int i = kDecimals;
+        for (; i >= 2; i -= 2) {
+            q -= 2;
+            memcpy(q, kPairs.s + 2 * (nFraction % 100), 2);
+            nFraction /= 100;
+        }
+        if (i == 1) *--q = static_cast<char>('0' + nFraction % 10);
+        *--q = '.';
+    }
+    digitsBackward(q, nWhole);
+    return pEnd;
+}
+
 }  // namespace
 
 char* writeUnsigned(char* p, uint64_t n) {
@@ -79,26 +104,19 @@ char* writeFixed(char* p, double dValue, int nDecimals) {
     const int64_t nUnits = static_cast<int64_t>(dScaled < 0 ? dScaled - 0.5 : dScaled + 0.5);
     uint64_t nMagnitude = nUnits < 0 ? 0 - static_cast<uint64_t>(nUnits) : static_cast<uint64_t>(nUnits);
     if (nUnits < 0) *p++ = '-';
-    // Straight into the output, from the last digit back: no copy, no call.
-    const uint64_t nPower = static_cast<uint64_t>(kPowersOf10[nDecimals]);
-    uint64_t nWhole = nMagnitude / nPower;
-    uint64_t nFraction = nMagnitude % nPower;
-    int nWholeDigits = 1;
-    for (uint64_t n = nWhole; n >= 10; n /= 10) ++nWholeDigits;
-    char* pEnd = p + nWholeDigits + (nDecimals > 0 ? 1 + nDecimals : 0);
-    char* q = pEnd;
-    if (nDecimals > 0) {
-        int i = nDecimals;
-        for (; i >= 2; i -= 2) {
-            q -= 2;
-            memcpy(q, kPairs.s + 2 * (nFraction % 100), 2);
-            nFraction /= 100;
-        }
-        if (i == 1) *--q = static_cast<char>('0' + nFraction % 10);
-        *--q = '.';
+    // The decimals as a constant, so that the divisions by their power of ten are multiplications.
+    switch (nDecimals) {
+        case 0: return writeDigitsAndPoint<0>(p, nMagnitude);
+        case 1: return writeDigitsAndPoint<1>(p, nMagnitude);
+        case 2: return writeDigitsAndPoint<2>(p, nMagnitude);
+        case 3: return writeDigitsAndPoint<3>(p, nMagnitude);
+        case 4: return writeDigitsAndPoint<4>(p, nMagnitude);
+        case 5: return writeDigitsAndPoint<5>(p, nMagnitude);
+        case 6: return writeDigitsAndPoint<6>(p, nMagnitude);
+        case 7: return writeDigitsAndPoint<7>(p, nMagnitude);
+        case 8: return writeDigitsAndPoint<8>(p, nMagnitude);
+        default: return writeDigitsAndPoint<9>(p, nMagnitude);
     }
-    digitsBackward(q, nWhole);
-    return pEnd;
 }
 
 char* TimeText::write(char* p, int64_t nMicros) {
