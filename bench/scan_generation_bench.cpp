@@ -51,7 +51,7 @@ BENCHMARK(BM_NumberedScans);
 // each kind with noise, and the open event's full-scale check on every value.
 void BM_SignalValues(benchmark::State& state) {
     const auto kind = static_cast<qsim::SignalKind>(state.range(0));
-    qsim::SignalSpec signal;
+    qsim::ScenarioSignal signal;
     signal.kind = kind;
     signal.dValue = 1;
     signal.dFrom = -5;

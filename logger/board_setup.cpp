@@ -52,20 +52,20 @@ int failSetup(const BoardSetup& board, int nStatus) {
     return nStatus;
 }
 
-bool configureChannel(const BoardSetup& board, const ChannelSpec& spec, LoggedChannel* pChannel) {
-    pChannel->nChannel = spec.nChannel;
-    pChannel->sPath = board.sPath + "/AI" + std::to_string(spec.nChannel);
-    for (const PropertyWrite& write : spec.writes) {
+bool configureChannel(const BoardSetup& board, const ChannelRequest& request, LoggedChannel* pChannel) {
+    pChannel->nChannel = request.nChannel;
+    pChannel->sPath = board.sPath + "/AI" + std::to_string(request.nChannel);
+    for (const PropertyWrite& write : request.writes) {
         if (!writeText(pChannel->sPath, write.first, write.second)) return false;
     }
     return true;
 }
 
-void readBackChannel(const BoardSetup& board, const ChannelSpec& spec, LoggedChannel* pChannel) {
+void readBackChannel(const BoardSetup& board, const ChannelRequest& request, LoggedChannel* pChannel) {
     pChannel->sMode = readText(pChannel->sPath, "Mode");
     pChannel->sRange = readText(pChannel->sPath, "Range");
     pChannel->sUnit = unitOfRange(pChannel->sRange);
-    for (const PropertyWrite& write : spec.writes) {
+    for (const PropertyWrite& write : request.writes) {
         if (write.first == "Mode" || write.first == "Used" || write.first == "Range") continue;
         pChannel->settled.emplace_back(write.first, readText(pChannel->sPath, write.first.c_str()));
     }
@@ -115,10 +115,10 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     board.nShift = board.nResolution == 16 ? 16 : 8;
 
     int32_t nInputs = QUENO_GetNrOfChannelsAI(board.nBoardId);
-    for (const ChannelSpec& spec : options.channels) {
-        if (spec.nChannel >= nInputs) {
+    for (const ChannelRequest& request : options.channels) {
+        if (request.nChannel >= nInputs) {
             fprintf(stderr, "queno_log: board %d has no AI%d (its analogue inputs: %d)\n", static_cast<int>(board.nBoardId),
-                    static_cast<int>(spec.nChannel), static_cast<int>(nInputs));
+                    static_cast<int>(request.nChannel), static_cast<int>(nInputs));
             return failSetup(board, 2);
         }
     }
@@ -127,9 +127,9 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     snprintf(sRate, sizeof(sRate), "%.15g", options.dRate);
     const std::string sAcqPath = board.sPath + "/AcqProp";
     if (!writeText(sAcqPath, "Samplerate", sRate)) return failSetup(board, 2);
-    for (const ChannelSpec& spec : options.channels) {
+    for (const ChannelRequest& request : options.channels) {
         board.channels.emplace_back();
-        if (!configureChannel(board, spec, &board.channels.back())) return failSetup(board, 2);
+        if (!configureChannel(board, request, &board.channels.back())) return failSetup(board, 2);
     }
     int32_t nApply = KiVoSetParam_i32(board.nBoardId, ParamApplySettings, 0);
     if (nApply > 0) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "channel_spec.h"
+#include "channel_request.h"
 #include "log_options.h"
 #include "scaling.h"
 

@@ -236,13 +236,13 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
         }
     }
     for (int i = optind; i < argc; ++i) {
-        ChannelSpec spec;
+        ChannelRequest request;
         std::string sWhy;
-        if (!parseChannelSpec(argv[i], &spec, &sWhy)) return fail(sWhy);
-        for (const ChannelSpec& other : o.channels) {
-            if (other.nChannel == spec.nChannel) return fail("AI" + std::to_string(spec.nChannel) + " is named twice");
+        if (!parseChannelRequest(argv[i], &request, &sWhy)) return fail(sWhy);
+        for (const ChannelRequest& other : o.channels) {
+            if (other.nChannel == request.nChannel) return fail("AI" + std::to_string(request.nChannel) + " is named twice");
         }
-        o.channels.push_back(spec);
+        o.channels.push_back(request);
     }
     if (o.channels.empty()) return fail("no CHANNEL given (for example AI0:rtd)");
     const bool bMqttOption = !o.mqtt.sTopic.empty() || o.mqtt.nSpoolRows > 0 || !o.mqtt.sUser.empty() ||
@@ -262,7 +262,7 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     }
     // The scan carries the used inputs in ascending order, and so do the columns.
     std::sort(o.channels.begin(), o.channels.end(),
-              [](const ChannelSpec& a, const ChannelSpec& b) { return a.nChannel < b.nChannel; });
+              [](const ChannelRequest& a, const ChannelRequest& b) { return a.nChannel < b.nChannel; });
     return ParseOutcome::Run;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "channel_spec.h"
+#include "channel_request.h"
 
 namespace qlog {
 
@@ -37,7 +37,7 @@ struct LogOptions {
     double dSyncSeconds = 1;
     bool bRaw = false;
     bool bQuiet = false;
-    std::vector<ChannelSpec> channels;  // ascending by channel number
+    std::vector<ChannelRequest> channels;  // ascending by channel number
     bool bMqtt = false;
     MqttOptions mqtt;
 };

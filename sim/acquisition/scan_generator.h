@@ -31,7 +31,7 @@ struct InputEncoding {
     double dMidpoint = 0;
     double dCountsPerUnit = 0;  // fullScale / halfSpan
     int32_t nChannel = 0;       // the AI index, for the signal's noise
-    const SignalSpec* pSignal = nullptr;  // the scenario's signal, or null for the sensor
+    const ScenarioSignal* pSignal = nullptr;  // the scenario's signal, or null for the sensor
     std::vector<FullScaleSpan> fullScale;
 };
 

@@ -24,7 +24,7 @@ double noiseAt(uint32_t nSeed, uint64_t nScan, int32_t nChannel) {
     return (dSum - 2.0 + 2.0 / 65536.0) * 1.7320508075688772;
 }
 
-double replayValue(const SignalSpec& signal, uint64_t nScan, double dRate) {
+double replayValue(const ScenarioSignal& signal, uint64_t nScan, double dRate) {
     const ReplayData& data = *signal.replay;
     if (data.scans.empty()) return 0;
     // The recording's scan for this one; at the recorded rate and speed 1 they are the same.
@@ -45,7 +45,7 @@ uint64_t firstScanAt(double dSeconds, double dRate) {
     return saturatingUint64(ceil(dSeconds * dRate - 1e-9));
 }
 
-double signalValue(const SignalSpec& signal, uint64_t nScan, double dRate, int32_t nChannel) {
+double signalValue(const ScenarioSignal& signal, uint64_t nScan, double dRate, int32_t nChannel) {
     const double t = static_cast<double>(nScan) / dRate;
     double dValue = 0;
     switch (signal.kind) {

@@ -27,7 +27,7 @@ struct ReplayData {
 
 enum class SignalKind { Constant, Ramp, Sine, Steps, Replay };
 
-struct SignalSpec {
+struct ScenarioSignal {
     SignalKind kind = SignalKind::Constant;
     double dValue = 0;                       // constant
     double dFrom = 0, dTo = 0;               // ramp
@@ -46,7 +46,7 @@ struct SignalSpec {
 
 enum class EventKind { Open, Short, Overrange, Stall, Overflow, Fail };
 
-struct EventSpec {
+struct ScenarioEvent {
     EventKind kind = EventKind::Open;
     double dAt = 0;                          // seconds of scan time
     double dDuration = INFINITY;             // to the end of the run when not given
@@ -56,13 +56,13 @@ struct EventSpec {
 };
 
 struct Scenario {
-    std::map<int32_t, SignalSpec> signals;   // by AI index
-    std::vector<EventSpec> events;
+    std::map<int32_t, ScenarioSignal> signals;   // by AI index
+    std::vector<ScenarioEvent> events;
     bool empty() const { return signals.empty() && events.empty(); }
 };
 
 // The value a signal has at scan nScan of an acquisition at dRate scans per second, noise included.
-double signalValue(const SignalSpec& signal, uint64_t nScan, double dRate, int32_t nChannel);
+double signalValue(const ScenarioSignal& signal, uint64_t nScan, double dRate, int32_t nChannel);
 
 // Scan nScan's place in [first scan at or after dAt, first scan at or after dAt + dDuration).
 uint64_t firstScanAt(double dSeconds, double dRate);

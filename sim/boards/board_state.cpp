@@ -146,7 +146,7 @@ int32_t BoardState::startAcquisition() {
         setup.inputs.push_back(input);
     }
     if (setup.inputs.empty()) return ResultNoChannelUsed;
-    for (const EventSpec& event : description_.scenario.events) {
+    for (const ScenarioEvent& event : description_.scenario.events) {
         const uint64_t nBegin = firstScanAt(event.dAt, dSampleRate_);
         if (event.kind == EventKind::Stall) setup.stalls.emplace_back(nBegin, firstScanAt(event.dAt + event.dDuration, dSampleRate_));
         if (event.kind == EventKind::Overflow && nBegin < setup.nOverflowScan) setup.nOverflowScan = nBegin;
@@ -163,7 +163,7 @@ void BoardState::addScenario(int32_t nChannel, InputEncoding* pInput) const {
     pInput->nChannel = nChannel;
     auto it = scenario.signals.find(nChannel);
     if (it != scenario.signals.end()) pInput->pSignal = &it->second;
-    for (const EventSpec& event : scenario.events) {
+    for (const ScenarioEvent& event : scenario.events) {
         if (event.kind != EventKind::Open && event.kind != EventKind::Short && event.kind != EventKind::Overrange) continue;
         for (int32_t nEventChannel : event.channels) {
             if (nEventChannel != nChannel) continue;
@@ -179,7 +179,7 @@ void BoardState::addScenario(int32_t nChannel, InputEncoding* pInput) const {
 bool BoardState::timedFailure(const char* sEntryPoint, int32_t* pnResult) const {
     if (!acquisition_ || sEntryPoint == nullptr) return false;
     const double dNow = static_cast<double>(acquisition_->buffer().produced()) / dSampleRate_;
-    for (const EventSpec& event : description_.scenario.events) {
+    for (const ScenarioEvent& event : description_.scenario.events) {
         if (event.kind != EventKind::Fail || dNow < event.dAt || dNow >= event.dAt + event.dDuration) continue;
         for (const std::string& sCall : event.calls) {
             if (sCall == sEntryPoint) {

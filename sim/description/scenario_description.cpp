@@ -106,7 +106,7 @@ bool readSignal(xmlNodePtr pSignal, int32_t nInputs, const std::string& sBaseDir
         !readChannels(pSignal, nInputs, &channels, pError)) {
         return false;
     }
-    SignalSpec signal;
+    ScenarioSignal signal;
     std::string sKind = attribute(pSignal, "kind");
     double dSeed = 0;
     if (!readLimitedNumber(pSignal, "noise", 0, L::kMaxNoise, &signal.dNoise, pError) ||
@@ -184,7 +184,7 @@ bool readSignal(xmlNodePtr pSignal, int32_t nInputs, const std::string& sBaseDir
 }
 
 bool readEvent(xmlNodePtr pEvent, int32_t nInputs, Scenario* pScenario, std::string* pError) {
-    EventSpec event;
+    ScenarioEvent event;
     if (!require(pEvent, "at", pError) || !require(pEvent, "kind", pError) ||
         !readTime(pEvent, "at", false, &event.dAt, pError) || !readTime(pEvent, "duration", true, &event.dDuration, pError)) {
         return false;

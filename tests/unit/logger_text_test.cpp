@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "channel_spec.h"
+#include "channel_request.h"
 #include "gtest/gtest.h"
 #include "log_options.h"
 #include "value_text.h"
@@ -83,19 +83,19 @@ TEST(LoggerText, DurationsAndSizes) {
     }
 }
 
-TEST(LoggerText, ChannelSpecsExpandPresetsAndKeepTheModeFirst) {
-    qlog::ChannelSpec spec;
+TEST(LoggerText, ChannelRequestsExpandPresetsAndKeepTheModeFirst) {
+    qlog::ChannelRequest request;
     std::string sError;
-    ASSERT_TRUE(qlog::parseChannelSpec("AI3:rtd,IIRFilter_VAL=0", &spec, &sError)) << sError;
-    EXPECT_EQ(spec.nChannel, 3);
-    EXPECT_EQ(spec.writes.front(), qlog::PropertyWrite("Mode", "RTD-Temperature"));
-    EXPECT_EQ(spec.writes[5], qlog::PropertyWrite("IIRFilter_VAL", "0"));  // replaced in place
-    EXPECT_EQ(spec.writes.back(), qlog::PropertyWrite("Used", "True"));
-    ASSERT_TRUE(qlog::parseChannelSpec("AI2,Range=-1..1 V,Mode=Voltage", &spec, &sError)) << sError;
-    EXPECT_EQ(spec.writes.front(), qlog::PropertyWrite("Mode", "Voltage"));
-    EXPECT_EQ(spec.writes.back(), qlog::PropertyWrite("Range", "-1..1 V"));
+    ASSERT_TRUE(qlog::parseChannelRequest("AI3:rtd,IIRFilter_VAL=0", &request, &sError)) << sError;
+    EXPECT_EQ(request.nChannel, 3);
+    EXPECT_EQ(request.writes.front(), qlog::PropertyWrite("Mode", "RTD-Temperature"));
+    EXPECT_EQ(request.writes[5], qlog::PropertyWrite("IIRFilter_VAL", "0"));  // replaced in place
+    EXPECT_EQ(request.writes.back(), qlog::PropertyWrite("Used", "True"));
+    ASSERT_TRUE(qlog::parseChannelRequest("AI2,Range=-1..1 V,Mode=Voltage", &request, &sError)) << sError;
+    EXPECT_EQ(request.writes.front(), qlog::PropertyWrite("Mode", "Voltage"));
+    EXPECT_EQ(request.writes.back(), qlog::PropertyWrite("Range", "-1..1 V"));
     for (const char* sBad : {"AI", "AI-1", "AIx", "AI123456", "AI0:", "AI0,Range", "AI0,=5", "AI0,Bad Name=1", "ai0"}) {
-        EXPECT_FALSE(qlog::parseChannelSpec(sBad, &spec, &sError)) << sBad;
+        EXPECT_FALSE(qlog::parseChannelRequest(sBad, &request, &sError)) << sBad;
     }
 }
 

@@ -1,4 +1,4 @@
-#include "channel_spec.h"
+#include "channel_request.h"
 
 #include <stdlib.h>
 
@@ -64,8 +64,8 @@ std::string presetNames() {
     return s;
 }
 
-bool parseChannelSpec(const std::string& sText, ChannelSpec* pSpec, std::string* pError) {
-    *pSpec = ChannelSpec();
+bool parseChannelRequest(const std::string& sText, ChannelRequest* pRequest, std::string* pError) {
+    *pRequest = ChannelRequest();
     size_t nComma = sText.find(',');
     std::string sHead = sText.substr(0, nComma);
     size_t nColon = sHead.find(':');
@@ -75,17 +75,17 @@ bool parseChannelSpec(const std::string& sText, ChannelSpec* pSpec, std::string*
         *pError = "channel \"" + sText + "\": expected AI<k>[:<preset>][,<Property>=<value>]...";
         return false;
     }
-    pSpec->nChannel = static_cast<int32_t>(strtol(sName.c_str() + 2, nullptr, 10));
+    pRequest->nChannel = static_cast<int32_t>(strtol(sName.c_str() + 2, nullptr, 10));
 
     std::vector<PropertyWrite> writes;
     if (nColon != std::string::npos) {
-        pSpec->sPreset = sHead.substr(nColon + 1);
+        pRequest->sPreset = sHead.substr(nColon + 1);
         const Preset* pFound = nullptr;
         for (const Preset& preset : presets()) {
-            if (pSpec->sPreset == preset.sName) pFound = &preset;
+            if (pRequest->sPreset == preset.sName) pFound = &preset;
         }
         if (pFound == nullptr) {
-            *pError = "channel \"" + sText + "\": unknown preset \"" + pSpec->sPreset + "\" (presets: " + presetNames() + ")";
+            *pError = "channel \"" + sText + "\": unknown preset \"" + pRequest->sPreset + "\" (presets: " + presetNames() + ")";
             return false;
         }
         writes = pFound->writes;
@@ -115,7 +115,7 @@ bool parseChannelSpec(const std::string& sText, ChannelSpec* pSpec, std::string*
         }
         setWrite(&writes, sProperty, sValue);
     }
-    pSpec->writes = writes;
+    pRequest->writes = writes;
     return true;
 }
 

@@ -13,14 +13,14 @@ namespace qlog {
 
 using PropertyWrite = std::pair<std::string, std::string>;
 
-struct ChannelSpec {
+struct ChannelRequest {
     int32_t nChannel = 0;                // k of AI<k>
     std::string sPreset;                 // "" when none was named
     std::vector<PropertyWrite> writes;   // Mode first (when known), then the rest, Used included
 };
 
 // Parses one CHANNEL argument. On failure *pError says why.
-bool parseChannelSpec(const std::string& sText, ChannelSpec* pSpec, std::string* pError);
+bool parseChannelRequest(const std::string& sText, ChannelRequest* pRequest, std::string* pError);
 
 // The preset names, for the usage and for messages.
 std::string presetNames();
