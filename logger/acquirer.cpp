@@ -13,11 +13,6 @@ namespace qlog {
 
 namespace {
 
-std::string driverText(int32_t nResult) {
-    const char* sText = KiVoErrorConstantToString(nResult);
-    return sText != nullptr && sText[0] != '\0' ? sText : "driver result " + std::to_string(nResult);
-}
-
 int32_t mul32(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
 
 }  // namespace
@@ -29,10 +24,10 @@ Acquirer::Acquirer(const BoardSetup& board, ScanQueue* pQueue, uint64_t nScanLim
 }
 
 // After every start: the driver may place the buffer elsewhere.
-bool Acquirer::readBufferGeometry() {
+void Acquirer::readBufferGeometry() {
     CheckError(KiVoGetParam_i64(board_.nBoardId, ParamBufferQuery32, &nBufferQuery32_));
     CheckError(KiVoGetParam_i64(board_.nBoardId, ParamBufferEnd, &walk_.nBufferEnd));
-    return CheckError(KiVoGetParam_i32(board_.nBoardId, ParamBufferSize, &walk_.nBufferSize)) == 0;
+    CheckError(KiVoGetParam_i32(board_.nBoardId, ParamBufferSize, &walk_.nBufferSize));
 }
 
 int Acquirer::start() {
@@ -113,7 +108,6 @@ void Acquirer::restartAfterOverflow() {
         bFailed_ = true;
         return;
     }
-    ++nRestarts_;
     readBufferGeometry();
     // The scans between the last one kept and the restart are lost; their number follows from
     // the time, so the scan column and the times stay true. At least one: the column always jumps.
@@ -128,7 +122,7 @@ void Acquirer::restartAfterOverflow() {
     gap.nRestartMicros = nRestart;
     pQueue_->addGap(gap);
     clearStatusLine();
-        fprintf(stderr, "queno_log: buffer overflow after %llu scans: %llu lost; acquisition restarted\n",
+    fprintf(stderr, "queno_log: buffer overflow after %llu scans: %llu lost; acquisition restarted\n",
             static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(gap.nLost));
     nNextScan_ = nResume;
 }
@@ -155,7 +149,7 @@ bool Acquirer::poll() {
     if (!RingWalk_Usable(&walk_, nTake, nWords)) {
         if (!bReported_) {
             clearStatusLine();
-        fprintf(stderr, "queno_log: the ring buffer the driver describes cannot be read safely (buffer size %d, "
+            fprintf(stderr, "queno_log: the ring buffer the driver describes cannot be read safely (buffer size %d, "
                     "scan size %d); its scans are not read\n", static_cast<int>(walk_.nBufferSize),
                     static_cast<int>(walk_.nScanSize));
             bReported_ = true;

@@ -30,14 +30,13 @@ public:
     bool failed() const { return bFailed_; }
     int64_t firstScanMicros() const { return nFirstScanMicros_; }
     uint64_t nextScan() const { return nNextScan_; }
-    uint64_t restarts() const { return nRestarts_; }
     // How long to wait between polls: often enough that the buffer never fills.
     int pollIntervalMs() const;
     // The last sample of each channel, for the status line.
     const std::vector<int32_t>& latest() const { return latest_; }
 
 private:
-    bool readBufferGeometry();
+    void readBufferGeometry();
     void restartAfterOverflow();
     int32_t* nextScanSlot(bool* pbQueued);
     void scanDone(bool bQueued);
@@ -54,7 +53,6 @@ private:
     uint64_t nDropped_ = 0;  // scans dropped since the last gap record
     uint64_t nPending_ = 0;  // scans written into the queue, not yet published
     uint64_t nFree_ = 0;     // contiguous room after them, as last learnt
-    uint64_t nRestarts_ = 0;
     bool bFailed_ = false;
     bool bReported_ = false;
     std::vector<int32_t> words_;  // a scan that finds the queue full is read here and dropped

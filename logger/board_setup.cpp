@@ -14,11 +14,6 @@ namespace {
 
 constexpr size_t kTextSize = 256;
 
-std::string driverText(int32_t nResult) {
-    const char* sText = KiVoErrorConstantToString(nResult);
-    return sText != nullptr && sText[0] != '\0' ? sText : "driver result " + std::to_string(nResult);
-}
-
 std::string readText(const std::string& sPath, const char* sProperty) {
     char sBuffer[kTextSize] = {0};
     CheckError(KiVoGetParamStruct_str(sPath.c_str(), sProperty, sBuffer, sizeof(sBuffer)));
@@ -76,6 +71,11 @@ void readBackChannel(const BoardSetup& board, const ChannelRequest& request, Log
 }
 
 }  // namespace
+
+std::string driverText(int32_t nResult) {
+    const char* sText = KiVoErrorConstantToString(nResult);
+    return sText != nullptr && sText[0] != '\0' ? sText : "driver result " + std::to_string(nResult);
+}
 
 int decimalsFor(double dScale) {
     double dStep = fabs(dScale);

@@ -47,6 +47,9 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard);
 // Stops the acquisition (when bStop) and closes the board.
 void closeBoard(const BoardSetup& board, bool bStop);
 
+// The driver's text for a result, or the number where it has none.
+std::string driverText(int32_t nResult);
+
 // Decimals that resolve one count of a scale: 1.8e-5 per count needs 5.
 int decimalsFor(double dScale);
 

@@ -21,12 +21,6 @@ constexpr size_t kBufferBytes = 1 << 20;
 constexpr int64_t kFlushMicros = 250000;
 constexpr long kIdleNanos = 40 * 1000 * 1000;  // the flush interval is kept within 0.25 s
 
-int64_t monotonicMicros() {
-    struct timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
 std::string plural(uint64_t n, const char* sWord) {
     return std::to_string(n) + " " + sWord + (n == 1 ? "" : "s");
 }
@@ -249,7 +243,7 @@ void CsvWriter::writeEnd() {
     flushBuffer();
 }
 
-void CsvWriter::sleepAndKeepTime() {
+void CsvWriter::idle() {
     struct timespec idle = {0, kIdleNanos};
     nanosleep(&idle, nullptr);
 }
@@ -278,7 +272,7 @@ void CsvWriter::run() {
         } else if (bDone && !bGap) {
             break;
         } else {
-            sleepAndKeepTime();
+            idle();
         }
         const int64_t nNow = monotonicMicros();
         if (nUsed_ > 0 && nNow - nLastFlush_ >= kFlushMicros) flushBuffer();

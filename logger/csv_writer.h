@@ -61,7 +61,7 @@ private:
     void appendText(const std::string& sText);
     void rotateBefore(uint64_t nScan, size_t nRowStart);
     bool flushBuffer();
-    void sleepAndKeepTime();
+    void idle();
 
     const LogOptions& options_;
     const BoardSetup& board_;

@@ -102,7 +102,6 @@ StatusFacts statusFacts(const Acquirer& acquirer, const CsvWriter& writer, const
     return facts;
 }
 
-
 int record(const LogOptions& options, BoardSetup& board, OutputFile& output, MqttPublisher* pPublisher) {
     const uint32_t nWords = static_cast<uint32_t>(board.channels.size());
     ScanQueue queue(queueCapacityScans(board.dRate, nWords), nWords);
@@ -130,12 +129,16 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
         sleepMs(acquirer.pollIntervalMs());
         if (StopSignalReceived() != 0) break;
         if (!acquirer.poll()) break;
-        status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit, pPublisher), acquirer.latest());
+        if (status.enabled()) {
+            status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit, pPublisher), acquirer.latest());
+        }
     }
     closeBoard(board, true);
     acquirer.finish();
     writer.finish();
-    status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit, pPublisher), acquirer.latest(), true);
+    if (status.enabled()) {
+        status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit, pPublisher), acquirer.latest(), true);
+    }
     status.finish();
 
     if (writer.failed() || acquirer.failed()) return 1;

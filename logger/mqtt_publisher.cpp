@@ -170,7 +170,7 @@ void MqttPublisher::publish(std::string sPayload) {
         }
     }
     nMemoryBytes_ += sPayload.size();
-    rows_.push_back(Row{std::move(sPayload), false, false, false});
+    rows_.push_back(Row{std::move(sPayload), false, false});
     wake_.notify_all();
 }
 
@@ -198,7 +198,7 @@ void MqttPublisher::refillFromFile() {
         nFileRead_ += static_cast<int64_t>(sizeof(nLength) + nLength);
         --nFileRows_;
         nMemoryBytes_ += sPayload.size();
-        rows_.push_back(Row{std::move(sPayload), false, false, false});
+        rows_.push_back(Row{std::move(sPayload), false, false});
     }
     if (nFileRows_ == 0 && nFileWrite_ > 0) {
         nFileRead_ = nFileWrite_ = 0;
@@ -216,7 +216,6 @@ void MqttPublisher::sendLoop() {
         Row& row = rows_[nSentPrefix_];
         const uint64_t nSeq = nFirstSeq_ + nSentPrefix_;
         if (row.bAcked) {  // dropped, or acknowledged before a reconnect
-            row.bSent = true;
             ++nSentPrefix_;
             popAcknowledged();
             continue;
@@ -229,7 +228,6 @@ void MqttPublisher::sendLoop() {
             bConnected_ = false;  // the connection is gone; the reconnect tells us when it is back
             continue;
         }
-        row.bSent = true;
         row.bEverSent = true;
         inflight_[nMid] = nSeq;
         ++nSentPrefix_;
@@ -265,7 +263,6 @@ void MqttPublisher::onDisconnect(mosquitto*, void* pSelf, int nResult) {
     self->bConnected_ = false;
     if (nResult != 0) self->sLastProblem_ = mosquitto_strerror(nResult);
     // What was in flight is sent again after the reconnect: at least once.
-    for (size_t i = 0; i < self->nSentPrefix_; ++i) self->rows_[i].bSent = false;
     self->nSentPrefix_ = 0;
     self->inflight_.clear();
     self->wake_.notify_all();

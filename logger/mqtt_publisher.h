@@ -42,7 +42,6 @@ public:
 
     uint64_t dropped() const { return nDropped_.load(); }
     uint64_t spooled() const;
-    const std::string& topic() const { return sTopic_; }
 
     static constexpr int kConnectSeconds = 10;
     static constexpr int kDrainSeconds = 10;
@@ -50,7 +49,6 @@ public:
 private:
     struct Row {
         std::string sPayload;
-        bool bSent = false;      // handed to the library since the last connection
         bool bAcked = false;     // taken by the broker, or dropped
         bool bEverSent = false;  // may have reached the broker: never dropped, so a drop is exact
     };

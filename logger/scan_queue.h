@@ -29,7 +29,6 @@ class ScanQueue {
 public:
     ScanQueue(uint64_t nCapacityScans, uint32_t nWordsPerScan);
 
-    uint64_t capacityScans() const { return nCapacity_; }
     uint32_t wordsPerScan() const { return nWords_; }
 
     // Producer: room for how many scans, the next free slot, and publishing filled ones. The slots

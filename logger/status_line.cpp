@@ -2,7 +2,6 @@
 
 #include <math.h>
 #include <stdio.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,12 +11,6 @@
 namespace qlog {
 
 namespace {
-
-int64_t monotonicMillis() {
-    struct timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 // Messages come from both threads; the line is drawn by one. A stale answer costs one redraw.
 std::atomic<bool> gbLineShown{false};
@@ -47,7 +40,7 @@ StatusLine::StatusLine(const BoardSetup& board, bool bQuiet) : board_(board) {
 
 void StatusLine::update(const StatusFacts& facts, const std::vector<int32_t>& latest, bool bForce) {
     if (!bEnabled_) return;
-    int64_t nNow = monotonicMillis();
+    int64_t nNow = monotonicMicros() / 1000;
     if (!bForce && bShown_ && nNow - nLastDraw_ < 250) return;
     nLastDraw_ = nNow;
     std::string s = "\r" + formatElapsed(facts.dElapsed);

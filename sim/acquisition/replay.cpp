@@ -72,10 +72,6 @@ bool loadReplay(const std::string& sPath, const std::string& sColumn, ReplayData
                 } else if (!bValue && (sName == sColumn || sName.compare(0, sColumn.size() + 1, sColumn + " ") == 0)) {
                     nValueField = nIndex;
                     bValue = true;
-                    size_t nOpen = sName.find('['), nClose = sName.find(']');
-                    if (nOpen != std::string::npos && nClose != std::string::npos && nClose > nOpen) {
-                        pData->sUnit = sName.substr(nOpen + 1, nClose - nOpen - 1);
-                    }
                 }
             }
             if (!bScan) return fail("no scan column: not a file written by queno_log");

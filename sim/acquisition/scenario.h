@@ -22,7 +22,6 @@ struct ReplayData {
     double dRate = 0;                // scans per second of the recording
     std::vector<uint64_t> scans;     // ascending; gaps where the recording lost scans
     std::vector<double> values;
-    std::string sUnit;
 };
 
 enum class SignalKind { Constant, Ramp, Sine, Steps, Replay };

@@ -66,16 +66,14 @@ void readInto(const std::string& sPath, Recording* pRecording) {
     }
 }
 
-// The numbered scans of a scripted run: scan k of every start reads k in each channel, the first
-// nDelay of each start are held back, and nAverage scans make a row. Every kept scan appears once,
-// in order; the scan column jumps exactly by what a gap line says; every value is raw x scale -
-// offset to the decimals written.
-void expectNumberedScans(const Recording& r, int nDelay, int nAverage, uint64_t nExpectedRows) {
+// The numbered scans of a scripted run: scan k of every start reads k in each channel, and the
+// first nDelay of each start are held back. Every kept scan appears once, in order; the scan
+// column jumps exactly by what a gap line says; every value is raw x scale - offset to the
+// decimals written.
+void expectNumberedScans(const Recording& r, int nDelay, uint64_t nExpectedRows) {
     const size_t nChannels = r.scales.size();
     ASSERT_GT(nChannels, 0u);
-    uint64_t nScan = 0, nRows = 0;
-    int64_t nRawAtStart = nDelay;
-    uint64_t nStartScan = 0;
+    uint64_t nScan = 0, nRows = 0, nStartScan = 0;
     for (const Recording::Line& line : r.lines) {
         if (line.bGap) {
             nScan += line.nLost;
@@ -88,20 +86,25 @@ void expectNumberedScans(const Recording& r, int nDelay, int nAverage, uint64_t 
         for (size_t c = 0; c < nChannels; ++c) {
             const std::string& sValue = line.fields[2 + 2 * c];
             int64_t nRaw = strtoll(line.fields[3 + 2 * c].c_str(), nullptr, 10);
-            double dFirst = static_cast<double>(nRawAtStart + static_cast<int64_t>(nScan - nStartScan));
-            if (nAverage == 1) {
-                EXPECT_EQ(nRaw, static_cast<int64_t>(dFirst)) << "scan " << nScan;
-            }
+            EXPECT_EQ(nRaw, nDelay + static_cast<int64_t>(nScan - nStartScan)) << "scan " << nScan;
             size_t nPoint = sValue.find('.');
             int nDecimals = nPoint == std::string::npos ? 0 : static_cast<int>(sValue.size() - nPoint - 1);
-            double dExpected = static_cast<double>(nRaw) * r.scales[c] - r.offsets[c];
-            if (nAverage == 1) {
-                EXPECT_NEAR(strtod(sValue.c_str(), nullptr), dExpected, 0.5001 * pow(10, -nDecimals)) << "scan " << nScan;
-            }
+            EXPECT_NEAR(strtod(sValue.c_str(), nullptr), static_cast<double>(nRaw) * r.scales[c] - r.offsets[c],
+                        0.5001 * pow(10, -nDecimals))
+                << "scan " << nScan;
         }
-        nScan += static_cast<uint64_t>(nAverage);
+        ++nScan;
     }
     EXPECT_EQ(nRows, nExpectedRows);
+}
+
+// queno_log with these arguments; QUENO_SIM_ settings in env.
+RunOptions logRun(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    RunOptions options;
+    options.sExecutable = QUENO_LOG_PATH;
+    options.args = std::move(args);
+    options.env = std::move(env);
+    return options;
 }
 
 struct ScriptCase {
@@ -110,7 +113,6 @@ struct ScriptCase {
     const char* sScript;
     std::vector<std::string> args;
     int nDelay;
-    int nAverage;
     uint64_t nRows;
     int nExitStatus;
     size_t nGaps;
@@ -119,12 +121,11 @@ struct ScriptCase {
 
 const ScriptCase kScriptCases[] = {
     // A ring of 30 scans with a delay of 2: batches up to its size wrap at its end every time.
-    {"BatchesAndWraps", "small_buffer.xml", "25,5,0,28,3,17,28", {"AI0:rtd", "-n", "104"}, 2, 1, 104, 0, 0, 0},
-    {"TwoChannelsOfTwoModes", "", "25,25,25,25", {"AI0:rtd", "AI5:voltage", "-n", "96"}, 4, 1, 96, 0, 0, 0},
+    {"BatchesAndWraps", "small_buffer.xml", "25,5,0,28,3,17,28", {"AI0:rtd", "-n", "104"}, 2, 104, 0, 0, 0},
+    {"TwoChannelsOfTwoModes", "", "25,25,25,25", {"AI0:rtd", "AI5:voltage", "-n", "96"}, 4, 96, 0, 0, 0},
     // One scan a second: the scans lost at each restart follow from the time, here always one.
-    {"RestartsAfterOverflows", "", "10,5,overflow", {"AI0:rtd", "-r", "1", "-n", "40"}, 4, 1, 37, 3, 3, 0},
-    {"RotationBySize", "", "300,300,300", {"AI0:rtd", "--rotate", "4K", "-n", "896"}, 4, 1, 896, 0, 0, 11},
-    {"MeansOfTen", "", "25,25,25,25", {"AI0:rtd", "--average", "10", "-n", "96"}, 4, 10, 10, 0, 0, 0},
+    {"RestartsAfterOverflows", "", "10,5,overflow", {"AI0:rtd", "-r", "1", "-n", "40"}, 4, 37, 3, 3, 0},
+    {"RotationBySize", "", "300,300,300", {"AI0:rtd", "--rotate", "4K", "-n", "896"}, 4, 896, 0, 0, 11},
 };
 
 class LoggerScript : public ::testing::TestWithParam<ScriptCase> {};
@@ -132,11 +133,8 @@ class LoggerScript : public ::testing::TestWithParam<ScriptCase> {};
 TEST_P(LoggerScript, EveryScanOnceInOrderWithItsValue) {
     const ScriptCase& c = GetParam();
     TempDir dir;
-    RunOptions options;
-    options.sExecutable = QUENO_LOG_PATH;
-    options.args = c.args;
+    RunOptions options = logRun(c.args, {{"QUENO_SIM_SCRIPT", c.sScript}});
     options.args.insert(options.args.end(), {"--raw", "-o", dir.file("log.csv")});
-    options.env["QUENO_SIM_SCRIPT"] = c.sScript;
     if (c.sSystem[0] != '\0') options.env["QUENO_SIM_SYSTEM"] = std::string(QUENO_TEST_DATA_DIR) + "/" + c.sSystem;
     RunResult result = runExample(options);
     ASSERT_FALSE(result.bTimedOut);
@@ -160,11 +158,11 @@ TEST_P(LoggerScript, EveryScanOnceInOrderWithItsValue) {
     EXPECT_EQ(recording.header[1].rfind("# board 0: QUENO-1600-UNIV, serial ", 0), 0u);
     EXPECT_EQ(recording.header[3].rfind("# AI0: RTD-Temperature, Range -100.000000..200.000000 degC, LinearisationTable PTX", 0),
               0u) << recording.header[3];
-    expectNumberedScans(recording, c.nDelay, c.nAverage, c.nRows);
+    expectNumberedScans(recording, c.nDelay, c.nRows);
     size_t nGaps = 0;
     for (const auto& line : recording.lines) nGaps += line.bGap ? 1 : 0;
     EXPECT_EQ(nGaps, c.nGaps);
-    EXPECT_NE(recording.sEnd.find(": " + std::to_string(c.nAverage == 1 ? c.nRows : 96) + " scans"), std::string::npos)
+    EXPECT_NE(recording.sEnd.find(": " + std::to_string(c.nRows) + " scans"), std::string::npos)
         << recording.sEnd;
 }
 
@@ -173,14 +171,13 @@ INSTANTIATE_TEST_SUITE_P(Runs, LoggerScript, ::testing::ValuesIn(kScriptCases),
 
 TEST(LoggerScript, MeansCarryTheirFirstScanAndTheLastPartialBlock) {
     TempDir dir;
-    RunOptions options;
-    options.sExecutable = QUENO_LOG_PATH;
-    options.args = {"AI0:rtd", "--raw", "--average", "10", "-n", "96", "-o", dir.file("log.csv")};
-    options.env["QUENO_SIM_SCRIPT"] = "25,25,25,25";
-    runExample(options);
+    RunResult result = runExample(logRun({"AI0:rtd", "--raw", "--average", "10", "-n", "96", "-o", dir.file("log.csv")},
+                                         {{"QUENO_SIM_SCRIPT", "25,25,25,25"}}));
+    EXPECT_EQ(result.nExitStatus, 0) << result.sErr;
     Recording r;
     readInto(dir.file("log.csv"), &r);
     ASSERT_EQ(r.lines.size(), 10u);
+    EXPECT_NE(r.sEnd.find(": 96 scans"), std::string::npos) << r.sEnd;  // every scan counted, in 10 rows
     // Scans 0..9 hold the samples 4..13: mean 8.5, written rounded; the last block holds 90..95.
     EXPECT_EQ(r.lines[0].fields[1], "0");
     EXPECT_EQ(r.lines[0].fields[3], "9");
@@ -219,9 +216,7 @@ class LoggerRefusal : public ::testing::TestWithParam<RefusalCase> {};
 TEST_P(LoggerRefusal, SaysWhyAndLeavesNoFile) {
     const RefusalCase& c = GetParam();
     TempDir dir;
-    RunOptions options;
-    options.sExecutable = QUENO_LOG_PATH;
-    options.args = c.args;
+    RunOptions options = logRun(c.args);
     bool bNamed = false;
     for (const std::string& s : c.args) bNamed = bNamed || s == "-o";
     if (!bNamed) options.args.insert(options.args.begin(), {"-o", dir.file("log.csv")});
@@ -241,10 +236,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, LoggerRefusal, ::testing::ValuesIn(kRefusals),
 
 TEST(LoggerRun, HelpAndVersionTouchNoDriver) {
     for (const char* sOption : {"--help", "-h", "--version"}) {
-        RunOptions options;
-        options.sExecutable = QUENO_LOG_PATH;
-        options.args = {"AI0", sOption};
-        RunResult r = runExample(options);
+        RunResult r = runExample(logRun({"AI0", sOption}));
         EXPECT_EQ(r.nExitStatus, 0);
         EXPECT_NE(r.sOut.find(std::string(sOption) == "--version" ? "queno_log 1." : "Usage: queno_log"), std::string::npos);
         EXPECT_TRUE(r.trace.empty());
@@ -254,10 +246,7 @@ TEST(LoggerRun, HelpAndVersionTouchNoDriver) {
 class LoggerStopSignal : public ::testing::TestWithParam<int> {};
 
 TEST_P(LoggerStopSignal, EndsWithTheEndLineAndStatusZero) {
-    RunOptions options;
-    options.sExecutable = QUENO_LOG_PATH;
-    options.args = {"AI0:rtd", "-o", "-"};
-    ExampleProcess logger(options);
+    ExampleProcess logger(logRun({"AI0:rtd", "-o", "-"}));
     ASSERT_TRUE(logger.readOutUntil("\n2"));  // the first row
     logger.signal(GetParam());
     RunResult r = logger.finish();
@@ -275,10 +264,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, LoggerStopSignal, ::testing::Values(SIGINT, SI
 
 TEST(LoggerRun, KillNineLeavesWholeLines) {
     TempDir dir;
-    RunOptions options;
-    options.sExecutable = QUENO_LOG_PATH;
-    options.args = {"AI0:rtd", "AI1:voltage", "-r", "20000", "-o", dir.file("log.csv")};
-    ExampleProcess logger(options);
+    ExampleProcess logger(logRun({"AI0:rtd", "AI1:voltage", "-r", "20000", "-o", dir.file("log.csv")}));
     // A guard against a logger that never writes, not a measurement.
     for (int i = 0; i < 600 && readLines(dir.file("log.csv")).size() < 2000; ++i) usleep(20000);
     logger.signal(SIGKILL);
@@ -349,12 +335,9 @@ const ScenarioCase kScenarios[] = {
 
 RunResult logScenario(const TempDir& dir, const std::string& sSystem, const std::string& sFile,
                       std::vector<std::string> args) {
-    RunOptions options;
-    options.sExecutable = QUENO_LOG_PATH;
-    options.args = {"AI0:voltage", "AI1:voltage", "-q", "-o", dir.file(sFile)};
-    options.args.insert(options.args.end(), args.begin(), args.end());
-    options.env["QUENO_SIM_SYSTEM"] = dir.file(sSystem);
-    return runExample(options);
+    std::vector<std::string> all = {"AI0:voltage", "AI1:voltage", "-q", "-o", dir.file(sFile)};
+    all.insert(all.end(), args.begin(), args.end());
+    return runExample(logRun(all, {{"QUENO_SIM_SYSTEM", dir.file(sSystem)}}));
 }
 
 // The value columns of a recording, times left out.
