@@ -7,6 +7,7 @@
 #include "kivo_api.h"
 #include "scaling.h"
 #include "status_line.h"
+#include "stop_signals.h"
 #include "value_text.h"
 
 namespace qlog {
@@ -14,6 +15,7 @@ namespace qlog {
 namespace {
 
 int32_t mul32(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
+
 
 }  // namespace
 
@@ -95,16 +97,28 @@ void Acquirer::scanDone(bool bQueued) {
     ++nNextScan_;
 }
 
-void Acquirer::restartAfterOverflow() {
+// A driver that refuses the start for a moment (a failing call, an acquisition it still counts as
+// running) gets this long before the run ends.
+constexpr int64_t kRestartGiveUpMicros = 2000000;
+// Queries failing for this long get a restart: the scans they hide are lost anyway.
+constexpr int64_t kFailingMicros = 500000;
+
+void Acquirer::restart(GapCause cause, const std::string& sWhat) {
     publishPending();
     recordDrops();
+    const int64_t nGiveUp = monotonicMicros() + kRestartGiveUpMicros;
     CheckError(KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
     int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
+    while (nResult != 0 && monotonicMicros() < nGiveUp && StopSignalReceived() == 0) {
+        sleepMs(pollIntervalMs());
+        KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0);  // the start's answer says whether it mattered
+        nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
+    }
     const int64_t nRestart = utcMicrosNow();
     if (nResult != 0) {
         clearStatusLine();
-        fprintf(stderr, "queno_log: %s: the acquisition did not restart after a buffer overflow: %s\n",
-                board_.sPath.c_str(), driverText(nResult).c_str());
+        fprintf(stderr, "queno_log: %s: the acquisition did not restart after %s: %s\n", board_.sPath.c_str(),
+                cause == GapCause::Overflow ? "a buffer overflow" : sWhat.c_str(), driverText(nResult).c_str());
         bFailed_ = true;
         return;
     }
@@ -114,17 +128,51 @@ void Acquirer::restartAfterOverflow() {
     double dDue = nearbyint(static_cast<double>(nRestart - nFirstScanMicros_) * board_.dRate / 1e6);
     uint64_t nResume = nNextScan_ + 1;
     if (dDue > static_cast<double>(nResume) && dDue < 1.8e19) nResume = static_cast<uint64_t>(dDue);
+    if (nResume > nScanLimit_ && nScanLimit_ > nNextScan_) nResume = nScanLimit_;
     GapRecord gap;
     gap.nQueuedBefore = pQueue_->queued();
     gap.nNextScan = nResume;
     gap.nLost = nResume - nNextScan_;
-    gap.cause = GapCause::Overflow;
+    gap.cause = cause;
     gap.nRestartMicros = nRestart;
     pQueue_->addGap(gap);
     clearStatusLine();
-    fprintf(stderr, "queno_log: buffer overflow after %llu scans: %llu lost; acquisition restarted\n",
+    fprintf(stderr, "queno_log: %s after %llu scans: %llu lost; acquisition restarted\n", sWhat.c_str(),
             static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(gap.nLost));
     nNextScan_ = nResume;
+    nFailingSince_ = 0;
+}
+
+// A query the driver did not answer. Said once; repeats are counted. Failing for long, the
+// acquisition is restarted. False when the run must end.
+bool Acquirer::queryFailed(const char* sQuery, int32_t nResult) {
+    const std::string sFailure = std::string(sQuery) + " failed: " + driverText(nResult);
+    if (sFailure != sFailure_) {
+        queriesAnswerAgain();
+        clearStatusLine();
+        fprintf(stderr, "queno_log: %s: %s\n", board_.sPath.c_str(), sFailure.c_str());
+        sFailure_ = sFailure;
+    } else {
+        ++nRepeats_;
+    }
+    const int64_t nNow = monotonicMicros();
+    if (nFailingSince_ == 0) nFailingSince_ = nNow;
+    if (nNow - nFailingSince_ >= kFailingMicros) {
+        queriesAnswerAgain();
+        restart(GapCause::DriverFailing, "the driver's queries kept failing (" + driverText(nResult) + ")");
+    }
+    return !bFailed_ && nNextScan_ < nScanLimit_;
+}
+
+void Acquirer::queriesAnswerAgain() {
+    if (nRepeats_ > 0) {
+        clearStatusLine();
+        fprintf(stderr, "queno_log: %s: the same error %llu more time%s\n", board_.sPath.c_str(),
+                static_cast<unsigned long long>(nRepeats_), nRepeats_ == 1 ? "" : "s");
+    }
+    nRepeats_ = 0;
+    nFailingSince_ = 0;
+    sFailure_.clear();
 }
 
 bool Acquirer::poll() {
@@ -132,18 +180,24 @@ bool Acquirer::poll() {
     int32_t nAvailable = 0;
     int32_t nResult = KiVoGetParam_i32(board_.nBoardId, ParamAvailableSamples, &nAvailable);
     if (nResult == ResultBufferOverflow) {
-        restartAfterOverflow();
+        restart(GapCause::Overflow, "buffer overflow");
         return !bFailed_ && nNextScan_ < nScanLimit_;
     }
+    if (nResult > 0) return queryFailed("the available-samples query", nResult);
     CheckError(nResult);
     // The driver keeps the last nSampleDelay scans back while its filter settles.
     int64_t nReady = static_cast<int64_t>(nAvailable) - board_.nSampleDelay;
-    if (nReady <= 0) return true;
+    if (nReady <= 0) {
+        if (!sFailure_.empty()) queriesAnswerAgain();
+        return true;
+    }
     uint64_t nLeft = nScanLimit_ - nNextScan_;
     int32_t nTake = static_cast<uint64_t>(nReady) < nLeft ? static_cast<int32_t>(nReady) : static_cast<int32_t>(nLeft);
 
     walk_.nReadPos = 0;
-    CheckError(KiVoGetParam_i64(board_.nBoardId, ParamReadPosition, &walk_.nReadPos));
+    nResult = KiVoGetParam_i64(board_.nBoardId, ParamReadPosition, &walk_.nReadPos);
+    if (nResult > 0) return queryFailed("the read-position query", nResult);
+    if (!sFailure_.empty()) queriesAnswerAgain();
     walk_.nReadPos = RingWalk_Advance(walk_.nReadPos, mul32(board_.nSampleDelay, board_.nScanSize));
     const int32_t nWords = static_cast<int32_t>(words_.size());
     if (!RingWalk_Usable(&walk_, nTake, nWords)) {
@@ -169,8 +223,31 @@ bool Acquirer::poll() {
     }
     if (pLast != nullptr) latest_.assign(pLast, pLast + nWords);
     publishPending();
-    CheckError(KiVoSetParam_i32(board_.nBoardId, ParamReleaseSamples, nRead));
+    nResult = KiVoSetParam_i32(board_.nBoardId, ParamReleaseSamples, nRead);
+    if (nResult > 0) {
+        // The driver still holds scans that are in the queue now: read again, they would be
+        // written twice under new numbers. A new start empties its buffer.
+        restart(GapCause::ReleaseFailed, "the driver did not take back the scans read (" + driverText(nResult) + ")");
+        return !bFailed_ && nNextScan_ < nScanLimit_;
+    }
+    CheckError(nResult);
     return nNextScan_ < nScanLimit_;
+}
+
+void Acquirer::endUndelivered() {
+    publishPending();
+    recordDrops();
+    if (nNextScan_ >= nScanLimit_) return;
+    GapRecord gap;
+    gap.nQueuedBefore = pQueue_->queued();
+    gap.nNextScan = nScanLimit_;
+    gap.nLost = nScanLimit_ - nNextScan_;
+    gap.cause = GapCause::Undelivered;
+    pQueue_->addGap(gap);
+    clearStatusLine();
+    fprintf(stderr, "queno_log: the duration has passed, but the driver has delivered only %llu of its %llu scans; ending\n",
+            static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(nScanLimit_));
+    nNextScan_ = nScanLimit_;
 }
 
 void Acquirer::finish() {

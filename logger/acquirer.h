@@ -2,6 +2,10 @@
 // does (in place, wrap at the end, skip the sample delay, release by count), copy each scan's
 // samples into the queue and hand the driver's buffer back at once. An overflow stops and restarts
 // the acquisition and leaves a gap record; a full queue drops scans, counted exactly.
+//
+// A driver that misbehaves never costs the file its truth: scans it did not take back are not read
+// again under new numbers (the acquisition is restarted instead, with a gap), queries that keep
+// failing get a restart too, and a restart the driver refuses for longer than a moment ends the run.
 #pragma once
 
 #include <stdint.h>
@@ -26,6 +30,8 @@ public:
     bool poll();
     // Records scans still being dropped, so the file says so before its end.
     void finish();
+    // The run's time is up but the driver has not delivered every scan of it: the rest is a gap.
+    void endUndelivered();
 
     bool failed() const { return bFailed_; }
     int64_t firstScanMicros() const { return nFirstScanMicros_; }
@@ -37,7 +43,9 @@ public:
 
 private:
     void readBufferGeometry();
-    void restartAfterOverflow();
+    void restart(GapCause cause, const std::string& sWhat);
+    bool queryFailed(const char* sQuery, int32_t nResult);
+    void queriesAnswerAgain();
     int32_t* nextScanSlot(bool* pbQueued);
     void scanDone(bool bQueued);
     void recordDrops();
@@ -55,6 +63,11 @@ private:
     uint64_t nFree_ = 0;     // contiguous room after them, as last learnt
     bool bFailed_ = false;
     bool bReported_ = false;
+    // Queries failing since this time (monotonic µs; 0: they answer); the first error is said,
+    // its repeats are counted and said when it is over.
+    int64_t nFailingSince_ = 0;
+    uint64_t nRepeats_ = 0;
+    std::string sFailure_;
     std::vector<int32_t> words_;  // a scan that finds the queue full is read here and dropped
     std::vector<int32_t> latest_;
 };

@@ -113,6 +113,7 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     int32_t nResolution = QUENO_AcqProp_GetResolutionAI(board.nBoardId, 0);
     board.nResolution = nResolution == 16 ? 16 : 24;
     board.nShift = board.nResolution == 16 ? 16 : 8;
+    board.nFullScale = board.nResolution == 16 ? 32767 : 8388607;
 
     int32_t nInputs = QUENO_GetNrOfChannelsAI(board.nBoardId);
     for (const ChannelRequest& request : options.channels) {

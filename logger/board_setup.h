@@ -32,6 +32,7 @@ struct BoardSetup {
     std::string sSerial;
     int nResolution = 24;                 // bits of a sample
     int nShift = 8;                       // the sample sits in the upper bits of its word
+    int32_t nFullScale = 8388607;         // the largest count; its negative is the lowest
     double dRate = 0;                     // scans per second, as the driver settled it
     int32_t nSampleDelay = 0;
     int32_t nScanSize = 0;
@@ -49,6 +50,12 @@ void closeBoard(const BoardSetup& board, bool bStop);
 
 // The driver's text for a result, or the number where it has none.
 std::string driverText(int32_t nResult);
+
+// A count at the limit of its range is no measurement: the sensor is open or shorted, or the input
+// is over range. +1 at the upper limit, -1 at the lower one, 0 within.
+inline int limitSide(int32_t nCount, int32_t nFullScale) {
+    return nCount >= nFullScale ? 1 : (nCount <= -nFullScale ? -1 : 0);
+}
 
 // Decimals that resolve one count of a scale: 1.8e-5 per count needs 5.
 int decimalsFor(double dScale);

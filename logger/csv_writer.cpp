@@ -25,15 +25,16 @@ std::string plural(uint64_t n, const char* sWord) {
     return std::to_string(n) + " " + sWord + (n == 1 ? "" : "s");
 }
 
+const char* limitWords(int nSide) { return nSide > 0 ? "over range" : "under range"; }
+
 }  // namespace
 
 CsvWriter::CsvWriter(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, ScanQueue* pQueue)
     : options_(options), board_(board), pOutput_(pOutput), pQueue_(pQueue), nChannels_(board.channels.size()),
-      sums_(board.channels.size(), 0), buffer_(kBufferBytes) {
+      sums_(board.channels.size(), 0), rowLimited_(board.channels.size(), 0), limits_(board.channels.size()),
+      buffer_(kBufferBytes) {
     // A row: time, scan, and per channel a value and perhaps its raw count, with separators.
     nMaxRow_ = 2 * kMaxNumberText + nChannels_ * (2 * kMaxNumberText + 2) + 4;
-    nRateMilli_ = static_cast<uint64_t>(llround(board.dRate * 1000));
-    if (nRateMilli_ == 0) nRateMilli_ = 1;
     if (options.dRotateSeconds > 0) {
         double dScans = nearbyint(options.dRotateSeconds * board.dRate);
         nRotateScans_ = dScans < 1 ? 1 : static_cast<uint64_t>(dScans);
@@ -51,9 +52,10 @@ void CsvWriter::publishTo(MqttPublisher* pPublisher, RowMessage* pMessages) {
     rowValues_.assign(nChannels_, 0.0);
 }
 
-void CsvWriter::start(int64_t nFirstScanMicros) {
-    nFirstScanMicros_ = nFirstScanMicros;
+void CsvWriter::start(const ScanClock& clock) {
+    clock_ = clock;
     writeHeader();
+    flushBuffer();
     nLastFlush_ = nLastSync_ = monotonicMicros();
     // Stop signals belong to the acquisition thread, whose waits they must cut short.
     sigset_t blocked, previous;
@@ -85,10 +87,13 @@ void CsvWriter::writeHeader() {
         snprintf(sLine, sizeof(sLine), "# board %d: %s, serial %s, %d bits\n", static_cast<int>(board_.nBoardId),
                  board_.sName.c_str(), board_.sSerial.c_str(), board_.nResolution);
         headerLines_.push_back(sLine);
-        char sFirst[40];
-        formatUtcMicros(nFirstScanMicros_, sFirst, sizeof(sFirst));
-        snprintf(sLine, sizeof(sLine), "# rate %.15g S/s, first scan %s (system clock when the start returned)\n",
-                 board_.dRate, sFirst);
+        char sStart[40], sFirst[40];
+        formatUtcMicros(clock_.startMicros(), sStart, sizeof(sStart));
+        formatUtcMicros(clock_.micros(0), sFirst, sizeof(sFirst));
+        snprintf(sLine, sizeof(sLine),
+                 "# rate %.15g S/s, started %s (system clock when the start returned), input filter delay %llu scans "
+                 "(%.15g s): scan 0 at %s\n",
+                 board_.dRate, sStart, static_cast<unsigned long long>(clock_.delayScans()), clock_.delaySeconds(), sFirst);
         headerLines_.push_back(sLine);
         for (const LoggedChannel& channel : board_.channels) {
             std::string s = "# AI" + std::to_string(channel.nChannel) + ": " + channel.sMode + ", Range " + channel.sRange;
@@ -112,11 +117,31 @@ void CsvWriter::writeHeader() {
         if (i + 1 == headerLines_.size() && pOutput_->fileNumber() > 1) {
             appendText("# file " + std::to_string(pOutput_->fileNumber()) + " of the run, from scan " +
                        std::to_string(nNextScan_) + "\n");
+            // A stretch at a limit that began in an earlier file is said again for this one's reader.
+            for (size_t c = 0; c < nChannels_; ++c) {
+                if (limits_[c].nSide == 0) continue;
+                appendText("# AI" + std::to_string(board_.channels[c].nChannel) + ": " + limitWords(limits_[c].nSide) +
+                           " since scan " + std::to_string(limits_[c].nFrom) + "\n");
+            }
         }
         appendText(headerLines_[i]);
     }
     nFileFirstScan_ = nNextScan_;
     bFileHasRows_ = false;
+    nContinuedBytes_ = continuedLine().size();
+}
+
+std::string CsvWriter::continuedLine() const { return "# continued in " + pOutput_->nextName() + "\n"; }
+
+// Rotating by size: would the file, with nMore bytes more and the line that points to the next
+// file, pass the size given? A file never does.
+bool CsvWriter::passesSize(size_t nMore) const {
+    return options_.nRotateBytes > 0 && pOutput_->bytes() + nUsed_ + nMore + nContinuedBytes_ > options_.nRotateBytes;
+}
+
+void CsvWriter::appendComment(const std::string& sLine) {
+    if (bFileHasRows_ && passesSize(sLine.size())) rotateBefore(nNextScan_, nUsed_);
+    appendText(sLine);
 }
 
 bool CsvWriter::flushBuffer() {
@@ -140,7 +165,7 @@ bool CsvWriter::flushBuffer() {
 void CsvWriter::rotateBefore(uint64_t nScan, size_t nRowStart) {
     std::string sRow(buffer_.data() + nRowStart, nUsed_ - nRowStart);
     nUsed_ = nRowStart;
-    appendText("# continued in " + pOutput_->nextName() + "\n");
+    appendText(continuedLine());
     if (!flushBuffer()) return;
     std::string sError;
     if (!pOutput_->rotate(&sError)) {
@@ -154,6 +179,7 @@ void CsvWriter::rotateBefore(uint64_t nScan, size_t nRowStart) {
     writeHeader();
     nNextScan_ = nSaved;
     appendText(sRow);
+    flushBuffer();  // a new file has its header at once, whatever happens next
 }
 
 void CsvWriter::emitRow() {
@@ -161,10 +187,7 @@ void CsvWriter::emitRow() {
     if (buffer_.size() - nUsed_ < nMaxRow_) flushBuffer();
     const size_t nRowStart = nUsed_;
     char* p = buffer_.data() + nUsed_;
-    // Scan time = first scan + scan / rate, in whole microseconds, exactly for any run length.
-    const uint64_t nWhole = nRowScan_ * 1000 / nRateMilli_;
-    const uint64_t nRest = nRowScan_ * 1000 % nRateMilli_;
-    const int64_t nMicros = nFirstScanMicros_ + static_cast<int64_t>(nWhole * 1000000 + nRest * 1000000 / nRateMilli_);
+    const int64_t nMicros = clock_.micros(nRowScan_);
     p = timeText_.write(p, nMicros);
     *p++ = ',';
     p = writeUnsigned(p, nRowScan_);
@@ -172,8 +195,14 @@ void CsvWriter::emitRow() {
         const LoggedChannel& channel = board_.channels[c];
         double dRaw = nInRow_ == 1 ? static_cast<double>(sums_[c]) : static_cast<double>(sums_[c]) / nInRow_;
         *p++ = ',';
-        const double dValue = fma(dRaw, channel.scale.scale, -channel.scale.offset);
-        p = writeFixed(p, dValue, channel.nDecimals);
+        double dValue = fma(dRaw, channel.scale.scale, -channel.scale.offset);
+        // A mean that includes a sample at the limit is no measurement either.
+        if (rowLimited_[c] != 0 && !options_.bKeepLimits) {
+            dValue = NAN;
+        } else {
+            p = writeFixed(p, dValue, channel.nDecimals);
+        }
+        rowLimited_[c] = 0;
         if (pPublisher_ != nullptr) rowValues_[c] = dValue;
         if (options_.bRaw) {
             *p++ = ',';
@@ -190,14 +219,37 @@ void CsvWriter::emitRow() {
 #endif
 
     const bool bRotateByTime = nRotateScans_ > 0 && nRowScan_ >= nFileFirstScan_ + nRotateScans_;
-    const bool bRotateBySize = options_.nRotateBytes > 0 && pOutput_->bytes() + nUsed_ > options_.nRotateBytes;
+    const bool bRotateBySize = passesSize(0);
     if (bFileHasRows_ && (bRotateByTime || bRotateBySize)) rotateBefore(nRowScan_, nRowStart);
     bFileHasRows_ = true;
 }
 
+void CsvWriter::limitChanged(size_t nChannel, int nSide) {
+    LimitStretch& stretch = limits_[nChannel];
+    const std::string sName = "# AI" + std::to_string(board_.channels[nChannel].nChannel) + ": ";
+    if (stretch.nSide != 0) {
+        appendComment(sName + (nSide == 0 ? std::string("in range again") : std::string(limitWords(stretch.nSide)) + " ended") +
+                   " at scan " + std::to_string(nNextScan_) + ", " + plural(stretch.nScans, "scan") + " " +
+                   limitWords(stretch.nSide) + "\n");
+    }
+    if (nSide != 0) appendComment(sName + limitWords(nSide) + " from scan " + std::to_string(nNextScan_) + "\n");
+    stretch.nSide = nSide;
+    stretch.nFrom = nNextScan_;
+    stretch.nScans = 0;
+}
+
 void CsvWriter::addScanToRow(const int32_t* pWords) {
     if (nInRow_ == 0) nRowScan_ = nNextScan_;
-    for (size_t c = 0; c < nChannels_; ++c) sums_[c] += pWords[c];
+    for (size_t c = 0; c < nChannels_; ++c) {
+        sums_[c] += pWords[c];
+        const int nSide = limitSide(pWords[c], board_.nFullScale);
+        if (nSide != limits_[c].nSide) limitChanged(c, nSide);
+        if (nSide != 0) {
+            rowLimited_[c] = 1;
+            ++limits_[c].nScans;
+            ++limits_[c].nTotal;
+        }
+    }
     ++nNextScan_;
     if (++nInRow_ >= options_.nAverage) emitRow();
 }
@@ -212,14 +264,20 @@ void CsvWriter::writeGap(const GapRecord& gap) {
     std::string sWhere = gap.nNextScan > gap.nLost ? "after scan " + std::to_string(gap.nNextScan - gap.nLost - 1)
                                                    : "before scan " + std::to_string(gap.nNextScan);
     std::string sWhy;
-    if (gap.cause == GapCause::Overflow) {
-        char sTime[40];
-        formatUtcMicros(gap.nRestartMicros, sTime, sizeof(sTime));
-        sWhy = std::string("buffer overflow; acquisition restarted at ") + sTime;
-    } else {
-        sWhy = "the logger's queue was full: the output did not keep up";
+    char sTime[40];
+    formatUtcMicros(gap.nRestartMicros, sTime, sizeof(sTime));
+    switch (gap.cause) {
+        case GapCause::QueueFull: sWhy = "the logger's queue was full: the output did not keep up"; break;
+        case GapCause::Overflow: sWhy = std::string("buffer overflow; acquisition restarted at ") + sTime; break;
+        case GapCause::ReleaseFailed:
+            sWhy = std::string("the driver did not take back the scans read; acquisition restarted at ") + sTime;
+            break;
+        case GapCause::DriverFailing:
+            sWhy = std::string("the driver's queries kept failing; acquisition restarted at ") + sTime;
+            break;
+        case GapCause::Undelivered: sWhy = "the driver delivered no more scans by the end of the duration"; break;
     }
-    appendText("# gap: " + plural(gap.nLost, "scan") + " lost " + sWhere + " (" + sWhy + ")\n");
+    appendComment("# gap: " + plural(gap.nLost, "scan") + " lost " + sWhere + " (" + sWhy + ")\n");
     nNextScan_ = gap.nNextScan;
     counts_.nGaps.fetch_add(1, std::memory_order_relaxed);
     counts_.nLost.fetch_add(gap.nLost, std::memory_order_relaxed);
@@ -235,11 +293,21 @@ void CsvWriter::writeEnd() {
         sDropped = ", " + plural(pPublisher_->dropped(), "row") + " dropped";
     }
 #endif
+    std::string sLimits;
+    for (size_t c = 0; c < nChannels_; ++c) {
+        const LimitStretch& stretch = limits_[c];
+        const std::string sName = "AI" + std::to_string(board_.channels[c].nChannel);
+        if (stretch.nSide != 0) {
+            appendComment("# " + sName + ": " + limitWords(stretch.nSide) + " to the end of the run, " +
+                       plural(stretch.nScans, "scan") + " " + limitWords(stretch.nSide) + "\n");
+        }
+        if (stretch.nTotal > 0) sLimits += std::string(sLimits.empty() ? "; out of range: " : ", ") + sName + " " + plural(stretch.nTotal, "scan");
+    }
     char sTime[40];
     formatUtcMicros(utcMicrosNow(), sTime, sizeof(sTime));
-    appendText(std::string("# end ") + sTime + ": " + plural(counts_.nScans.load(), "scan") + ", " +
+    appendComment(std::string("# end ") + sTime + ": " + plural(counts_.nScans.load(), "scan") + ", " +
                plural(counts_.nGaps.load(), "gap") + ", " + plural(counts_.nLost.load(), "scan") + " lost" + sDropped +
-               "\n");
+               sLimits + "\n");
     flushBuffer();
 }
 

@@ -5,8 +5,10 @@
 //   time,scan,AI0 [degC],AI1 [degC]
 //   2026-12-08T15:20:01.123456Z,0,22.50712,22.49906
 //
-// A row's time is the first scan's time plus scan / rate: it comes from the acquisition, never
-// from when the row was written.
+// A row's time is the scan clock's time of its (first) scan: it comes from the acquisition, never
+// from when the row was written. A sample at the limit of its range (an open or shorted sensor, an
+// input over range) is no measurement: its field stays empty (unless --keep-limits), and comment
+// lines say where such a stretch begins and ends on each channel.
 #pragma once
 
 #include <stdint.h>
@@ -19,6 +21,7 @@
 #include "board_setup.h"
 #include "log_options.h"
 #include "output_file.h"
+#include "scan_clock.h"
 #include "scan_queue.h"
 #include "value_text.h"
 
@@ -42,8 +45,8 @@ public:
 
     // Rows go to the broker too; its spool is drained before the end line is written.
     void publishTo(MqttPublisher* pPublisher, RowMessage* pMessages);
-    // Writes the header and starts the thread. nFirstScanMicros: UTC time of scan 0.
-    void start(int64_t nFirstScanMicros);
+    // Writes the header and starts the thread; the clock says when each scan was measured.
+    void start(const ScanClock& clock);
     // The acquisition has queued its last scan: drain, write the end line, sync, close.
     void finish();
 
@@ -56,9 +59,13 @@ private:
     void writeRows(const int32_t* pWords, uint64_t nScans);
     void addScanToRow(const int32_t* pWords);
     void emitRow();
+    void limitChanged(size_t nChannel, int nSide);
     void writeGap(const GapRecord& gap);
     void writeEnd();
     void appendText(const std::string& sText);
+    void appendComment(const std::string& sLine);
+    std::string continuedLine() const;
+    bool passesSize(size_t nMore) const;
     void rotateBefore(uint64_t nScan, size_t nRowStart);
     bool flushBuffer();
     void idle();
@@ -69,11 +76,11 @@ private:
     ScanQueue* pQueue_;
     const size_t nChannels_;
 
-    int64_t nFirstScanMicros_ = 0;
-    uint64_t nRateMilli_ = 1;      // the rate in thousandths, for exact scan times
+    ScanClock clock_;
     uint64_t nRotateScans_ = 0;    // scans per file when rotating by time
     uint64_t nFileFirstScan_ = 0;
     bool bFileHasRows_ = false;
+    size_t nContinuedBytes_ = 0;   // the line that ends this file and names the next
     std::vector<std::string> headerLines_;
 
     uint64_t nNextScan_ = 0;       // index of the next scan taken from the queue
@@ -81,6 +88,17 @@ private:
     std::vector<int64_t> sums_;
     uint32_t nInRow_ = 0;
     uint64_t nRowScan_ = 0;
+    std::vector<uint8_t> rowLimited_;  // a channel of the row had a sample at its range's limit
+
+    // Per channel: the limit its samples sit at now (+1, -1, or 0 within the range), since which
+    // scan, how many scans of this stretch and of the whole run.
+    struct LimitStretch {
+        int nSide = 0;
+        uint64_t nFrom = 0;
+        uint64_t nScans = 0;
+        uint64_t nTotal = 0;
+    };
+    std::vector<LimitStretch> limits_;
 
     std::vector<char> buffer_;
     size_t nUsed_ = 0;

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <getopt.h>
 #include <math.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -30,6 +31,8 @@ const char kLogUsage[] =
     "      --rotate X    a new file every T (30m, 1h, 1d) or every SIZE (200K, 100M, 1G; powers of 1024)\n"
     "      --sync T      how often the file is synced to the disk (default 1s)\n"
     "      --raw         a raw column beside each value: the signed sample, in decimal\n"
+    "      --keep-limits write a sample at the limit of its range (an open or shorted sensor, an input\n"
+    "                    over range) as the limit's value; by default its field is left empty\n"
     "      --mqtt URL    also publish every row to an MQTT broker: mqtt://host[:port], mqtts:// for TLS;\n"
     "                    -o none for no file. With it: --topic T (default queno/<host>/board<N>),\n"
     "                    --format json|influx, --qos 0|1 (default 1), --spool ROWS (default an hour, <= 4M),\n"
@@ -46,7 +49,7 @@ const char kLogUsage[] =
 namespace {
 
 enum LongOnly {
-    kAverage = 1000, kRotate, kSync, kRaw, kHelp, kVersion,
+    kAverage = 1000, kRotate, kSync, kRaw, kKeepLimits, kHelp, kVersion,
     kMqtt, kTopic, kFormat, kQos, kSpool, kUser, kPasswordFile, kCaFile, kCert, kKey
 };
 
@@ -56,6 +59,7 @@ const option kLongOptions[] = {
     {"output", required_argument, nullptr, 'o'},  {"average", required_argument, nullptr, kAverage},
     {"rotate", required_argument, nullptr, kRotate}, {"sync", required_argument, nullptr, kSync},
     {"raw", no_argument, nullptr, kRaw},          {"quiet", no_argument, nullptr, 'q'},
+    {"keep-limits", no_argument, nullptr, kKeepLimits},
     {"help", no_argument, nullptr, kHelp},        {"version", no_argument, nullptr, kVersion},
     {"mqtt", required_argument, nullptr, kMqtt},  {"topic", required_argument, nullptr, kTopic},
     {"format", required_argument, nullptr, kFormat}, {"qos", required_argument, nullptr, kQos},
@@ -85,6 +89,54 @@ bool parseNumberWithSuffix(const std::string& sText, double* pdValue, std::strin
     *pdValue = d;
     *pSuffix = pEnd;
     return true;
+}
+
+bool hasControlCharacter(const std::string& s) {
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+    }
+    return false;
+}
+
+// Well-formed UTF-8: the broker drops the connection of a client that sends anything else.
+bool isUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t nMore = 0;
+        if (c >= 0xC2 && c <= 0xDF) nMore = 1;
+        else if (c >= 0xE0 && c <= 0xEF) nMore = 2;
+        else if (c >= 0xF0 && c <= 0xF4) nMore = 3;
+        else if (c >= 0x80) return false;
+        if (i + nMore >= s.size() && nMore > 0) return false;
+        for (size_t k = 1; k <= nMore; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += nMore + 1;
+    }
+    return true;
+}
+
+// A topic the broker takes for publishing, with room for the "/meta" and "/status" beside it:
+// no wildcards, no $ topics (the broker's own), no control characters, UTF-8.
+bool usableTopic(const std::string& s) {
+    return !s.empty() && s.size() <= 60000 && s[0] != '$' && s.find_first_of("+#") == std::string::npos &&
+           !hasControlCharacter(s) && isUtf8(s);
+}
+
+// A text for a message: control characters and bytes beyond ASCII as \xNN, cut after 80.
+std::string printable(const std::string& s) {
+    std::string sOut;
+    for (size_t i = 0; i < s.size() && i < 80; ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x20 || c >= 0x7f) {
+            char sHex[8];
+            snprintf(sHex, sizeof(sHex), "\\x%02x", c);
+            sOut += sHex;
+        } else {
+            sOut += static_cast<char>(c);
+        }
+    }
+    return s.size() > 80 ? sOut + "..." : sOut;
 }
 
 }  // namespace
@@ -169,6 +221,8 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
                 break;
             case 'o':
                 if (sArg.empty()) return fail("--output: a file name, or - for standard output");
+                // The name is written into the file's lines: a control character would forge one.
+                if (hasControlCharacter(sArg)) return fail("--output: a file name without control characters");
                 o.sOutput = sArg;
                 break;
             case kAverage:
@@ -194,6 +248,7 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
                 if (!parseDuration(sArg, &o.dSyncSeconds)) return fail("--sync \"" + sArg + "\": a time such as 1s or 500ms");
                 break;
             case kRaw: o.bRaw = true; break;
+            case kKeepLimits: o.bKeepLimits = true; break;
             case kMqtt: {
                 std::string sHost;
                 int nPort = 0;
@@ -206,8 +261,9 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
                 break;
             }
             case kTopic:
-                if (sArg.empty() || sArg.find_first_of("+#") != std::string::npos) {
-                    return fail("--topic \"" + sArg + "\": a topic without the wildcards + and #");
+                if (!usableTopic(sArg)) {
+                    return fail("--topic \"" + printable(sArg) + "\": a topic of UTF-8 text without control characters, "
+                                "the wildcards + and # and a leading $, at most 60000 bytes");
                 }
                 o.mqtt.sTopic = sArg;
                 break;

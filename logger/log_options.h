@@ -36,6 +36,7 @@ struct LogOptions {
     uint64_t nRotateBytes = 0;     // 0: no rotation by size
     double dSyncSeconds = 1;
     bool bRaw = false;
+    bool bKeepLimits = false;      // a sample at its range's limit written as that value, not left empty
     bool bQuiet = false;
     std::vector<ChannelRequest> channels;  // ascending by channel number
     bool bMqtt = false;

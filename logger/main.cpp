@@ -19,7 +19,6 @@
  */
 #include <math.h>
 #include <stdio.h>
-#include <time.h>
 
 #include <memory>
 #include <string>
@@ -34,6 +33,7 @@
 #include "mqtt_publisher.h"
 #endif
 #include "output_file.h"
+#include "scan_clock.h"
 #include "scan_queue.h"
 #include "status_line.h"
 #include "stop_signals.h"
@@ -58,11 +58,6 @@ bool loadDriver() {
     return false;
 }
 
-void sleepMs(int nMs) {
-    struct timespec wait = {nMs / 1000, (nMs % 1000) * 1000000L};
-    nanosleep(&wait, nullptr);  // a stop signal cuts it short
-}
-
 uint64_t scanLimit(const LogOptions& options, double dRate) {
     uint64_t nLimit = options.nScans > 0 ? options.nScans : UINT64_MAX;
     if (options.dDurationSeconds > 0) {
@@ -81,10 +76,14 @@ uint64_t defaultSpoolRows(const LogOptions& options) {
 }
 #endif
 
-StatusFacts statusFacts(const Acquirer& acquirer, const CsvWriter& writer, const ScanQueue& queue, double dRate,
+// A duration is a bound in time too: a driver that stops delivering does not hold the run beyond it
+// by more than this.
+constexpr int64_t kDurationGraceMicros = 5000000;
+
+StatusFacts statusFacts(const Acquirer& acquirer, const CsvWriter& writer, const ScanQueue& queue, const ScanClock& clock,
                         uint64_t nLimit, const MqttPublisher* pPublisher) {
     StatusFacts facts;
-    facts.dElapsed = static_cast<double>(acquirer.nextScan()) / dRate;
+    facts.dElapsed = static_cast<double>(clock.micros(acquirer.nextScan()) - clock.startMicros()) / 1e6;
     facts.dFraction = nLimit == UINT64_MAX ? -1 : static_cast<double>(acquirer.nextScan()) / static_cast<double>(nLimit);
     facts.nWritten = writer.counts().nScans.load();
     facts.nQueuePerMille = queue.fillPerMille();
@@ -112,32 +111,40 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
         closeBoard(board, false);
         return 1;
     }
+    const ScanClock clock(acquirer.firstScanMicros(), board.nSampleDelay, board.dRate);
+    const int64_t nDeadline = options.dDurationSeconds > 0
+                                  ? monotonicMicros() + static_cast<int64_t>(options.dDurationSeconds * 1e6) + kDurationGraceMicros
+                                  : INT64_MAX;
     CsvWriter writer(options, board, &output, &queue);
 #ifdef QUENO_WITH_MQTT
     RowMessage messages(board, options.mqtt.bInflux);
     if (pPublisher != nullptr) {
-        pPublisher->publishMeta(metaMessage(board, options, acquirer.firstScanMicros()));
+        pPublisher->publishMeta(metaMessage(board, options, clock));
         writer.publishTo(pPublisher, &messages);
     }
 #else
     (void)pPublisher;
 #endif
-    writer.start(acquirer.firstScanMicros());
+    writer.start(clock);
     StatusLine status(board, options.bQuiet);
 
     while (StopSignalReceived() == 0 && !writer.failed()) {
         sleepMs(acquirer.pollIntervalMs());
         if (StopSignalReceived() != 0) break;
         if (!acquirer.poll()) break;
+        if (monotonicMicros() > nDeadline) {
+            acquirer.endUndelivered();
+            break;
+        }
         if (status.enabled()) {
-            status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit, pPublisher), acquirer.latest());
+            status.update(statusFacts(acquirer, writer, queue, clock, nLimit, pPublisher), acquirer.latest());
         }
     }
     closeBoard(board, true);
     acquirer.finish();
     writer.finish();
     if (status.enabled()) {
-        status.update(statusFacts(acquirer, writer, queue, board.dRate, nLimit, pPublisher), acquirer.latest(), true);
+        status.update(statusFacts(acquirer, writer, queue, clock, nLimit, pPublisher), acquirer.latest(), true);
     }
     status.finish();
 
@@ -175,6 +182,7 @@ int main(int argc, char** argv) {
 
     OutputFile output;
     const std::string sPath = options.sOutput.empty() ? defaultOutputName(options.nBoardId, utcMicrosNow()) : options.sOutput;
+    if (options.sOutput.empty()) fprintf(stderr, "queno_log: recording to %s\n", sPath.c_str());
     if (!output.open(sPath, options.dRotateSeconds > 0 || options.nRotateBytes > 0, &sError)) {
         fprintf(stderr, "queno_log: %s\n", sError.c_str());
         return 1;

@@ -1,5 +1,6 @@
 #include "mqtt_messages.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -58,6 +59,7 @@ std::string RowMessage::format(int64_t nMicros, uint64_t nScan, const double* pd
         s.append(sNumber, writeUnsigned(sNumber, nScan));
         s += 'i';
         for (size_t c = 0; c < board_.channels.size(); ++c) {
+            if (isnan(pdValues[c])) continue;  // no measurement: the line protocol leaves the field out
             s += ",AI" + std::to_string(board_.channels[c].nChannel) + "=";
             s.append(sNumber, writeFixed(sNumber, pdValues[c], board_.channels[c].nDecimals));
         }
@@ -71,19 +73,22 @@ std::string RowMessage::format(int64_t nMicros, uint64_t nScan, const double* pd
     s.append(sNumber, writeUnsigned(sNumber, nScan));
     for (size_t c = 0; c < board_.channels.size(); ++c) {
         s += ",\"AI" + std::to_string(board_.channels[c].nChannel) + "\":";
-        s.append(sNumber, writeFixed(sNumber, pdValues[c], board_.channels[c].nDecimals));
+        if (isnan(pdValues[c])) s += "null";  // no measurement
+        else s.append(sNumber, writeFixed(sNumber, pdValues[c], board_.channels[c].nDecimals));
     }
     s += '}';
     return s;
 }
 
-std::string metaMessage(const BoardSetup& board, const LogOptions& options, int64_t nFirstScanMicros) {
-    char sFirst[40], sNumber[128];
-    formatUtcMicros(nFirstScanMicros, sFirst, sizeof(sFirst));
+std::string metaMessage(const BoardSetup& board, const LogOptions& options, const ScanClock& clock) {
+    char sStart[40], sFirst[40], sNumber[128];
+    formatUtcMicros(clock.startMicros(), sStart, sizeof(sStart));
+    formatUtcMicros(clock.micros(0), sFirst, sizeof(sFirst));
     snprintf(sNumber, sizeof(sNumber), "%.15g", board.dRate);
     std::string s = "{\"board\":" + std::to_string(board.nBoardId) + ",\"model\":" + jsonText(board.sName) +
                     ",\"serial\":" + jsonText(board.sSerial) + ",\"resolution\":" + std::to_string(board.nResolution) +
                     ",\"rate\":" + sNumber + ",\"average\":" + std::to_string(options.nAverage) +
+                    ",\"started\":" + jsonText(sStart) + ",\"delayScans\":" + std::to_string(clock.delayScans()) +
                     ",\"firstScan\":" + jsonText(sFirst) + ",\"channels\":[";
     for (size_t c = 0; c < board.channels.size(); ++c) {
         const LoggedChannel& channel = board.channels[c];

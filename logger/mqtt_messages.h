@@ -11,6 +11,7 @@
 
 #include "board_setup.h"
 #include "log_options.h"
+#include "scan_clock.h"
 #include "value_text.h"
 
 namespace qlog {
@@ -29,7 +30,7 @@ private:
 };
 
 // {"board":0,"model":...,"rate":1000,"channels":[{"name":"AI0","mode":...,"range":...,"unit":...}]}
-std::string metaMessage(const BoardSetup& board, const LogOptions& options, int64_t nFirstScanMicros);
+std::string metaMessage(const BoardSetup& board, const LogOptions& options, const ScanClock& clock);
 
 // queno/<hostname>/board<N>
 std::string defaultTopic(int32_t nBoardId);

@@ -102,11 +102,14 @@ void OutputFile::abandon() {
 
 bool OutputFile::write(const char* pData, size_t nSize) {
     if (bNone_) return true;
+    const uint64_t nBefore = nBytes_;
     while (nSize > 0) {
         ssize_t nDone = ::write(nFd_, pData, nSize);
         if (nDone < 0) {
             if (errno == EINTR) continue;
             nError_ = errno;
+            // What the disk took of these lines is cut off again: the file ends with a whole line.
+            if (!bStdout_ && ftruncate(nFd_, static_cast<off_t>(nBefore)) == 0) nBytes_ = nBefore;
             return false;
         }
         pData += nDone;

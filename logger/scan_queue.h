@@ -15,14 +15,16 @@
 
 namespace qlog {
 
-enum class GapCause { QueueFull, Overflow };
+// Why scans are missing. All but QueueFull restart the acquisition; Undelivered closes a run
+// whose duration passed before the driver delivered its last scans.
+enum class GapCause { QueueFull, Overflow, ReleaseFailed, DriverFailing, Undelivered };
 
 struct GapRecord {
     uint64_t nQueuedBefore = 0;  // scans queued before the gap
     uint64_t nNextScan = 0;      // the scan that follows the gap
     uint64_t nLost = 0;          // scans missing before it: nNextScan - nLost .. nNextScan - 1
     GapCause cause = GapCause::QueueFull;
-    int64_t nRestartMicros = 0;  // overflow: when the acquisition was restarted (UTC, µs)
+    int64_t nRestartMicros = 0;  // a restart: when the acquisition was started again (UTC, µs)
 };
 
 class ScanQueue {

@@ -56,6 +56,11 @@ void StatusLine::update(const StatusFacts& facts, const std::vector<int32_t>& la
     s += "  " + std::to_string(facts.nWritten) + " scans  queue " + std::to_string(facts.nQueuePerMille / 10) + "%";
     for (size_t c = 0; c < board_.channels.size() && c < latest.size() && c < 8; ++c) {
         const LoggedChannel& channel = board_.channels[c];
+        const int nLimit = limitSide(latest[c], board_.nFullScale);
+        if (nLimit != 0) {
+            s += "  AI" + std::to_string(channel.nChannel) + (nLimit > 0 ? " over range" : " under range");
+            continue;
+        }
         char sValue[kMaxNumberText + 1];
         char* pEnd = writeFixed(sValue, fma(static_cast<double>(latest[c]), channel.scale.scale, -channel.scale.offset),
                                 channel.nDecimals > 3 ? 3 : channel.nDecimals);

@@ -24,19 +24,24 @@ bool refuseAttribute(xmlNodePtr pNode, const char* sName, const std::string& sWh
     return refuse(pNode, std::string(sName) + "=\"" + attribute(pNode, sName) + "\" " + sWhy, pError);
 }
 
-// "12.5s" or "500ms": a time from 0 to kMaxSeconds. Absent leaves *pdSeconds as it is.
+// "12.5s", "500ms", "10m", "2h" or "1d" (the units queno_log's --duration takes): a time from 0 to
+// kMaxSeconds. Absent leaves *pdSeconds as it is.
 bool readTime(xmlNodePtr pNode, const char* sName, bool bPositive, double* pdSeconds, std::string* pError) {
     if (!hasAttribute(pNode, sName)) return true;
     std::string sText = attribute(pNode, sName);
     char* pEnd = nullptr;
     double d = strtod(sText.c_str(), &pEnd);
     std::string sUnit = pEnd != nullptr ? pEnd : "";
-    double dScale = sUnit == "s" ? 1.0 : sUnit == "ms" ? 0.001 : 0.0;
+    static const std::pair<const char*, double> kUnits[] = {{"ms", 0.001}, {"s", 1}, {"m", 60}, {"h", 3600}, {"d", 86400}};
+    double dScale = 0;
+    for (const auto& unit : kUnits) {
+        if (sUnit == unit.first) dScale = unit.second;
+    }
     d *= dScale;
     if (pEnd == sText.c_str() || dScale == 0 || !isfinite(d) || d < 0 || d > L::kMaxSeconds ||
         (bPositive && d < L::kMinPeriod)) {
         return refuseAttribute(pNode, sName,
-                               std::string("must be a time such as 12.5s or 500ms, ") +
+                               std::string("must be a time such as 12.5s, 500ms, 10m, 2h or 1d, ") +
                                    (bPositive ? "above 0" : "from 0") + " up to 1e9 s",
                                pError);
     }

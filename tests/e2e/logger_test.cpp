@@ -98,6 +98,11 @@ void expectNumberedScans(const Recording& r, int nDelay, uint64_t nExpectedRows)
     EXPECT_EQ(nRows, nExpectedRows);
 }
 
+long fileSize(const std::string& sPath) {
+    std::ifstream file(sPath, std::ios::binary | std::ios::ate);
+    return static_cast<long>(file.tellg());
+}
+
 // queno_log with these arguments; QUENO_SIM_ settings in env.
 RunOptions logRun(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
     RunOptions options;
@@ -125,7 +130,8 @@ const ScriptCase kScriptCases[] = {
     {"TwoChannelsOfTwoModes", "", "25,25,25,25", {"AI0:rtd", "AI5:voltage", "-n", "96"}, 4, 96, 0, 0, 0},
     // One scan a second: the scans lost at each restart follow from the time, here always one.
     {"RestartsAfterOverflows", "", "10,5,overflow", {"AI0:rtd", "-r", "1", "-n", "40"}, 4, 37, 3, 3, 0},
-    {"RotationBySize", "", "300,300,300", {"AI0:rtd", "--rotate", "4K", "-n", "896"}, 4, 896, 0, 0, 11},
+    // Each file holds at most 4096 bytes, the line that names the next one included.
+    {"RotationBySize", "", "300,300,300", {"AI0:rtd", "--rotate", "4K", "-n", "896"}, 4, 896, 0, 0, 12},
 };
 
 class LoggerScript : public ::testing::TestWithParam<ScriptCase> {};
@@ -148,6 +154,9 @@ TEST_P(LoggerScript, EveryScanOnceInOrderWithItsValue) {
         Recording file;
         readInto(dir.file(c.nFiles == 0 ? "log.csv" : sName), &file);
         ASSERT_FALSE(file.columns.empty()) << "file " << i << " has no header";
+        if (c.nFiles > 0) {
+            EXPECT_LE(fileSize(dir.file(sName)), 4096) << sName;
+        }
         if (i == 1) recording = file;
         else recording.lines.insert(recording.lines.end(), file.lines.begin(), file.lines.end());
         recording.sEnd = file.sEnd;
@@ -290,7 +299,7 @@ namespace {
 std::string scenarioSystem(const std::string& sScenario) {
     return "<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S'><Acquisition bufferScans='8192'/>" + sScenario +
            "<ChannelGroup kind='AI' count='4'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range>"
-           "</Mode></ChannelGroup><BoardProperties><AcquisitionProperties><AcqProp>"
+           "<IIRFilter_VAL Min='0' Max='1000' Default='0'/></Mode></ChannelGroup><BoardProperties><AcquisitionProperties><AcqProp>"
            "<SampleRate ProgMin='1' ProgMax='20000' Default='1000'/></AcqProp></AcquisitionProperties>"
            "</BoardProperties></Board></QuenoSimSystem>";
 }
@@ -302,7 +311,7 @@ struct ScenarioCase {
     std::string sScenario;
     const char* sRate;
     const char* sScans;
-    double (*expected)(double t);  // AI0's value at scan time t; null: not checked
+    double (*expected)(double t);  // AI0's value at scan time t, NaN: at a limit, empty; null: not checked
     int nExitStatus;
 };
 
@@ -318,15 +327,15 @@ const ScenarioCase kScenarios[] = {
     {"OpenInput",
      "<Signals><Signal channels='AI0' kind='constant' value='2.5'/></Signals>"
      "<Events><Event at='300ms' channels='AI0' kind='open' duration='100ms'/></Events>",
-     "1000", "600", [](double t) { return t >= 0.3 - 1e-9 && t < 0.4 - 1e-9 ? 10.0 : 2.5; }, 0},
+     "1000", "600", [](double t) { return t >= 0.3 - 1e-9 && t < 0.4 - 1e-9 ? NAN : 2.5; }, 0},
     {"ShortToTheEnd",
      "<Signals><Signal channels='AI0' kind='constant' value='2.5'/></Signals>"
      "<Events><Event at='200ms' channels='AI0..AI1' kind='short'/></Events>",
-     "1000", "400", [](double t) { return t >= 0.2 - 1e-9 ? -10.0 : 2.5; }, 0},
+     "1000", "400", [](double t) { return t >= 0.2 - 1e-9 ? NAN : 2.5; }, 0},
     {"OverRange",
      "<Signals><Signal channels='AI0' kind='constant' value='-2.5'/></Signals>"
      "<Events><Event at='100ms' channels='AI0' kind='overrange' duration='50ms'/></Events>",
-     "1000", "300", [](double t) { return t >= 0.1 - 1e-9 && t < 0.15 - 1e-9 ? 10.0 : -2.5; }, 0},
+     "1000", "300", [](double t) { return t >= 0.1 - 1e-9 && t < 0.15 - 1e-9 ? NAN : -2.5; }, 0},
     // A second's stall at 20000 scans/s brings more at once than the buffer's 8192 scans hold.
     {"StallOverrunsTheBuffer", "<Events><Event at='100ms' kind='stall' duration='1s'/></Events>", "20000", "30000",
      nullptr, 3},
@@ -369,6 +378,10 @@ TEST_P(LoggerScenario, ValuesFollowTheScenarioScanByScan) {
         ++nRows;
         if (c.expected == nullptr) continue;
         double t = strtod(line.fields[1].c_str(), nullptr) / strtod(c.sRate, nullptr);
+        if (isnan(c.expected(t))) {
+            ASSERT_EQ(line.fields[2], "") << "scan " << line.fields[1];
+            continue;
+        }
         ASSERT_NEAR(strtod(line.fields[2].c_str(), nullptr), c.expected(t), 2 * kCount) << "scan " << line.fields[1];
     }
     EXPECT_EQ(nGaps > 0, c.nExitStatus == 3);
@@ -396,5 +409,133 @@ TEST(LoggerScenario, RepeatsExactlyAndAReplayedRecordingLogsTheSameValues) {
     ASSERT_EQ(logScenario(dir, "replay.xml", "replayed.csv", {"-n", "2000"}).nExitStatus, 0);
     EXPECT_EQ(valueColumns(dir.file("replayed.csv")), first);
 }
+
+// UTC microseconds of a time as the logger writes it: "2026-12-08T15:20:01.123456Z".
+int64_t utcMicros(const std::string& sTime) {
+    struct tm parts = {};
+    int nMicros = 0;
+    if (sscanf(sTime.c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &parts.tm_year, &parts.tm_mon, &parts.tm_mday, &parts.tm_hour,
+               &parts.tm_min, &parts.tm_sec, &nMicros) != 7) {
+        return -1;
+    }
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    return static_cast<int64_t>(timegm(&parts)) * 1000000 + nMicros;
+}
+
+std::string after(const std::string& sLine, const std::string& sMark) {
+    size_t n = sLine.find(sMark);
+    return n == std::string::npos ? "" : sLine.substr(n + sMark.size());
+}
+
+// An open input at 500 ms of scan time is recorded at exactly 500 ms after the start, however many
+// scans the input filter holds back, and again 500 ms after the restart that an overflow at 800 ms
+// forces (to within the scan the restart time rounds to).
+class LoggerScanTime : public ::testing::TestWithParam<int> {};
+
+TEST_P(LoggerScanTime, AnEventIsRecordedAtItsScenarioTime) {
+    const int nFilter = GetParam();
+    const int nDelay = (nFilter + 24) / 25;
+    TempDir dir;
+    std::ofstream(dir.file("system.xml")) << scenarioSystem(
+        "<Events><Event at='500ms' channels='AI0' kind='open' duration='100ms'/><Event at='800ms' kind='overflow'/></Events>");
+    RunResult r = runExample(logRun({"AI0:voltage,IIRFilter_VAL=" + std::to_string(nFilter), "-q", "-n", "1500", "-o",
+                                     dir.file("log.csv")},
+                                    {{"QUENO_SIM_SYSTEM", dir.file("system.xml")}}));
+    ASSERT_EQ(r.nExitStatus, 3) << r.sErr;
+    int64_t nStart = -1, nRestart = -1;
+    std::vector<int64_t> opened;  // times of the first empty AI0 of each acquisition
+    bool bInStretch = false;
+    for (const std::string& sLine : readLines(dir.file("log.csv"))) {
+        if (sLine.rfind("# rate ", 0) == 0) {
+            nStart = utcMicros(after(sLine, "started "));
+            EXPECT_NE(sLine.find("input filter delay " + std::to_string(nDelay) + " scans"), std::string::npos) << sLine;
+        } else if (sLine.rfind("# gap: ", 0) == 0) {
+            nRestart = utcMicros(after(sLine, "restarted at "));
+        } else if (sLine.rfind("# AI0: over range from scan ", 0) == 0 && opened.empty()) {
+            EXPECT_EQ(sLine, "# AI0: over range from scan " + std::to_string(500 - nDelay));
+        } else if (sLine.rfind("# AI0: in range again", 0) == 0 && opened.size() == 1) {
+            EXPECT_EQ(sLine, "# AI0: in range again at scan " + std::to_string(600 - nDelay) + ", 100 scans over range");
+        } else if (sLine[0] != '#' && sLine.rfind("time,", 0) != 0) {
+            std::vector<std::string> fields = split(sLine, ',');
+            ASSERT_EQ(fields.size(), 3u) << sLine;
+            if (fields[2].empty() && !bInStretch) opened.push_back(utcMicros(fields[0]));
+            bInStretch = fields[2].empty();
+        }
+    }
+    ASSERT_EQ(opened.size(), 2u);
+    ASSERT_GT(nStart, 0);
+    ASSERT_GT(nRestart, 0);
+    EXPECT_EQ(opened[0] - nStart, 500000);
+    EXPECT_NEAR(static_cast<double>(opened[1] - nRestart), 500000.0, 1000.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Filters, LoggerScanTime, ::testing::Values(0, 100, 1000));
+
+// A driver that fails in the middle of a run. AI0 ramps by 1 mV a scan from each start, so a scan
+// written twice would show as a step back: between gap lines every row is one scan and one step on,
+// every scan missing is in a gap line, and the run ends.
+struct DriverFaultCase {
+    const char* sName;
+    const char* sEvent;
+    const char* sDuration;
+    int nExitStatus;
+    const char* sMessage;
+};
+
+const DriverFaultCase kDriverFaults[] = {
+    {"ReleaseFailsForAMoment", "<Event at='1s' kind='fail' calls='KiVoSetParam_i32' result='1003' duration='300ms'/>",
+     "3s", 3, "queno_log: the driver did not take back the scans read (board is not open) after "},
+    {"QueriesFailForTwoSeconds", "<Event at='1s' kind='fail' calls='KiVoGetParam_i32' result='1003' duration='2s'/>",
+     "4s", 3, "queno_log: the driver's queries kept failing (board is not open) after "},
+    {"StartRefusedForGood", "<Event at='1s' kind='fail' calls='KiVoSetParam_i32' result='1003'/>", "6s", 1,
+     "queno_log: BoardID0: the acquisition did not restart after the driver did not take back the scans read"},
+};
+
+class LoggerDriverFault : public ::testing::TestWithParam<DriverFaultCase> {};
+
+TEST_P(LoggerDriverFault, NoScanTwiceEveryLossInAGapAndAnEnd) {
+    const DriverFaultCase& c = GetParam();
+    TempDir dir;
+    std::ofstream(dir.file("system.xml"))
+        << scenarioSystem(std::string("<Signals><Signal channels='AI0' kind='ramp' from='0' to='10' duration='10s'/></Signals>"
+                                      "<Events>") + c.sEvent + "</Events>");
+    RunResult r = runExample(logRun({"AI0:voltage", "-q", "-d", c.sDuration, "-o", dir.file("log.csv")},
+                                    {{"QUENO_SIM_SYSTEM", dir.file("system.xml")}}));
+    ASSERT_FALSE(r.bTimedOut);
+    EXPECT_EQ(r.nExitStatus, c.nExitStatus) << r.sErr;
+    EXPECT_NE(r.sErr.find(c.sMessage), std::string::npos) << r.sErr;
+    // A lasting error is said once per stretch, not at every poll.
+    EXPECT_LT(split(r.sErr, '\n').size(), 20u) << r.sErr;
+    Recording recording;
+    readInto(dir.file("log.csv"), &recording);
+    ASSERT_FALSE(recording.sEnd.empty());
+    uint64_t nNext = 0, nRows = 0, nLost = 0, nGaps = 0;
+    double dLast = NAN;
+    for (const Recording::Line& line : recording.lines) {
+        if (line.bGap) {
+            nNext += line.nLost;
+            nLost += line.nLost;
+            ++nGaps;
+            dLast = NAN;
+            continue;
+        }
+        ASSERT_EQ(line.fields[1], std::to_string(nNext)) << "row " << nRows;
+        const double dValue = strtod(line.fields[2].c_str(), nullptr);
+        if (!isnan(dLast)) {
+            ASSERT_NEAR(dValue - dLast, 0.001, 2 * kCount) << "scan " << nNext;
+        }
+        dLast = dValue;
+        ++nNext;
+        ++nRows;
+    }
+    EXPECT_EQ(nGaps > 0, c.nExitStatus == 3);  // a run that cannot go on ends where it is
+    EXPECT_NE(recording.sEnd.find(": " + std::to_string(nRows) + " scans, " + std::to_string(nGaps) + " gap"),
+              std::string::npos) << recording.sEnd;
+    EXPECT_NE(recording.sEnd.find(", " + std::to_string(nLost) + " scan"), std::string::npos) << recording.sEnd;
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, LoggerDriverFault, ::testing::ValuesIn(kDriverFaults),
+                         [](const ::testing::TestParamInfo<DriverFaultCase>& info) { return info.param.sName; });
 
 }  // namespace
