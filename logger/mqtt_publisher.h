@@ -5,7 +5,12 @@
 // too. While the broker cannot be reached the rows wait there and go out in order when it is back
 // (rows in flight when it went away are sent again: a subscriber may see a scan twice and drops
 // the repeat). The newest rows stay in memory up to a cap; beyond it they wait in a spool file and
-// come back in order. When the spool is full the oldest unsent row is dropped and counted.
+// come back in order. When the spool is full the oldest unsent row is dropped, counted and freed.
+//
+// What a dashboard needs beside the rows is retained on the broker and sent again at every
+// (re)connect, since a broker restarted without persistence has forgotten it: <topic>/meta (what
+// the rows mean) and <topic>/status ("online"; "offline" at a clean end, and as the last will when
+// the logger goes away without one). A lost and a regained broker are said on standard error.
 #pragma once
 
 #include <stdint.h>
@@ -32,7 +37,8 @@ public:
     // Connects (waiting at most kConnectSeconds). False with the reason: a refused connection,
     // wrong credentials, an unknown CA.
     bool start(const MqttOptions& options, uint64_t nSpoolRows, std::string* pError);
-    // The retained message on <topic>/meta (QoS 1) that says what the rows mean.
+    // The retained message on <topic>/meta (QoS 1) that says what the rows mean; sent now and at
+    // every reconnect.
     void publishMeta(const std::string& sMeta);
     // A row's message, from the writer thread.
     void publish(std::string sPayload);
@@ -45,17 +51,24 @@ public:
 
     static constexpr int kConnectSeconds = 10;
     static constexpr int kDrainSeconds = 10;
+    static constexpr int kConnectFailed = -2;  // nConnackResult_: the first connection failed without an answer
 
 private:
     struct Row {
         std::string sPayload;
-        bool bAcked = false;     // taken by the broker, or dropped
+        uint64_t nSeq = 0;       // rows_ is ordered by it
+        bool bAcked = false;     // taken by the broker
         bool bEverSent = false;  // may have reached the broker: never dropped, so a drop is exact
     };
     void sendLoop();
     void refillFromFile();
-    void dropOldestUnsent();
+    bool dropOldestUnsent();
+    void dropOne(const char* sWhy);
     void popAcknowledged();
+    void pushRow(std::string sPayload);
+    size_t indexOf(uint64_t nSeq) const;
+    void publishRetained(const std::string& sSubtopic, const std::string& sPayload, int* pnMid);
+    void sayOffline(std::unique_lock<std::mutex>& lock);
     static void onConnect(mosquitto* pMosq, void* pSelf, int nResult);
     static void onDisconnect(mosquitto* pMosq, void* pSelf, int nResult);
     static void onPublish(mosquitto* pMosq, void* pSelf, int nMid);
@@ -70,8 +83,9 @@ private:
     std::condition_variable wake_;
     std::deque<Row> rows_;              // the oldest rows, in order
     size_t nMemoryBytes_ = 0;
-    std::map<int, size_t> inflight_;    // message id -> sequence number of its row
-    uint64_t nFirstSeq_ = 0;            // sequence number of rows_.front()
+    std::map<int, uint64_t> inflight_;  // message id -> sequence number of its row
+    uint64_t nNextSeq_ = 0;             // of the next row that comes in
+    uint64_t nDropFrom_ = 0;            // rows before this sequence number cannot be dropped
     size_t nSentPrefix_ = 0;            // rows_[0 .. n) have been handed to the library
     // Rows beyond the memory cap, oldest first, in a file that is read back in order.
     int nSpoolFd_ = -1;
@@ -81,6 +95,10 @@ private:
     bool bStopping_ = false;
     int nConnackResult_ = -1;           // the broker's answer to the first connection
     std::string sLastProblem_;
+    std::string sMeta_;
+    int nOfflineMid_ = -1;              // the "offline" status at the end, until the broker has it
+    int64_t nLostAt_ = 0;               // monotonic µs when the broker was lost; 0: connected
+    bool bSpoolFileSaid_ = false;
     std::atomic<uint64_t> nDropped_{0};
     std::thread sender_;
 };

@@ -9,6 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "status_line.h"
+
 namespace qlog {
 
 namespace {
@@ -46,7 +48,16 @@ std::string OutputFile::numberedName(int nNumber) const {
     return sPath_.substr(0, nDot) + sNumber + sPath_.substr(nDot);
 }
 
-std::string OutputFile::nextName() const { return numberedName(nNumber_ + 1); }
+// The next number whose name is free: a stranger's file with a later name of the rotation is passed
+// over (and said when the run gets there), never overwritten, and never ends the run.
+int OutputFile::nextFreeNumber() const {
+    int nNumber = nNumber_ + 1;
+    struct stat info = {};
+    while (nNumber < 9999999 && stat(numberedName(nNumber).c_str(), &info) == 0 && S_ISREG(info.st_mode)) ++nNumber;
+    return nNumber;
+}
+
+std::string OutputFile::nextName() const { return numberedName(nextFreeNumber()); }
 
 bool OutputFile::open(const std::string& sPath, bool bRotating, std::string* pError) {
     sPath_ = sPath;
@@ -90,7 +101,13 @@ bool OutputFile::openNamed(const std::string& sName, std::string* pError) {
 
 bool OutputFile::rotate(std::string* pError) {
     close();
-    ++nNumber_;
+    const int nNext = nextFreeNumber();
+    if (nNext != nNumber_ + 1) {
+        clearStatusLine();
+        fprintf(stderr, "queno_log: %s exists and is left alone; the recording goes on in %s\n",
+                numberedName(nNumber_ + 1).c_str(), numberedName(nNext).c_str());
+    }
+    nNumber_ = nNext;
     return openNamed(numberedName(nNumber_), pError);
 }
 

@@ -16,7 +16,8 @@ public:
     // with "-0001" before its extension. An existing regular file is never overwritten. False,
     // with the reason in *pError, when it cannot be created.
     bool open(const std::string& sPath, bool bRotating, std::string* pError);
-    // Closes the current file (synced) and opens the next one of the rotation.
+    // Closes the current file (synced) and opens the next one of the rotation: the next number
+    // whose name is free.
     bool rotate(std::string* pError);
     // Removes the file again when nothing was ever written to it: the run did not start.
     void abandon();
@@ -36,6 +37,7 @@ public:
 private:
     bool openNamed(const std::string& sName, std::string* pError);
     std::string numberedName(int nNumber) const;
+    int nextFreeNumber() const;
 
     std::string sPath_;
     std::string sName_;

@@ -178,6 +178,19 @@ TEST_P(LoggerScript, EveryScanOnceInOrderWithItsValue) {
 INSTANTIATE_TEST_SUITE_P(Runs, LoggerScript, ::testing::ValuesIn(kScriptCases),
                          [](const ::testing::TestParamInfo<ScriptCase>& info) { return info.param.sName; });
 
+TEST(LoggerScript, RotationPassesOverAStrangersFile) {
+    TempDir dir;
+    dir.write("log-0002.csv", "not ours\n");
+    RunResult r = runExample(logRun({"AI0:rtd", "--rotate", "4K", "-n", "200", "-o", dir.file("log.csv")},
+                                    {{"QUENO_SIM_SCRIPT", "300"}}));
+    EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
+    EXPECT_NE(r.sErr.find(dir.file("log-0002.csv") + " exists and is left alone; the recording goes on in " +
+                          dir.file("log-0003.csv")), std::string::npos) << r.sErr;
+    EXPECT_EQ(readLines(dir.file("log-0002.csv")), std::vector<std::string>{"not ours"});
+    EXPECT_EQ(readLines(dir.file("log-0001.csv")).back(), "# continued in " + dir.file("log-0003.csv"));
+    EXPECT_EQ(readLines(dir.file("log-0003.csv"))[0], "# queno_log 1.1.0");
+}
+
 TEST(LoggerScript, MeansCarryTheirFirstScanAndTheLastPartialBlock) {
     TempDir dir;
     RunResult result = runExample(logRun({"AI0:rtd", "--raw", "--average", "10", "-n", "96", "-o", dir.file("log.csv")},

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,11 +55,12 @@ bool run(const std::string& sCommand) { return system((sCommand + " > /dev/null 
 // default keeps only 1000 messages for a subscriber that is away.
 class Broker {
 public:
-    explicit Broker(const TempDir& dir, const std::string& sListener = "") : dir_(dir), nPort_(freePort()) {
+    explicit Broker(const TempDir& dir, const std::string& sListener = "", bool bPersistence = true)
+        : dir_(dir), nPort_(freePort()) {
         std::ofstream(dir.file("mosquitto.conf"))
             << "listener " << nPort_ << " 127.0.0.1\n"
             << (sListener.empty() ? "allow_anonymous true\n" : sListener) << "user root\n"
-            << "persistence true\npersistence_location " << dir.path() << "/\n"
+            << "persistence " << (bPersistence ? "true" : "false") << "\npersistence_location " << dir.path() << "/\n"
             << "max_queued_messages 0\nlog_dest file " << dir.file("broker.log") << "\n";
         start();
     }
@@ -117,6 +119,20 @@ public:
         mosquitto_destroy(pMosq_);
     }
     bool subscribed() const { return bSubscribed_; }
+    std::vector<std::string> messages() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+    // Waits until a message containing sPart arrived or the guard time ran out.
+    bool waitForMessage(const std::string& sPart) {
+        for (int i = 0; i < 200; ++i) {
+            for (const std::string& s : messages()) {
+                if (s.find(sPart) != std::string::npos) return true;
+            }
+            usleep(50000);
+        }
+        return false;
+    }
     // The scan numbers of the rows received, in order of arrival.
     std::vector<long long> scans() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -176,13 +192,14 @@ TEST(LoggerMqtt, EveryRowOnceAndInOrder) {
 }
 
 // The broker goes away for 5 s (nOutageSeconds) while rows come at 100 a second.
+// The file beside it loses nothing however many rows the broker misses.
 void runThroughAnOutage(const std::vector<std::string>& extra, int nExpectedStatus, bool bExpectDrops) {
     TempDir dir;
     Broker broker(dir);
     Subscriber subscriber(broker.port(), "t/outage");
     ASSERT_TRUE(subscriber.subscribed());
     std::vector<std::string> args = {"-d", "9s", "--average", "10", "--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port()),
-                                     "--topic", "t/outage"};
+                                     "--topic", "t/outage", "-o", dir.file("log.csv")};
     args.insert(args.end(), extra.begin(), extra.end());
     RunOptions options = logger(args);
     ExampleProcess process(options);
@@ -202,11 +219,84 @@ void runThroughAnOutage(const std::vector<std::string>& extra, int nExpectedStat
     EXPECT_TRUE(bOrdered);
     EXPECT_EQ(distinct.size() + nDropped, nRows) << r.sErr;
     EXPECT_EQ(nDropped > 0, bExpectDrops) << r.sErr;
+    std::vector<std::string> lines = readLines(dir.file("log.csv"));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find(": 9000 scans, 0 gaps, 0 scans lost"), std::string::npos) << lines.back();
+    EXPECT_NE(r.sErr.find("queno_log: MQTT: broker lost at "), std::string::npos) << r.sErr;
+    EXPECT_NE(r.sErr.find("queno_log: MQTT: broker back after "), std::string::npos) << r.sErr;
 }
 
 TEST(LoggerMqtt, BrokerAwayForFiveSecondsLosesNothing) { runThroughAnOutage({}, 0, false); }
 
 TEST(LoggerMqtt, SpoolTooSmallForTheOutageDropsAnExactCount) { runThroughAnOutage({"--spool", "50"}, 3, true); }
+
+// What a dashboard relies on: the retained meta and status are there after a broker restart that
+// forgot them, "offline" follows a clean end, and the broker says it for a logger killed outright.
+TEST(LoggerMqtt, MetaAndStatusSurviveABrokerRestartAndTheEnd) {
+    TempDir dir;
+    Broker broker(dir, "", false);
+    const std::string sUrl = "mqtt://127.0.0.1:" + std::to_string(broker.port());
+    ExampleProcess process(logger({"-d", "5s", "--average", "100", "--mqtt", sUrl, "--topic", "t/m"}));
+    sleep(1);
+    broker.stop();
+    broker.start();
+    {
+        Subscriber late(broker.port(), "t/m/+");
+        EXPECT_TRUE(late.waitForMessage("{\"board\":0,")) << "meta";
+        EXPECT_TRUE(late.waitForMessage("online"));
+    }
+    RunResult r = process.finish();
+    EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
+    {
+        Subscriber after(broker.port(), "t/m/status");
+        EXPECT_TRUE(after.waitForMessage("offline"));
+    }
+    ExampleProcess killed(logger({"--mqtt", sUrl, "--topic", "t/k"}));
+    {
+        Subscriber watcher(broker.port(), "t/k/status");
+        ASSERT_TRUE(watcher.waitForMessage("online"));
+        killed.signal(SIGKILL);
+        EXPECT_TRUE(watcher.waitForMessage("offline"));
+    }
+    killed.finish();
+}
+
+// A sample at its range's limit is no value: JSON null, and no field in the line protocol.
+TEST(LoggerMqtt, AnOpenSensorIsNoValue) {
+    TempDir dir;
+    Broker broker(dir);
+    dir.write("system.xml",
+              "<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S'><Acquisition bufferScans='8192'/>"
+              "<Events><Event at='100ms' channels='AI0' kind='open' duration='100ms'/></Events>"
+              "<ChannelGroup kind='AI' count='2'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range>"
+              "</Mode></ChannelGroup><BoardProperties><AcquisitionProperties><AcqProp>"
+              "<SampleRate ProgMin='1' ProgMax='20000' Default='1000'/></AcqProp></AcquisitionProperties>"
+              "</BoardProperties></Board></QuenoSimSystem>");
+    for (const char* sFormat : {"json", "influx"}) {
+        SCOPED_TRACE(sFormat);
+        Subscriber subscriber(broker.port(), std::string("t/") + sFormat);
+        ASSERT_TRUE(subscriber.subscribed());
+        RunOptions options = logger({"-n", "300", "--average", "50", "--format", sFormat, "--mqtt",
+                                     "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--topic", std::string("t/") + sFormat});
+        options.args[0] = "AI0:voltage";
+        options.args.insert(options.args.begin() + 1, "AI1:voltage");
+        options.env["QUENO_SIM_SYSTEM"] = dir.file("system.xml");
+        RunResult r = runExample(options);
+        EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
+        for (int i = 0; i < 100 && subscriber.messages().size() < 6; ++i) usleep(50000);
+        std::vector<std::string> rows = subscriber.messages();
+        ASSERT_EQ(rows.size(), 6u);
+        for (size_t n = 0; n < rows.size(); ++n) {
+            const bool bOpen = n == 2 || n == 3;  // the means of scans 100..149 and 150..199
+            if (std::string(sFormat) == "json") {
+                EXPECT_EQ(rows[n].find("\"AI0\":null,\"AI1\":") != std::string::npos, bOpen) << rows[n];
+            } else {
+                EXPECT_EQ(rows[n].find(",AI0=") == std::string::npos && rows[n].find(",AI1=") != std::string::npos, bOpen)
+                    << rows[n];
+            }
+        }
+    }
+}
 
 TEST(LoggerMqtt, TlsAndPasswordLetOnlyTheRightUserIn) {
     TempDir dir;
@@ -223,6 +313,7 @@ TEST(LoggerMqtt, TlsAndPasswordLetOnlyTheRightUserIn) {
     ASSERT_TRUE(run("mosquitto_passwd -b -c " + dir.file("passwd") + " logger right-secret"));
     dir.write("right", "right-secret\n");
     dir.write("wrong", "wrong-secret\n");
+    chmod(dir.file("right").c_str(), 0600);
     Broker broker(dir, "allow_anonymous false\npassword_file " + dir.file("passwd") + "\ncafile " + dir.file("ca.crt") +
                            "\ncertfile " + dir.file("server.crt") + "\nkeyfile " + dir.file("server.key") + "\n");
     Subscriber subscriber(broker.port(), "t/tls", dir.file("ca.crt"), "logger", "right-secret");
@@ -236,6 +327,10 @@ TEST(LoggerMqtt, TlsAndPasswordLetOnlyTheRightUserIn) {
               std::string::npos)
         << wrong.sErr;
     EXPECT_TRUE(wrong.trace.empty());  // the board was never touched
+    EXPECT_NE(wrong.sErr.find("warning: the password file " + dir.file("wrong") + " can be read by others"), std::string::npos);
+    RunResult folder = runExample(logger({"-n", "10", "--mqtt", sUrl, "--user", "logger", "--password-file", d}));
+    EXPECT_EQ(folder.nExitStatus, 1);
+    EXPECT_NE(folder.sErr.find("the password file " + d + " is a directory"), std::string::npos) << folder.sErr;
 
     RunResult unknownCa = runExample(logger({"-n", "100", "--mqtt", sUrl, "--topic", "t/tls", "--cafile",
                                              dir.file("other.crt"), "--user", "logger", "--password-file", dir.file("right")}));
@@ -247,6 +342,22 @@ TEST(LoggerMqtt, TlsAndPasswordLetOnlyTheRightUserIn) {
     EXPECT_EQ(right.nExitStatus, 0) << right.sErr;
     subscriber.waitFor(10);
     EXPECT_EQ(subscriber.scans().size(), 10u);  // only the right user's rows
+
+    // Without --cafile the system's CAs are trusted; here the test's CA is the system's.
+    ASSERT_TRUE(run("mkdir " + d + "/system-cas && cp " + d + "/ca.crt " + d + "/system-cas/ && openssl rehash " + d +
+                    "/system-cas"));
+    RunOptions systemCas = logger({"-n", "100", "--average", "10", "--mqtt", sUrl, "--topic", "t/tls", "--user", "logger",
+                                   "--password-file", dir.file("right")});
+    systemCas.env["SSL_CERT_DIR"] = d + "/system-cas";
+    RunResult trusted = runExample(systemCas);
+    EXPECT_EQ(trusted.nExitStatus, 0) << trusted.sErr;
+    subscriber.waitFor(20);
+    EXPECT_EQ(subscriber.scans().size(), 20u);
+
+    // A port where nothing listens is said at once for what it is.
+    RunResult refused = runExample(logger({"-n", "10", "--mqtt", "mqtts://127.0.0.1:1", "--cafile", dir.file("ca.crt")}));
+    EXPECT_EQ(refused.nExitStatus, 1);
+    EXPECT_NE(refused.sErr.find("cannot connect to 127.0.0.1:1: Connection refused\n"), std::string::npos) << refused.sErr;
 
     RunResult plain = runExample(logger({"-n", "10", "--mqtt", "mqtt://127.0.0.1:1", "--cafile", dir.file("ca.crt")}));
     EXPECT_EQ(plain.nExitStatus, 2);

@@ -53,12 +53,13 @@ std::vector<std::string> readLines(const std::string& sPath) {
 }
 
 ExampleProcess::ExampleProcess(const RunOptions& options) : sTrace_(dir_.file("trace.log")) {
-    // The child's environment: ours without any QUENO_SIM_ setting, then the test's.
+    // The child's environment: ours without any QUENO_SIM_ setting or one the test sets, then the test's.
+    std::map<std::string, std::string> settings = options.env;
     std::vector<std::string> env;
     for (char** p = environ; *p != nullptr; ++p) {
-        if (strncmp(*p, "QUENO_SIM_", 10) != 0) env.emplace_back(*p);
+        const std::string sName(*p, strcspn(*p, "="));
+        if (strncmp(*p, "QUENO_SIM_", 10) != 0 && settings.count(sName) == 0) env.emplace_back(*p);
     }
-    std::map<std::string, std::string> settings = options.env;
     if (settings.count("QUENO_SIM_TRACE") == 0) settings["QUENO_SIM_TRACE"] = sTrace_;
     sTrace_ = settings["QUENO_SIM_TRACE"];
     for (const auto& setting : settings) env.push_back(setting.first + "=" + setting.second);
