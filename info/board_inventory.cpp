@@ -119,6 +119,11 @@ BoardInfo readBoard(int32_t nBoardId) {
     char sName[kTextSize + 1] = {};
     QUENO_GetBoardName(nBoardId, sName, kTextSize);
     board.sName = sName;
+    char sSerial[kTextSize + 1] = {};
+    char sTarget[32];
+    snprintf(sTarget, sizeof(sTarget), "BoardID%d", static_cast<int>(nBoardId));
+    CheckError(KiVoGetParamStruct_str(sTarget, "SerialNumber", sSerial, kTextSize));
+    board.sSerial = sSerial;
     board.nMinSampleRate = QUENO_AcqProp_GetMinSampleRate(nBoardId);
     board.nMaxSampleRate = QUENO_AcqProp_GetMaxSampleRate(nBoardId);
     int32_t nResolutions = bounded(QUENO_AcqProp_GetNumResolutionAI(nBoardId), nBoardId, "AI resolutions");
@@ -128,7 +133,14 @@ BoardInfo readBoard(int32_t nBoardId) {
         info.sKind = kind.sKind;
         info.nCount = bounded(kind.count(nBoardId), nBoardId, (std::string(kind.sKind) + " channels").c_str());
         info.bHasModes = kind.numModes != nullptr;
-        for (int32_t c = 0; info.bHasModes && c < info.nCount; ++c) info.channels.push_back(readChannel(nBoardId, kind, c));
+        for (int32_t c = 0; c < info.nCount; ++c) {
+            if (info.bHasModes) {
+                info.channels.push_back(readChannel(nBoardId, kind, c));
+            } else {
+                info.channels.emplace_back();
+                info.channels.back().nChannel = c;
+            }
+        }
         board.kinds.push_back(std::move(info));
     }
     return board;

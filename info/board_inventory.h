@@ -29,13 +29,14 @@ struct ChannelInfo {
 struct ChannelKindInfo {
     std::string sKind;  // AI, CNT, Discret, BoardCNT, UART
     int32_t nCount = 0;
-    bool bHasModes = false;  // UART channels are counted only
+    bool bHasModes = false;  // UART channels have no modes: listed by number only
     std::vector<ChannelInfo> channels;
 };
 
 struct BoardInfo {
     int32_t nBoardId = 0;
     std::string sName;
+    std::string sSerial;     // what tells two boards of one model apart
     int32_t nMinSampleRate = 0;
     int32_t nMaxSampleRate = 0;
     std::vector<int32_t> resolutionsAI;

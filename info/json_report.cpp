@@ -1,5 +1,8 @@
 // The JSON document: every channel on its own, keys in the order they are read.
+#include <ctype.h>
+#include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <nlohmann/json.hpp>
 
@@ -11,12 +14,21 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// A number where the text is one ("10" -> 10, "0.5" -> 0.5), the text otherwise ("Ohm").
+Json valueJson(const std::string& sText) {
+    char* pEnd = nullptr;
+    const double d = strtod(sText.c_str(), &pEnd);
+    if (sText.empty() || *pEnd != '\0' || !isfinite(d) || isspace(static_cast<unsigned char>(sText[0]))) return sText;
+    if (d == nearbyint(d) && fabs(d) < 9e15) return static_cast<int64_t>(d);
+    return d;
+}
+
 Json modeJson(const ModeInfo& mode) {
     Json lists = Json::object(), settings = Json::object();
     for (const auto& list : mode.lists) lists[list.first] = list.second;
     for (const auto& setting : mode.settings) {
         Json attributes = Json::object();
-        for (const auto& attribute : setting.second) attributes[attribute.first] = attribute.second;
+        for (const auto& attribute : setting.second) attributes[attribute.first] = valueJson(attribute.second);
         settings[setting.first] = attributes;
     }
     return Json{{"name", mode.sName}, {"lists", lists}, {"settings", settings}};
@@ -26,17 +38,18 @@ Json boardJson(const BoardInfo& board) {
     Json channels = Json::object(), counts = Json::object();
     for (const ChannelKindInfo& kind : board.kinds) {
         counts[kind.sKind] = kind.nCount;
-        if (!kind.bHasModes) continue;
         Json list = Json::array();
         for (const ChannelInfo& channel : kind.channels) {
             Json modes = Json::array();
             for (const ModeInfo& mode : channel.modes) modes.push_back(modeJson(mode));
-            list.push_back(Json{{"channel", channel.nChannel}, {"modes", modes}});
+            list.push_back(kind.bHasModes ? Json{{"channel", channel.nChannel}, {"modes", modes}}
+                                          : Json{{"channel", channel.nChannel}});
         }
         channels[kind.sKind] = list;
     }
     return Json{{"id", board.nBoardId},
                 {"name", board.sName},
+                {"serial", board.sSerial},
                 {"sampleRate", Json{{"min", board.nMinSampleRate}, {"max", board.nMaxSampleRate}}},
                 {"resolutionsAI", board.resolutionsAI},
                 {"channels", channels},

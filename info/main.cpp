@@ -17,6 +17,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "arguments.h"
 #include "board_inventory.h"
 #include "kivo_api.h"
@@ -109,9 +111,15 @@ int main(int argc, char** argv) {
     }
     info::countFailedReads();
     int32_t nBoardCount = 0;
-    if (CheckError(KiVoDriverInit(&nBoardCount)) != 0) {
-        return endWith(1, "queno_info: the driver could not be initialised\n");
+    // A failed initialisation is said once, in the driver's words; a warning is reported and passed.
+    const int32_t nInit = KiVoDriverInit(&nBoardCount);
+    if (nInit > 0) {
+        const char* sText = KiVoErrorConstantToString(nInit);
+        const std::string sMessage = std::string("queno_info: the driver could not be initialised: ") +
+                                     (sText != nullptr && sText[0] != '\0' ? sText : "driver result " + std::to_string(nInit)) + "\n";
+        return endWith(1, sMessage.c_str());
     }
+    CheckError(nInit);
     if (nBoardCount < 0) nBoardCount = nBoardCount == INT32_MIN ? INT32_MAX : -nBoardCount;
     if (nBoardCount == 0) return endWith(1, "queno_info: the driver finds no QUENO board\n");
 

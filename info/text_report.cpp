@@ -41,7 +41,8 @@ void printKind(const ChannelKindInfo& kind) {
 }
 
 void printBoard(const BoardInfo& board) {
-    printf("Board %d: %s\n", static_cast<int>(board.nBoardId), board.sName.c_str());
+    printf("Board %d: %s, serial %s\n", static_cast<int>(board.nBoardId), board.sName.c_str(),
+           board.sSerial.empty() ? "unknown" : board.sSerial.c_str());
     printf("  Sample rate: %d..%d S/s\n", static_cast<int>(board.nMinSampleRate), static_cast<int>(board.nMaxSampleRate));
     std::vector<std::string> resolutions, counts;
     for (int32_t n : board.resolutionsAI) resolutions.push_back(std::to_string(n));

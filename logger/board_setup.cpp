@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <functional>
+
 #include "board_queries.h"
 #include "kivo_api.h"
 
@@ -21,13 +23,44 @@ std::string readText(const std::string& sPath, const char* sProperty) {
     return sBuffer;
 }
 
-// A refused write ends the setup with the driver's own words; a warning is shown and accepted.
-bool writeText(const std::string& sPath, const std::string& sProperty, const std::string& sValue) {
+// A refused write ends the setup with the driver's own words and, where the board lists them, what
+// it takes instead; a warning is shown and accepted.
+bool writeText(const std::string& sPath, const std::string& sProperty, const std::string& sValue,
+               const std::function<std::string()>& offered = nullptr) {
     int32_t nResult = KiVoSetParamStruct_str(sPath.c_str(), sProperty.c_str(), sValue.c_str());
     if (nResult == 0) return true;
-    fprintf(stderr, "queno_log: %s: %s=\"%s\": %s\n", sPath.c_str(), sProperty.c_str(), sValue.c_str(),
-            driverText(nResult).c_str());
+    const std::string sOffered = nResult > 0 && offered ? offered() : "";
+    fprintf(stderr, "queno_log: %s: %s=\"%s\": %s%s\n", sPath.c_str(), sProperty.c_str(), sValue.c_str(),
+            driverText(nResult).c_str(), sOffered.empty() ? "" : ("; " + sOffered).c_str());
     return nResult < 0;
+}
+
+// What a channel offers for a property, as queno_info lists it: its modes, or the entries of the
+// property's list in the mode asked for. "" when there is no list to offer.
+std::string offeredFor(const BoardSetup& board, const ChannelRequest& request, const std::string& sProperty) {
+    constexpr uint32_t kEntrySize = 256;
+    std::vector<std::string> entries;
+    const std::string sMode = request.writes.empty() || request.writes[0].first != "Mode" ? "" : request.writes[0].second;
+    if (sProperty == "Mode") {
+        const int32_t nModes = QUENO_ChanProp_GetNumModesAI(board.nBoardId, request.nChannel);
+        for (int32_t m = 0; m < nModes && m < 64; ++m) {
+            char sEntry[kEntrySize] = {0};
+            QUENO_ChanProp_GetModeNameAI(board.nBoardId, request.nChannel, m, sEntry, kEntrySize - 1);
+            entries.emplace_back(sEntry);
+        }
+    } else if (!sMode.empty()) {
+        const int32_t nEntries = QUENO_ChanProp_GetNum(board.nBoardId, request.nChannel, "AI", sMode.c_str(), sProperty.c_str());
+        for (int32_t e = 0; e < nEntries && e < 64; ++e) {
+            char sEntry[kEntrySize] = {0};
+            QUENO_ChanProp_GetEntry(board.nBoardId, request.nChannel, "AI", sMode.c_str(), sProperty.c_str(), e, sEntry,
+                                    kEntrySize - 1);
+            entries.emplace_back(sEntry);
+        }
+    }
+    if (entries.empty()) return "";
+    std::string s = sProperty == "Mode" ? "the input offers the modes " : "the mode offers ";
+    for (size_t i = 0; i < entries.size(); ++i) s += (i == 0 ? "\"" : ", \"") + entries[i] + "\"";
+    return s;
 }
 
 // "-100.000000..200.000000 degC" -> "degC"; the unit follows the second number.
@@ -42,6 +75,18 @@ std::string unitOfRange(const std::string& sRange) {
     return nBegin == std::string::npos ? "" : sUnit.substr(nBegin, nEnd - nBegin + 1);
 }
 
+// The id of the board with this serial number, or -1 after saying which serials there are.
+int32_t boardWithSerial(const std::string& sSerial, int32_t nBoardCount) {
+    std::string sSeen;
+    for (int32_t nId = 0; nId < nBoardCount && nId < 1024; ++nId) {
+        const std::string sHis = readText("BoardID" + std::to_string(nId), "SerialNumber");
+        if (sHis == sSerial) return nId;
+        sSeen += (sSeen.empty() ? "" : ", ") + sHis;
+    }
+    fprintf(stderr, "queno_log: no board with serial %s (the driver's boards have: %s)\n", sSerial.c_str(), sSeen.c_str());
+    return -1;
+}
+
 int failSetup(const BoardSetup& board, int nStatus) {
     closeBoard(board, false);
     return nStatus;
@@ -51,7 +96,9 @@ bool configureChannel(const BoardSetup& board, const ChannelRequest& request, Lo
     pChannel->nChannel = request.nChannel;
     pChannel->sPath = board.sPath + "/AI" + std::to_string(request.nChannel);
     for (const PropertyWrite& write : request.writes) {
-        if (!writeText(pChannel->sPath, write.first, write.second)) return false;
+        if (!writeText(pChannel->sPath, write.first, write.second, [&] { return offeredFor(board, request, write.first); })) {
+            return false;
+        }
     }
     return true;
 }
@@ -92,18 +139,25 @@ void closeBoard(const BoardSetup& board, bool bStop) {
 int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     BoardSetup& board = *pBoard;
     int32_t nBoardCount = 0;
-    CheckError(KiVoDriverInit(&nBoardCount));
+    // A failed initialisation is said once, in the driver's words; a warning is shown and passed.
+    const int32_t nInit = KiVoDriverInit(&nBoardCount);
+    if (nInit > 0) {
+        fprintf(stderr, "queno_log: the driver could not be initialised: %s\n", driverText(nInit).c_str());
+        return 1;
+    }
+    CheckError(nInit);
     if (nBoardCount < 0) nBoardCount = nBoardCount == INT32_MIN ? INT32_MAX : -nBoardCount;
     if (nBoardCount == 0) {
         fprintf(stderr, "queno_log: the driver finds no QUENO board\n");
         return 1;
     }
-    if (options.nBoardId >= nBoardCount) {
-        fprintf(stderr, "queno_log: no board %d: the driver reports %d board%s\n", static_cast<int>(options.nBoardId),
+    board.nBoardId = options.sBoardSerial.empty() ? options.nBoardId : boardWithSerial(options.sBoardSerial, nBoardCount);
+    if (board.nBoardId < 0) return 1;
+    if (board.nBoardId >= nBoardCount) {
+        fprintf(stderr, "queno_log: no board %d: the driver reports %d board%s\n", static_cast<int>(board.nBoardId),
                 static_cast<int>(nBoardCount), nBoardCount == 1 ? "" : "s");
         return 1;
     }
-    board.nBoardId = options.nBoardId;
     board.sPath = "BoardID" + std::to_string(board.nBoardId);
 
     CheckError(KiVoSetParam_i32(board.nBoardId, ParamOpenBoard, 0));
@@ -127,7 +181,11 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     char sRate[64];
     snprintf(sRate, sizeof(sRate), "%.15g", options.dRate);
     const std::string sAcqPath = board.sPath + "/AcqProp";
-    if (!writeText(sAcqPath, "Samplerate", sRate)) return failSetup(board, 2);
+    const auto rates = [&] {
+        return "the board takes " + std::to_string(QUENO_AcqProp_GetMinSampleRate(board.nBoardId)) + " to " +
+               std::to_string(QUENO_AcqProp_GetMaxSampleRate(board.nBoardId)) + " scans/s";
+    };
+    if (!writeText(sAcqPath, "Samplerate", sRate, rates)) return failSetup(board, 2);
     for (const ChannelRequest& request : options.channels) {
         board.channels.emplace_back();
         if (!configureChannel(board, request, &board.channels.back())) return failSetup(board, 2);

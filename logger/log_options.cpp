@@ -22,7 +22,7 @@ const char kLogUsage[] =
     "                    -100..200 degC, filter 100), pt100, pt1000, tc-k, tc-j, voltage, bridge;\n"
     "                    each further Property=value is written to the channel as the driver names it,\n"
     "                    e.g.  AI0:pt100  AI1:tc-k  AI2:voltage,Range=-1..1 V  AI3:rtd,IIRFilter_VAL=0\n"
-    "  -b, --board N     board id (default 0)\n"
+    "  -b, --board N     board id (default 0), or serial:<number> for the board with that serial number\n"
     "  -r, --rate S/s    scans per second (default 1000)\n"
     "  -d, --duration T  stop after T (30s, 10m, 24h, 7d); default: until stopped\n"
     "  -n, --scans N     stop after N scans\n"
@@ -141,6 +141,15 @@ std::string printable(const std::string& s) {
 
 }  // namespace
 
+std::string boardLabel(const LogOptions& options) {
+    if (options.sBoardSerial.empty()) return std::to_string(options.nBoardId);
+    std::string sLabel = options.sBoardSerial;
+    for (char& c : sLabel) {
+        if (!isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') c = '_';
+    }
+    return sLabel;
+}
+
 bool parseDuration(const std::string& sText, double* pdSeconds) {
     double d = 0;
     std::string sSuffix;
@@ -198,8 +207,15 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
         uint64_t n = 0;
         switch (nOption) {
             case 'b':
-                if (!parseWhole(optarg, 0, INT32_MAX, &n)) return fail("--board \"" + sArg + "\": a board id from 0");
+                if (sArg.compare(0, 7, "serial:") == 0 && sArg.size() > 7 && !hasControlCharacter(sArg)) {
+                    o.sBoardSerial = sArg.substr(7);
+                    break;
+                }
+                if (!parseWhole(optarg, 0, INT32_MAX, &n)) {
+                    return fail("--board \"" + printable(sArg) + "\": a board id from 0, or serial:<serial number>");
+                }
                 o.nBoardId = static_cast<int32_t>(n);
+                o.sBoardSerial.clear();
                 break;
             case 'r': {
                 char* pEnd = nullptr;

@@ -27,6 +27,7 @@ bool parseMqttUrl(const std::string& sUrl, std::string* pHost, int* pnPort, bool
 
 struct LogOptions {
     int32_t nBoardId = 0;
+    std::string sBoardSerial;      // -b serial:<number>: the board is found by its serial number
     double dRate = 1000;           // scans per second asked of the driver
     double dDurationSeconds = 0;   // 0: until stopped
     uint64_t nScans = 0;           // 0: no limit
@@ -42,6 +43,10 @@ struct LogOptions {
     bool bMqtt = false;
     MqttOptions mqtt;
 };
+
+// The board as default names show it: its id, or its serial number when it was chosen by one
+// (only letters, digits, '.', '-' and '_' kept).
+std::string boardLabel(const LogOptions& options);
 
 enum class ParseOutcome { Run, Help, Version, Error };
 

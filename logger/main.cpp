@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
     InstallStopSignals();
 
     OutputFile output;
-    const std::string sPath = options.sOutput.empty() ? defaultOutputName(options.nBoardId, utcMicrosNow()) : options.sOutput;
+    const std::string sPath = options.sOutput.empty() ? defaultOutputName(boardLabel(options), utcMicrosNow()) : options.sOutput;
     if (options.sOutput.empty()) fprintf(stderr, "queno_log: recording to %s\n", sPath.c_str());
     if (!output.open(sPath, options.dRotateSeconds > 0 || options.nRotateBytes > 0, &sError)) {
         fprintf(stderr, "queno_log: %s\n", sError.c_str());
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
     if (options.bMqtt) {
 #ifdef QUENO_WITH_MQTT
         // The broker is asked first: a wrong password must not leave a board configured for nothing.
-        if (options.mqtt.sTopic.empty()) options.mqtt.sTopic = defaultTopic(options.nBoardId);
+        if (options.mqtt.sTopic.empty()) options.mqtt.sTopic = defaultTopic(boardLabel(options));
         publisher.reset(new MqttPublisher);
         uint64_t nSpool = options.mqtt.nSpoolRows > 0 ? options.mqtt.nSpoolRows : defaultSpoolRows(options);
         if (!publisher->start(options.mqtt, nSpool, &sError)) {

@@ -44,7 +44,7 @@ std::string influxTag(const std::string& s) {
 
 }  // namespace
 
-std::string defaultTopic(int32_t nBoardId) { return "queno/" + hostName() + "/board" + std::to_string(nBoardId); }
+std::string defaultTopic(const std::string& sBoard) { return "queno/" + hostName() + "/board" + sBoard; }
 
 RowMessage::RowMessage(const BoardSetup& board, bool bInflux) : board_(board), bInflux_(bInflux) {
     sInfluxPrefix_ = "queno,host=" + influxTag(hostName()) + ",board=" + std::to_string(board.nBoardId) + " ";

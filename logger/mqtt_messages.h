@@ -33,6 +33,6 @@ private:
 std::string metaMessage(const BoardSetup& board, const LogOptions& options, const ScanClock& clock);
 
 // queno/<hostname>/board<N>
-std::string defaultTopic(int32_t nBoardId);
+std::string defaultTopic(const std::string& sBoard);
 
 }  // namespace qlog

@@ -26,13 +26,13 @@ void syncDirectoryOf(const std::string& sName) {
 
 }  // namespace
 
-std::string defaultOutputName(int32_t nBoardId, int64_t nMicros) {
+std::string defaultOutputName(const std::string& sBoard, int64_t nMicros) {
     time_t t = static_cast<time_t>(nMicros / 1000000);
     struct tm parts = {};
     gmtime_r(&t, &parts);
     char sTime[32];
     strftime(sTime, sizeof(sTime), "%Y%m%dT%H%M%SZ", &parts);
-    return "queno-" + std::to_string(nBoardId) + "-" + sTime + ".csv";
+    return "queno-" + sBoard + "-" + sTime + ".csv";
 }
 
 OutputFile::~OutputFile() { close(); }

@@ -52,6 +52,6 @@ private:
 };
 
 // queno-<board>-<UTC time>.csv, the name when none is given.
-std::string defaultOutputName(int32_t nBoardId, int64_t nMicros);
+std::string defaultOutputName(const std::string& sBoard, int64_t nMicros);
 
 }  // namespace qlog

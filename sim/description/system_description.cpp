@@ -194,7 +194,22 @@ bool SystemDescription::buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, 
     // Every channel gets a node of its own under ChannelProperties, a copy of its group's modes,
     // unless the description already gives that channel's node.
     board.pBoardProperties = childOrNew(pBoard, "BoardProperties");
-    xmlNodePtr pAcqProp = firstChildElement(firstChildElement(board.pBoardProperties, "AcquisitionProperties"), "AcqProp");
+    // Every board has a sample rate and a resolution: a description that leaves them out gets the
+    // ones a board of the family has, so that every tool finds them.
+    xmlNodePtr pAcqProp = childOrNew(childOrNew(board.pBoardProperties, "AcquisitionProperties"), "AcqProp");
+    if (firstChildElement(pAcqProp, "SampleRate") == nullptr) {
+        xmlNodePtr pRate = xmlNewChild(pAcqProp, nullptr, reinterpret_cast<const xmlChar*>("SampleRate"), nullptr);
+        for (const char* sLimit : {"ProgMin=1", "ProgMax=20000", "Default=1000"}) {
+            const std::string sName(sLimit, strchr(sLimit, '=') - sLimit);
+            xmlNewProp(pRate, reinterpret_cast<const xmlChar*>(sName.c_str()),
+                       reinterpret_cast<const xmlChar*>(strchr(sLimit, '=') + 1));
+        }
+    }
+    if (firstChildElement(pAcqProp, "ResolutionAI") == nullptr) {
+        xmlNodePtr pResolutions = xmlNewChild(pAcqProp, nullptr, reinterpret_cast<const xmlChar*>("ResolutionAI"), nullptr);
+        xmlNewTextChild(pResolutions, nullptr, reinterpret_cast<const xmlChar*>("ID0"),
+                        reinterpret_cast<const xmlChar*>(std::to_string(board.nResolution).c_str()));
+    }
     if (!checkSampleRate(firstChildElement(pAcqProp, "SampleRate"), pError)) return false;
     xmlNodePtr pChannelProperties = childOrNew(board.pBoardProperties, "ChannelProperties");
     // Channels the description gives itself are checked as they stand; the copies below are

@@ -3,6 +3,7 @@
 // a rejected board and a missing driver.
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,18 +36,22 @@ Json runJson(std::vector<std::string> args, const char* sSystem = "info_small.xm
 
 const char kRtdLists[] =
     "      Range: -200.000000..850.000000 degC, -100.000000..200.000000 degC\n"
-    "      SensorRes0: Min=10 Max=10000 Default=100 Unit=Ohm\n";
+    "      LinearisationTable: PTX\n"
+    "      Excitation: 0.500000 mA\n"
+    "      SensorRes0: Min=10 Max=10000 Default=100 Unit=Ohm\n"
+    "      IIRFilter_VAL: Min=0 Max=1000\n";
+const char kFirstLine[] = "Board 0: QUENO-1600-UNIV, serial S1\n";
 
 TEST(Info, TextTreeGroupsChannelsThatAreAlike) {
     RunResult r = runInfo({});
     EXPECT_EQ(r.nExitStatus, 0);
     EXPECT_EQ(r.sErr, kFirstOpenError);
-    EXPECT_EQ(r.sOut, std::string("Board 0: QUENO-1600-UNIV\n"
-                                  "  Sample rate: 5..500 S/s\n"
-                                  "  AI resolutions: 24 bits\n"
-                                  "  Channels: AI 4, CNT 1, Discret 0, BoardCNT 0, UART 2\n"
-                                  "  AI0..AI1\n"
-                                  "    Mode RTD-Temperature\n") +
+    EXPECT_EQ(r.sOut, std::string(kFirstLine) +
+                          "  Sample rate: 5..1000 S/s\n"
+                          "  AI resolutions: 24 bits\n"
+                          "  Channels: AI 4, CNT 1, Discret 0, BoardCNT 0, UART 2\n"
+                          "  AI0..AI1\n"
+                          "    Mode RTD-Temperature\n" +
                           kRtdLists +
                           "  AI2\n"
                           "    Mode Voltage\n"
@@ -56,13 +61,19 @@ TEST(Info, TextTreeGroupsChannelsThatAreAlike) {
                           kRtdLists +
                           "  CNT0\n"
                           "    Mode Frequency\n"
-                          "      GateTime: 10 ms, 100 ms\n");
+                          "      GateTime: 10 ms, 100 ms\n"
+                          "  UART0..UART1\n");
 }
 
 TEST(Info, JsonListsEveryChannelOnItsOwn) {
     Json rtd = {{"name", "RTD-Temperature"},
-                {"lists", {{"Range", {"-200.000000..850.000000 degC", "-100.000000..200.000000 degC"}}}},
-                {"settings", {{"SensorRes0", {{"Min", "10"}, {"Max", "10000"}, {"Default", "100"}, {"Unit", "Ohm"}}}}}};
+                {"lists",
+                 {{"Range", {"-200.000000..850.000000 degC", "-100.000000..200.000000 degC"}},
+                  {"LinearisationTable", {"PTX"}},
+                  {"Excitation", {"0.500000 mA"}}}},
+                {"settings",
+                 {{"SensorRes0", {{"Min", 10}, {"Max", 10000}, {"Default", 100}, {"Unit", "Ohm"}}},
+                  {"IIRFilter_VAL", {{"Min", 0}, {"Max", 1000}}}}}};
     Json voltage = {{"name", "Voltage"}, {"lists", {{"Range", {"-1.000000..1.000000 V"}}}}, {"settings", Json::object()}};
     Json ai = Json::array();
     for (int c = 0; c < 4; ++c) ai.push_back({{"channel", c}, {"modes", {c == 2 ? voltage : rtd}}});
@@ -70,21 +81,23 @@ TEST(Info, JsonListsEveryChannelOnItsOwn) {
         {"boards",
          {{{"id", 0},
            {"name", "QUENO-1600-UNIV"},
-           {"sampleRate", {{"min", 5}, {"max", 500}}},
+           {"serial", "S1"},
+           {"sampleRate", {{"min", 5}, {"max", 1000}}},
            {"resolutionsAI", {24}},
            {"channels",
             {{"AI", ai},
              {"CNT", {{{"channel", 0},
                        {"modes", {{{"name", "Frequency"}, {"lists", {{"GateTime", {"10 ms", "100 ms"}}}}, {"settings", Json::object()}}}}}}},
              {"Discret", Json::array()},
-             {"BoardCNT", Json::array()}}},
+             {"BoardCNT", Json::array()},
+             {"UART", {{{"channel", 0}}, {{"channel", 1}}}}}},
            {"channelCounts", {{"AI", 4}, {"CNT", 1}, {"Discret", 0}, {"BoardCNT", 0}, {"UART", 2}}}}}}};
     EXPECT_EQ(runJson({}), expected);
 }
 
 TEST(Info, JsonOfSeveralBoardsFollowsTheirDescriptions) {
-    // These boards describe no sample-rate limits: those queries fail (status 2), the rest is listed.
-    Json all = runJson({}, "three_boards.xml", 2);
+    // These boards describe no sample-rate limits: they have those of the family.
+    Json all = runJson({}, "three_boards.xml");
     ASSERT_EQ(all["boards"].size(), 3u);
     const char* names[] = {"QUENO-1600-UNIV", "QUENO-800-AI", "QUENO-1600-UNIV-R2"};
     const size_t aiCounts[] = {8, 4, 8};
@@ -92,6 +105,7 @@ TEST(Info, JsonOfSeveralBoardsFollowsTheirDescriptions) {
         const Json& board = all["boards"][b];
         EXPECT_EQ(board["id"], b);
         EXPECT_EQ(board["name"], names[b]);
+        EXPECT_EQ(board["sampleRate"], Json({{"min", 1}, {"max", 20000}}));
         EXPECT_EQ(board["channels"]["AI"].size(), aiCounts[b]);
         EXPECT_EQ(board["channelCounts"]["AI"], aiCounts[b]);
     }
@@ -100,9 +114,9 @@ TEST(Info, JsonOfSeveralBoardsFollowsTheirDescriptions) {
     EXPECT_EQ(modes[0]["name"], "Voltage");
     EXPECT_EQ(modes[1]["lists"]["LinearisationTable"], Json({"PT100", "PTX"}));
     EXPECT_EQ(modes[1]["lists"]["Excitation"], Json({"0.500000 mA", "1.000000 mA"}));
-    EXPECT_EQ(modes[1]["settings"]["IIRFilter_VAL"], Json({{"Min", "0"}, {"Max", "1000"}}));
+    EXPECT_EQ(modes[1]["settings"]["IIRFilter_VAL"], Json({{"Min", 0}, {"Max", 1000}}));
 
-    Json one = runJson({"1"}, "three_boards.xml", 2);  // only board 1
+    Json one = runJson({"1"}, "three_boards.xml");  // only board 1
     ASSERT_EQ(one["boards"].size(), 1u);
     EXPECT_EQ(one["boards"][0], all["boards"][1]);
     EXPECT_EQ(runJson({}, nullptr)["boards"].size(), 2u);  // the built-in system
@@ -162,13 +176,14 @@ TEST(Info, FailingQueryIsReportedAndTheListingGoesOn) {
     RunResult r = runInfo({}, "info_small.xml", "KiVoGetParamXML_str#3=1003");
     EXPECT_EQ(r.nExitStatus, 2);
     EXPECT_EQ(r.sErr, std::string(kFirstOpenError) + "\nError: board is not open\n");
-    EXPECT_EQ(r.sOut.rfind("Board 0: QUENO-1600-UNIV\n", 0), 0u);
+    EXPECT_EQ(r.sOut.rfind(kFirstLine, 0), 0u);
     EXPECT_NE(r.sOut.find("  CNT0\n    Mode Frequency\n"), std::string::npos);
     EXPECT_EQ(r.trace.back(), "KiVoDriverDeInit() = 0");
 
     RunResult init = runInfo({}, "info_small.xml", "KiVoDriverInit=1001");
     EXPECT_EQ(init.nExitStatus, 1);
-    EXPECT_NE(init.sErr.find("queno_info: the driver could not be initialised\n"), std::string::npos) << init.sErr;
+    EXPECT_NE(init.sErr.find("queno_info: the driver could not be initialised: "), std::string::npos) << init.sErr;
+    EXPECT_EQ(init.sErr.find("Error:"), std::string::npos) << init.sErr;  // said once
 
     RunResult none = runInfo({"--json"}, "info_small.xml", "boards=0");
     EXPECT_EQ(none.nExitStatus, 1);
@@ -222,6 +237,40 @@ TEST(Launcher, VersionAndACommandThatIsNotThere) {
         EXPECT_EQ(r.nExitStatus, c.nStatus) << c.args[0];
         EXPECT_EQ(r.sOut.rfind(c.sOut, 0), 0u) << r.sOut;
         EXPECT_EQ(r.sErr.rfind(c.sErr, 0), 0u) << r.sErr;
+    }
+}
+
+// Every description shipped for users to try works in every tool, on every board it describes:
+// no driver error, status 0.
+TEST(ShippedDescriptions, WorkInEveryTool) {
+    for (const std::string& sSystem : {std::string(QUENO_DEFAULT_SYSTEM), data("three_boards.xml"), data("info_small.xml")}) {
+        SCOPED_TRACE(sSystem);
+        RunOptions options;
+        options.env["QUENO_SIM_SYSTEM"] = sSystem;
+        options.sExecutable = QUENO_INFO_PATH;
+        options.args = {"--json"};
+        RunResult info = runExample(options);
+        EXPECT_EQ(info.nExitStatus, 0) << info.sErr;
+        EXPECT_EQ(info.sErr, kFirstOpenError);
+        const Json boards = Json::parse(info.sOut, nullptr, false)["boards"];
+        ASSERT_TRUE(boards.is_array());
+        for (const Json& board : boards) {
+            options.sExecutable = QUENO_LOG_PATH;
+            const int nRate = std::max(board["sampleRate"]["min"].get<int>(), std::min(1000, board["sampleRate"]["max"].get<int>()));
+            options.args = {"-b", std::to_string(board["id"].get<int>()), "-r", std::to_string(nRate), "-n", "20", "-q", "-o", "-", "AI0"};
+            RunResult log = runExample(options);
+            EXPECT_EQ(log.nExitStatus, 0) << board["id"] << log.sErr;
+            EXPECT_EQ(log.sErr, kFirstOpenError) << board["id"];
+        }
+        options.sExecutable = QUENO_EXAMPLE_PATH;
+        options.args = {};
+        options.env["QUENO_SIM_SCRIPT"] = "25,5,overflow";
+        RunResult example = runExample(options);
+        EXPECT_EQ(example.nExitStatus, 0) << example.sErr;
+        // The scripted run ends with the buffer overflow it reports; nothing else is an error.
+        const size_t nError = example.sErr.find("Error:");
+        EXPECT_EQ(nError, example.sErr.find("Error: measurement buffer overflow")) << example.sErr;
+        EXPECT_EQ(example.sErr.find("Error:", nError + 1), std::string::npos) << example.sErr;
     }
 }
 

@@ -216,9 +216,17 @@ struct RefusalCase {
 };
 
 const RefusalCase kRefusals[] = {
-    {"RangeTheModeLacks", {"AI0:pt100,Range=0..5000"}, 2, "BoardID0/AI0: Range=\"0..5000\": range is not available"},
+    {"RangeTheModeLacks", {"AI0:pt100,Range=0..5000"}, 2,
+     "BoardID0/AI0: Range=\"0..5000\": range is not available in this channel mode; the mode offers "
+     "\"-200.000000..850.000000 degC\", "},
     {"UnknownProperty", {"AI1:voltage,Colour=blue"}, 2, "BoardID0/AI1: Colour=\"blue\": "},
-    {"RateAboveTheBoard", {"-r", "50000", "AI0"}, 2, "BoardID0/AcqProp: Samplerate=\"50000\": "},
+    {"RateAboveTheBoard", {"-r", "50000", "AI0"}, 2, "Samplerate=\"50000\": sample rate is outside the board's limits; "
+                                                     "the board takes 1 to 20000 scans/s"},
+    {"ModeTheInputLacks", {"AI0,Mode=Strain"}, 2, "; the input offers the modes \"Voltage\", \"RTD-Temperature\""},
+    {"NoBoardWithTheSerial", {"-b", "serial:X1", "AI0"}, 1, "no board with serial X1 (the driver's boards have: 16U-20417, "},
+    {"BrokersOwnTopic", {"--mqtt", "mqtt://127.0.0.1:1", "--topic", "$SYS/x", "AI0"}, 2, "--topic \"$SYS/x\": "},
+    {"TopicNotUtf8", {"--mqtt", "mqtt://127.0.0.1:1", "--topic", "a\xff", "AI0"}, 2, "--topic \"a\\xff\": "},
+    {"NewlineInTheName", {"-o", "a\n# forged", "AI0"}, 2, "--output: a file name without control characters"},
     {"InputTheBoardLacks", {"AI8:voltage"}, 2, "board 0 has no AI8"},
     {"NoSuchBoard", {"-b", "5", "AI0"}, 1, "no board 5: the driver reports 2 boards"},
     {"UnknownPreset", {"AI0:pt99"}, 2, "unknown preset \"pt99\""},
