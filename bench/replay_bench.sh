@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 # pt100 settles on -200..850 degC: scale 525 / 8388607 per count, offset -325.
 awk 'BEGIN {
     scale = 525 / 8388607; offset = -325
-    print "# queno_log 1.1.0"
+    print "# queno_log 1.2.0"
     print "# board 0: QUENO-1600-UNIV, serial 16U-20417, 24 bits"
     print "# rate 10 S/s, first scan 2026-12-07T00:00:00.000000Z (system clock when the start returned)"
     printf "time,scan"; for (c = 0; c < 8; ++c) printf ",AI%d [degC]", c; print ""

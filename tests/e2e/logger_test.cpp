@@ -188,7 +188,7 @@ TEST(LoggerScript, RotationPassesOverAStrangersFile) {
                           dir.file("log-0003.csv")), std::string::npos) << r.sErr;
     EXPECT_EQ(readLines(dir.file("log-0002.csv")), std::vector<std::string>{"not ours"});
     EXPECT_EQ(readLines(dir.file("log-0001.csv")).back(), "# continued in " + dir.file("log-0003.csv"));
-    EXPECT_EQ(readLines(dir.file("log-0003.csv"))[0], "# queno_log 1.1.0");
+    EXPECT_EQ(readLines(dir.file("log-0003.csv"))[0].rfind("# queno_log ", 0), 0u);
 }
 
 TEST(LoggerScript, MeansCarryTheirFirstScanAndTheLastPartialBlock) {
