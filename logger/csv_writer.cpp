@@ -18,6 +18,8 @@ namespace qlog {
 namespace {
 
 constexpr size_t kBufferBytes = 1 << 20;
+// The kernel lets a kill cut a write only where a page of the file ends (4 KiB, or a multiple).
+constexpr uint64_t kPage = 4096;
 constexpr int64_t kFlushMicros = 250000;
 constexpr long kIdleNanos = 40 * 1000 * 1000;  // the flush interval is kept within 0.25 s
 
@@ -54,6 +56,7 @@ void CsvWriter::publishTo(MqttPublisher* pPublisher, RowMessage* pMessages) {
 
 void CsvWriter::start(const ScanClock& clock) {
     clock_ = clock;
+    bPageAligned_ = pOutput_->created();
     writeHeader();
     flushBuffer();
     nLastFlush_ = nLastSync_ = monotonicMicros();
@@ -74,10 +77,33 @@ void CsvWriter::finish() {
 }
 
 void CsvWriter::appendText(const std::string& sText) {
-    if (nUsed_ + sText.size() > buffer_.size()) flushBuffer();
-    if (sText.size() > buffer_.size()) buffer_.resize(sText.size());
+    if (nUsed_ + sText.size() + kPage > buffer_.size()) flushBuffer();
+    if (sText.size() + kPage > buffer_.size()) buffer_.resize(sText.size() + kPage);
+    nUsed_ += writeFill(nUsed_, fillBefore(nUsed_, sText.size()));
     memcpy(buffer_.data() + nUsed_, sText.data(), sText.size());
     nUsed_ += sText.size();
+}
+
+// Every page of a file ends with a line end: where a line would cross into the next page, the rest
+// of the page is filled with a comment line of spaces (a blank line for a single byte) and the line
+// begins the next page. A kill, which can cut a write only where a page ends, so never leaves half
+// a line. The fill a line of nLength bytes at nLineStart of the buffer needs: 0 for other outputs,
+// for lines that fit, and for lines no page could hold.
+size_t CsvWriter::fillBefore(size_t nLineStart, size_t nLength) const {
+    if (!bPageAligned_) return 0;
+    const uint64_t nRoom = kPage - (pOutput_->bytes() + nLineStart) % kPage;
+    return nLength <= nRoom || nLength > kPage ? 0 : static_cast<size_t>(nRoom);
+}
+
+size_t CsvWriter::writeFill(size_t nAt, size_t nFill) {
+    if (nFill == 0) return 0;
+    char* p = buffer_.data() + nAt;
+    if (nFill > 1) {
+        p[0] = '#';
+        memset(p + 1, ' ', nFill - 2);
+    }
+    p[nFill - 1] = '\n';
+    return nFill;
 }
 
 void CsvWriter::writeHeader() {
@@ -133,14 +159,16 @@ void CsvWriter::writeHeader() {
 
 std::string CsvWriter::continuedLine() const { return "# continued in " + pOutput_->nextName() + "\n"; }
 
-// Rotating by size: would the file, with nMore bytes more and the line that points to the next
-// file, pass the size given? A file never does.
-bool CsvWriter::passesSize(size_t nMore) const {
-    return options_.nRotateBytes > 0 && pOutput_->bytes() + nUsed_ + nMore + nContinuedBytes_ > options_.nRotateBytes;
+// Rotating by size: would the file, with nMore bytes more, the fill a line of nLine bytes may need
+// and the line that points to the next file with its fill, pass the size given? A file never does.
+bool CsvWriter::passesSize(size_t nMore, size_t nLine) const {
+    const uint64_t nFills = bPageAligned_ ? nLine + nContinuedBytes_ : 0;  // a fill is shorter than its line
+    return options_.nRotateBytes > 0 &&
+           pOutput_->bytes() + nUsed_ + nMore + nContinuedBytes_ + nFills > options_.nRotateBytes;
 }
 
 void CsvWriter::appendComment(const std::string& sLine) {
-    if (bFileHasRows_ && passesSize(sLine.size())) rotateBefore(nNextScan_, nUsed_);
+    if (bFileHasRows_ && passesSize(sLine.size(), sLine.size())) rotateBefore(nNextScan_, nUsed_);
     appendText(sLine);
 }
 
@@ -184,8 +212,8 @@ void CsvWriter::rotateBefore(uint64_t nScan, size_t nRowStart) {
 
 void CsvWriter::emitRow() {
     if (nInRow_ == 0) return;
-    if (buffer_.size() - nUsed_ < nMaxRow_) flushBuffer();
-    const size_t nRowStart = nUsed_;
+    if (buffer_.size() - nUsed_ < nMaxRow_ + kPage) flushBuffer();
+    size_t nRowStart = nUsed_;
     char* p = buffer_.data() + nUsed_;
     const int64_t nMicros = clock_.micros(nRowScan_);
     p = timeText_.write(p, nMicros);
@@ -218,9 +246,15 @@ void CsvWriter::emitRow() {
     if (pPublisher_ != nullptr) pPublisher_->publish(pMessages_->format(nMicros, nRowScan_, rowValues_.data()));
 #endif
 
+    const size_t nRow = nUsed_ - nRowStart;
     const bool bRotateByTime = nRotateScans_ > 0 && nRowScan_ >= nFileFirstScan_ + nRotateScans_;
-    const bool bRotateBySize = passesSize(0);
-    if (bFileHasRows_ && (bRotateByTime || bRotateBySize)) rotateBefore(nRowScan_, nRowStart);
+    const bool bRotateBySize = passesSize(0, nRow);
+    if (bFileHasRows_ && (bRotateByTime || bRotateBySize)) {
+        rotateBefore(nRowScan_, nRowStart);
+    } else if (const size_t nFill = fillBefore(nRowStart, nRow)) {
+        memmove(buffer_.data() + nRowStart + nFill, buffer_.data() + nRowStart, nRow);  // the row follows its fill
+        nUsed_ += writeFill(nRowStart, nFill);
+    }
     bFileHasRows_ = true;
 }
 

@@ -65,7 +65,9 @@ private:
     void appendText(const std::string& sText);
     void appendComment(const std::string& sLine);
     std::string continuedLine() const;
-    bool passesSize(size_t nMore) const;
+    bool passesSize(size_t nMore, size_t nLine) const;
+    size_t fillBefore(size_t nLineStart, size_t nLength) const;
+    size_t writeFill(size_t nAt, size_t nFill);
     void rotateBefore(uint64_t nScan, size_t nRowStart);
     bool flushBuffer();
     void idle();
@@ -81,6 +83,7 @@ private:
     uint64_t nFileFirstScan_ = 0;
     bool bFileHasRows_ = false;
     size_t nContinuedBytes_ = 0;   // the line that ends this file and names the next
+    bool bPageAligned_ = false;    // a file of ours: its pages end with line ends
     std::vector<std::string> headerLines_;
 
     uint64_t nNextScan_ = 0;       // index of the next scan taken from the queue

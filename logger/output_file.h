@@ -32,6 +32,8 @@ public:
     std::string nextName() const;
     uint64_t bytes() const { return nBytes_; }
     int fileNumber() const { return nNumber_; }
+    // A regular file of this run's own (not standard output, a device or a FIFO).
+    bool created() const { return bCreated_; }
     int error() const { return nError_; }
 
 private:

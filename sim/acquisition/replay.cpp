@@ -92,8 +92,9 @@ bool loadReplay(const std::string& sPath, const std::string& sColumn, ReplayData
         unsigned long long nScan = strtoull(sScan.c_str(), &pStop, 10);
         if (sScan.empty() || sScan[0] == '-' || *pStop != '\0' || errno != 0) return fail("scan \"" + sScan + "\" is not a scan number");
         if (!pData->scans.empty() && nScan <= pData->scans.back()) return fail("scan " + sScan + " does not follow the scan before");
-        double dValue = strtod(sValue.c_str(), &pStop);
-        if (sValue.empty() || *pStop != '\0' || !isfinite(dValue)) return fail("value \"" + sValue + "\" is not a finite number");
+        // An empty value was a sample at its range's limit (an open sensor): it plays back as one.
+        double dValue = sValue.empty() ? NAN : strtod(sValue.c_str(), &pStop);
+        if (!sValue.empty() && (*pStop != '\0' || !isfinite(dValue))) return fail("value \"" + sValue + "\" is not a finite number");
         pData->scans.push_back(nScan);
         pData->values.push_back(dValue);
     }
