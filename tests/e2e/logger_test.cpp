@@ -3,6 +3,7 @@
 // settings it refuses, its options, a full disk, stop signals and kill -9.
 #include <math.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -313,6 +314,32 @@ TEST(LoggerRun, KillNineLeavesWholeLines) {
         std::vector<std::string> fields = split(sLine, ',');
         ASSERT_EQ(fields.size(), 4u) << sLine;
         ASSERT_EQ(fields[1], std::to_string(nScan++));
+    }
+}
+
+// A disk that fills mid-run: the run ends with status 1 and the file with its last whole line.
+TEST(LoggerRun, AFullDiskLeavesWholeLines) {
+    TempDir dir;
+    const std::string sDisk = dir.file("disk");
+    mkdir(sDisk.c_str(), 0755);
+    if (system(("mount -t tmpfs -o size=64k tmpfs " + sDisk + " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root)";
+    }
+    RunResult r = runExample(logRun({"AI0:rtd", "AI1:voltage", "-r", "20000", "-q", "-o", sDisk + "/log.csv"}));
+    std::vector<std::string> lines = readLines(sDisk + "/log.csv");
+    std::string sBytes;
+    {
+        std::ifstream file(sDisk + "/log.csv", std::ios::binary);
+        sBytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    EXPECT_EQ(system(("umount " + sDisk).c_str()), 0);
+    EXPECT_EQ(r.nExitStatus, 1);
+    EXPECT_NE(r.sErr.find("No space left on device - stopping"), std::string::npos) << r.sErr;
+    ASSERT_FALSE(sBytes.empty());
+    EXPECT_EQ(sBytes.back(), '\n');
+    for (const std::string& sLine : lines) {
+        if (sLine.empty() || sLine[0] == '#' || sLine.rfind("time,", 0) == 0) continue;
+        ASSERT_EQ(split(sLine, ',').size(), 4u) << sLine;
     }
 }
 
