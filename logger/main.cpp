@@ -25,12 +25,13 @@
 
 #include "acquirer.h"
 #include "board_setup.h"
-#include "csv_writer.h"
+#include "csv_sink.h"
 #include "kivo_api.h"
 #include "log_options.h"
 #ifdef QUENO_WITH_MQTT
 #include "mqtt_messages.h"
 #include "mqtt_publisher.h"
+#include "mqtt_sink.h"
 #endif
 #include "output_file.h"
 #include "scan_clock.h"
@@ -38,6 +39,7 @@
 #include "status_line.h"
 #include "stop_signals.h"
 #include "value_text.h"
+#include "writer_thread.h"
 
 namespace {
 
@@ -80,7 +82,7 @@ uint64_t defaultSpoolRows(const LogOptions& options) {
 // by more than this.
 constexpr int64_t kDurationGraceMicros = 5000000;
 
-StatusFacts statusFacts(const Acquirer& acquirer, const CsvWriter& writer, const ScanQueue& queue, const ScanClock& clock,
+StatusFacts statusFacts(const Acquirer& acquirer, const WriterThread& writer, const ScanQueue& queue, const ScanClock& clock,
                         uint64_t nLimit, const MqttPublisher* pPublisher) {
     StatusFacts facts;
     facts.dElapsed = static_cast<double>(clock.micros(acquirer.nextScan()) - clock.startMicros()) / 1e6;
@@ -115,20 +117,20 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
     const int64_t nDeadline = options.dDurationSeconds > 0
                                   ? monotonicMicros() + static_cast<int64_t>(options.dDurationSeconds * 1e6) + kDurationGraceMicros
                                   : INT64_MAX;
-    CsvWriter writer(options, board, &output, &queue);
+    WriterThread writer(board, &queue, options.nAverage);
+    writer.addSink(std::unique_ptr<Sink>(new CsvSink(options, board, &output, clock)));
 #ifdef QUENO_WITH_MQTT
-    RowMessage messages(board, options.mqtt.bInflux);
     if (pPublisher != nullptr) {
         pPublisher->publishMeta(metaMessage(board, options, clock));
-        writer.publishTo(pPublisher, &messages);
+        writer.addSink(std::unique_ptr<Sink>(new MqttSink(board, clock, pPublisher, options.mqtt.bInflux, options.bKeepLimits)));
     }
 #else
     (void)pPublisher;
 #endif
-    writer.start(clock);
+    const bool bWriting = writer.start();
     StatusLine status(board, options.bQuiet);
 
-    while (StopSignalReceived() == 0 && !writer.failed()) {
+    while (bWriting && StopSignalReceived() == 0 && !writer.failed()) {
         sleepMs(acquirer.pollIntervalMs());
         if (StopSignalReceived() != 0) break;
         if (!acquirer.poll()) break;

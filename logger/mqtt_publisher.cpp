@@ -24,7 +24,7 @@ namespace qlog {
 namespace {
 
 constexpr size_t kWindow = 1000;                    // messages in flight at once
-constexpr size_t kMemoryBytes = 64u << 20;          // payloads kept in memory; the rest in the spool file
+constexpr size_t kMemoryBytes = 64u << 20;          // rows kept in memory; the rest in the spool file
 constexpr int kOfflineWaitSeconds = 2;              // for the broker to take the "offline" status
 // The system's CA certificates: the library wants a CA file or folder for TLS even when it is told
 // to trust the system's (and keeps TLS across reconnects only then).
@@ -84,6 +84,9 @@ bool reachable(const std::string& sHost, int nPort, int nSeconds, std::string* p
     freeaddrinfo(pFound);
     return bReached;
 }
+
+// What a row held in memory costs: its text, and the row and the allocation around it.
+size_t memoryOf(const std::string& sPayload) { return sPayload.size() + 96; }
 
 std::string utcNow() {
     char sTime[40];
@@ -197,9 +200,10 @@ bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::
             return false;
         }
     }
-    char sTemplate[] = "/tmp/queno_log-spool-XXXXXX";
-    nSpoolFd_ = mkstemp(sTemplate);
-    if (nSpoolFd_ >= 0) unlink(sTemplate);  // nobody else needs its name; it goes with the process
+    const char* sTmp = getenv("TMPDIR");
+    std::string sTemplate = std::string(sTmp != nullptr && sTmp[0] == '/' ? sTmp : "/tmp") + "/queno_log-spool-XXXXXX";
+    nSpoolFd_ = mkstemp(&sTemplate[0]);
+    if (nSpoolFd_ >= 0) unlink(sTemplate.c_str());  // nobody else needs its name; it goes with the process
     sender_ = std::thread(&MqttPublisher::sendLoop, this);
     return true;
 }
@@ -243,7 +247,7 @@ bool MqttPublisher::dropOldestUnsent() {
         const Row& row = rows_[i];
         if (row.bAcked || row.bEverSent) continue;
         nDropFrom_ = row.nSeq + 1;
-        nMemoryBytes_ -= row.sPayload.size();
+        nMemoryBytes_ -= memoryOf(row.sPayload);
         rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(i));
         if (i < nSentPrefix_) --nSentPrefix_;
         nDropped_.fetch_add(1);
@@ -262,21 +266,21 @@ bool MqttPublisher::dropOldestUnsent() {
 }
 
 void MqttPublisher::pushRow(std::string sPayload) {
-    nMemoryBytes_ += sPayload.size();
+    nMemoryBytes_ += memoryOf(sPayload);
     rows_.push_back(Row{std::move(sPayload), nNextSeq_++, false, false});
 }
 
 void MqttPublisher::publish(std::string sPayload) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (nCapacity_ > 0 && rows_.size() + nFileRows_ >= nCapacity_) dropOldestUnsent();
-    if (nFileRows_ > 0 || nMemoryBytes_ + sPayload.size() > kMemoryBytes) {
+    if (nFileRows_ > 0 || nMemoryBytes_ + memoryOf(sPayload) > kMemoryBytes) {
         // Memory is full: the row waits in the file. A file that cannot take it costs the row,
         // never more memory than the cap.
         uint32_t nLength = static_cast<uint32_t>(sPayload.size());
         std::string sRecord(reinterpret_cast<const char*>(&nLength), sizeof(nLength));
         sRecord += sPayload;
-        if (nSpoolFd_ >= 0 &&
-            pwrite(nSpoolFd_, sRecord.data(), sRecord.size(), nFileWrite_) == static_cast<ssize_t>(sRecord.size())) {
+        const ssize_t nWritten = nSpoolFd_ >= 0 ? pwrite(nSpoolFd_, sRecord.data(), sRecord.size(), nFileWrite_) : -1;
+        if (nWritten == static_cast<ssize_t>(sRecord.size())) {
             nFileWrite_ += static_cast<int64_t>(sRecord.size());
             ++nFileRows_;  // numbered when it comes back: only the order of rows_ counts
             wake_.notify_all();
@@ -285,7 +289,8 @@ void MqttPublisher::publish(std::string sPayload) {
         if (!bSpoolFileSaid_) {
             clearStatusLine();
             fprintf(stderr, "queno_log: MQTT: the spool file cannot be written (%s): rows beyond %zu MiB waiting are dropped\n",
-                    nSpoolFd_ >= 0 ? strerror(errno) : "it could not be made", kMemoryBytes >> 20);
+                    nSpoolFd_ < 0 ? "it could not be made" : nWritten >= 0 ? strerror(ENOSPC) : strerror(errno),
+                    kMemoryBytes >> 20);
             bSpoolFileSaid_ = true;
         }
         nDropped_.fetch_add(1);
@@ -298,7 +303,7 @@ void MqttPublisher::publish(std::string sPayload) {
 // The front rows the broker has taken (or that were dropped) leave; the file refills memory.
 void MqttPublisher::popAcknowledged() {
     while (!rows_.empty() && rows_.front().bAcked) {
-        nMemoryBytes_ -= rows_.front().sPayload.size();
+        nMemoryBytes_ -= memoryOf(rows_.front().sPayload);
         rows_.pop_front();
         if (nSentPrefix_ > 0) --nSentPrefix_;
     }

@@ -2,7 +2,23 @@
 
 #include <math.h>
 
+#include "value_text.h"
+
 namespace qlog {
+
+std::string gapReason(const GapRecord& gap) {
+    char sTime[40];
+    formatUtcMicros(gap.nRestartMicros, sTime, sizeof(sTime));
+    switch (gap.cause) {
+        case GapCause::QueueFull: return "the logger's queue was full: the output did not keep up";
+        case GapCause::Overflow: return std::string("buffer overflow; acquisition restarted at ") + sTime;
+        case GapCause::ReleaseFailed:
+            return std::string("the driver did not take back the scans read; acquisition restarted at ") + sTime;
+        case GapCause::DriverFailing: return std::string("the driver's queries kept failing; acquisition restarted at ") + sTime;
+        case GapCause::Undelivered: return "the driver delivered no more scans by the end of the duration";
+    }
+    return "";
+}
 
 namespace {
 constexpr double kQueueSeconds = 10;

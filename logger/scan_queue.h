@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace qlog {
 
@@ -26,6 +27,9 @@ struct GapRecord {
     GapCause cause = GapCause::QueueFull;
     int64_t nRestartMicros = 0;  // a restart: when the acquisition was started again (UTC, µs)
 };
+
+// Why the scans of a gap are missing, as the CSV's gap line and SigMF's annotation say it.
+std::string gapReason(const GapRecord& gap);
 
 class ScanQueue {
 public:

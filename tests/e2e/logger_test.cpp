@@ -493,7 +493,8 @@ TEST_P(LoggerScanTime, AnEventIsRecordedAtItsScenarioTime) {
     TempDir dir;
     std::ofstream(dir.file("system.xml")) << scenarioSystem(
         "<Events><Event at='500ms' channels='AI0' kind='open' duration='100ms'/><Event at='800ms' kind='overflow'/></Events>");
-    RunResult r = runExample(logRun({"AI0:voltage,IIRFilter_VAL=" + std::to_string(nFilter), "-q", "-n", "1500", "-o",
+    // Room for the second acquisition's event however late a loaded machine notices the overflow.
+    RunResult r = runExample(logRun({"AI0:voltage,IIRFilter_VAL=" + std::to_string(nFilter), "-q", "-n", "2500", "-o",
                                      dir.file("log.csv")},
                                     {{"QUENO_SIM_SYSTEM", dir.file("system.xml")}}));
     ASSERT_EQ(r.nExitStatus, 3) << r.sErr;
@@ -504,7 +505,7 @@ TEST_P(LoggerScanTime, AnEventIsRecordedAtItsScenarioTime) {
         if (sLine.rfind("# rate ", 0) == 0) {
             nStart = utcMicros(after(sLine, "started "));
             EXPECT_NE(sLine.find("input filter delay " + std::to_string(nDelay) + " scans"), std::string::npos) << sLine;
-        } else if (sLine.rfind("# gap: ", 0) == 0) {
+        } else if (sLine.rfind("# gap: ", 0) == 0 && nRestart < 0) {
             nRestart = utcMicros(after(sLine, "restarted at "));
         } else if (sLine.rfind("# AI0: over range from scan ", 0) == 0 && opened.empty()) {
             EXPECT_EQ(sLine, "# AI0: over range from scan " + std::to_string(500 - nDelay));
@@ -517,7 +518,7 @@ TEST_P(LoggerScanTime, AnEventIsRecordedAtItsScenarioTime) {
             bInStretch = fields[2].empty();
         }
     }
-    ASSERT_EQ(opened.size(), 2u);
+    ASSERT_GE(opened.size(), 2u);
     ASSERT_GT(nStart, 0);
     ASSERT_GT(nRestart, 0);
     EXPECT_EQ(opened[0] - nStart, 500000);

@@ -12,8 +12,10 @@ namespace {
 
 TEST(LiveAcquisition, ReleasesEveryScanOnceAndOverflowsOnceAfterAStall) {
     AcquisitionSetup setup;
-    setup.nCapacityScans = 2048;
-    setup.dSampleRate = 20000;  // 400 scans a producer tick: the buffer holds five ticks
+    // Two seconds of room: a consumer on a loaded machine (two busy cores, qemu) that polls every
+    // 10 ms never lets it fill, whatever its pauses; the stall below fills it for certain.
+    setup.nCapacityScans = 4096;
+    setup.dSampleRate = 2048;
     InputEncoding rtd;
     rtd.bTemperature = true;
     rtd.dMidpoint = 50.0;
@@ -36,7 +38,7 @@ TEST(LiveAcquisition, ReleasesEveryScanOnceAndOverflowsOnceAfterAStall) {
     // Stall: nothing is released until the producer runs out of room.
     int64_t nAvailable = 0;
     int nResult = ResultOk;
-    for (int nGuard = 0; nGuard < 500 && nResult == ResultOk; ++nGuard) {  // a guard, not a measurement
+    for (int nGuard = 0; nGuard < 2000 && nResult == ResultOk; ++nGuard) {  // a guard, not a measurement
         usleep(10000);
         nResult = acquisition.queryAvailable(&nAvailable);
     }
