@@ -34,6 +34,20 @@ CsvSink::CsvSink(const LogOptions& options, const BoardSetup& board, OutputFile*
     }
 }
 
+void CsvSink::convertedFrom(const std::string& sFirstLine, int nFileNumber, uint64_t nFirstScan,
+                            const std::vector<std::pair<int, uint64_t>>& stretchesSince) {
+    sFirstLine_ = sFirstLine;
+    nFileNumber_ = nFileNumber;
+    nNextScan_ = nFirstScan;
+    if (stretchesSince.size() == nChannels_) stretches_ = stretchesSince;
+}
+
+void CsvSink::endWith(const std::string& sLastLine) {
+    appendComment(sLastLine + "\n");
+    flushBuffer();
+    pOutput_->close();
+}
+
 bool CsvSink::begin() {
     bPageAligned_ = pOutput_->created();
     writeHeader();
@@ -75,7 +89,7 @@ size_t CsvSink::writeFill(size_t nAt, size_t nFill) {
 void CsvSink::writeHeader() {
     if (headerLines_.empty()) {
         char sLine[512];
-        headerLines_.push_back(std::string("# queno_log ") + QUENO_VERSION + "\n");
+        headerLines_.push_back(sFirstLine_.empty() ? std::string("# queno_log ") + QUENO_VERSION + "\n" : sFirstLine_ + "\n");
         snprintf(sLine, sizeof(sLine), "# board %d: %s, serial %s, %d bits\n", static_cast<int>(board_.nBoardId),
                  board_.sName.c_str(), board_.sSerial.c_str(), board_.nResolution);
         headerLines_.push_back(sLine);
@@ -105,9 +119,11 @@ void CsvSink::writeHeader() {
         }
         headerLines_.push_back(sColumns + "\n");
     }
+    const int nFileNumber = nFileNumber_ > 0 ? nFileNumber_ : pOutput_->fileNumber();
+    nFileNumber_ = 0;
     for (size_t i = 0; i < headerLines_.size(); ++i) {
-        if (i + 1 == headerLines_.size() && pOutput_->fileNumber() > 1) {
-            appendText("# file " + std::to_string(pOutput_->fileNumber()) + " of the run, from scan " +
+        if (i + 1 == headerLines_.size() && nFileNumber > 1) {
+            appendText("# file " + std::to_string(nFileNumber) + " of the run, from scan " +
                        std::to_string(nNextScan_) + "\n");
             // A stretch at a limit that began in an earlier file is said again for this one's reader.
             for (size_t c = 0; c < nChannels_; ++c) {

@@ -38,6 +38,13 @@ public:
     void end(const RunTotals& totals) override;
     bool failed() const override { return bFailed_; }
 
+    // For a CSV made from another recording (queno_convert), before begin(): its first header line,
+    // which file of the run it is, from which scan, and the stretches at a limit that began before it.
+    void convertedFrom(const std::string& sFirstLine, int nFileNumber, uint64_t nFirstScan,
+                       const std::vector<std::pair<int, uint64_t>>& stretchesSince);
+    // Ends a file without the end line (a recording that goes on in another file, or was cut short).
+    void endWith(const std::string& sLastLine);
+
 private:
     void writeHeader();
     void emitRow(uint64_t nScan, uint32_t nScans, const int32_t* pCounts, const double* pMeans, const uint8_t* pLimited);
@@ -64,6 +71,8 @@ private:
     std::vector<std::string> headerLines_;
     uint64_t nNextScan_ = 0;       // the scan after the last row or gap written
     std::vector<std::pair<int, uint64_t>> stretches_;  // per channel: the limit it sits at, since which scan
+    std::string sFirstLine_;       // converted: the header's first line
+    int nFileNumber_ = 0;          // converted: which file of the run
 
     std::vector<char> buffer_;
     size_t nUsed_ = 0;

@@ -6,6 +6,7 @@
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 
@@ -27,6 +28,9 @@ const char kLogUsage[] =
     "  -d, --duration T  stop after T (30s, 10m, 24h, 7d); default: until stopped\n"
     "  -n, --scans N     stop after N scans\n"
     "  -o, --output P    the file; '-' for standard output; default queno-<board>-<UTC start>.csv\n"
+    "  -O, --output-format csv|sigmf\n"
+    "                    sigmf: the counts as they come (int32, or float64 means) in NAME.sigmf-data, and\n"
+    "                    what they mean in NAME.sigmf-meta (implied by -o NAME.sigmf-meta or .sigmf-data)\n"
     "      --average N   write the mean of every N scans (default 1: every scan)\n"
     "      --rotate X    a new file every T (30m, 1h, 1d) or every SIZE (200K, 100M, 1G; powers of 1024)\n"
     "      --sync T      how often the file is synced to the disk (default 1s)\n"
@@ -49,7 +53,7 @@ const char kLogUsage[] =
 namespace {
 
 enum LongOnly {
-    kAverage = 1000, kRotate, kSync, kRaw, kKeepLimits, kHelp, kVersion,
+    kAverage = 1000, kFormatOut, kRotate, kSync, kRaw, kKeepLimits, kHelp, kVersion,
     kMqtt, kTopic, kFormat, kQos, kSpool, kUser, kPasswordFile, kCaFile, kCert, kKey
 };
 
@@ -57,6 +61,7 @@ const option kLongOptions[] = {
     {"board", required_argument, nullptr, 'b'},   {"rate", required_argument, nullptr, 'r'},
     {"duration", required_argument, nullptr, 'd'}, {"scans", required_argument, nullptr, 'n'},
     {"output", required_argument, nullptr, 'o'},  {"average", required_argument, nullptr, kAverage},
+    {"output-format", required_argument, nullptr, 'O'},
     {"rotate", required_argument, nullptr, kRotate}, {"sync", required_argument, nullptr, kSync},
     {"raw", no_argument, nullptr, kRaw},          {"quiet", no_argument, nullptr, 'q'},
     {"keep-limits", no_argument, nullptr, kKeepLimits},
@@ -89,6 +94,11 @@ bool parseNumberWithSuffix(const std::string& sText, double* pdValue, std::strin
     *pdValue = d;
     *pSuffix = pEnd;
     return true;
+}
+
+bool endsWith(const std::string& s, const char* sEnd) {
+    const size_t n = strlen(sEnd);
+    return s.size() >= n && s.compare(s.size() - n, n, sEnd) == 0;
 }
 
 bool hasControlCharacter(const std::string& s) {
@@ -198,11 +208,12 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     optind = 1;
     opterr = 0;
     int nOption = 0;
+    bool bFormatGiven = false;
     auto fail = [&](const std::string& sWhy) {
         *pError = sWhy;
         return ParseOutcome::Error;
     };
-    while ((nOption = getopt_long(argc, argv, ":b:r:d:n:o:q", kLongOptions, nullptr)) != -1) {
+    while ((nOption = getopt_long(argc, argv, ":b:r:d:n:o:O:q", kLongOptions, nullptr)) != -1) {
         const std::string sArg = optarg != nullptr ? optarg : "";
         uint64_t n = 0;
         switch (nOption) {
@@ -240,6 +251,11 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
                 // The name is written into the file's lines: a control character would forge one.
                 if (hasControlCharacter(sArg)) return fail("--output: a file name without control characters");
                 o.sOutput = sArg;
+                break;
+            case 'O':
+                if (sArg != "csv" && sArg != "sigmf") return fail("--output-format \"" + printable(sArg) + "\": csv or sigmf");
+                o.bSigmf = sArg == "sigmf";
+                bFormatGiven = true;
                 break;
             case kAverage:
                 if (!parseWhole(optarg, 1, 10000000, &n)) return fail("--average \"" + sArg + "\": a count from 1 to 10000000");
@@ -331,6 +347,12 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     if (o.sOutput == "none" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) return fail("--rotate needs a file");
     if (o.sOutput == "-" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) {
         return fail("--rotate needs a file: standard output cannot be rotated");
+    }
+    if (!bFormatGiven && (endsWith(o.sOutput, ".sigmf-meta") || endsWith(o.sOutput, ".sigmf-data"))) o.bSigmf = true;
+    if (o.bSigmf) {
+        if (o.sOutput == "-") return fail("-O sigmf writes two files: standard output cannot take them");
+        if (o.sOutput == "none") return fail("-o none writes no file: -O sigmf would have nothing to write");
+        if (o.bRaw) return fail("--raw: the SigMF data are the raw counts already");
     }
     // The scan carries the used inputs in ascending order, and so do the columns.
     std::sort(o.channels.begin(), o.channels.end(),

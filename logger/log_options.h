@@ -37,6 +37,7 @@ struct LogOptions {
     uint64_t nRotateBytes = 0;     // 0: no rotation by size
     double dSyncSeconds = 1;
     bool bRaw = false;
+    bool bSigmf = false;           // a SigMF pair (counts or means, binary) instead of CSV
     bool bKeepLimits = false;      // a sample at its range's limit written as that value, not left empty
     bool bQuiet = false;
     std::vector<ChannelRequest> channels;  // ascending by channel number

@@ -19,6 +19,7 @@
  */
 #include <math.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <memory>
 #include <string>
@@ -36,6 +37,7 @@
 #include "output_file.h"
 #include "scan_clock.h"
 #include "scan_queue.h"
+#include "sigmf_sink.h"
 #include "status_line.h"
 #include "stop_signals.h"
 #include "value_text.h"
@@ -103,6 +105,18 @@ StatusFacts statusFacts(const Acquirer& acquirer, const WriterThread& writer, co
     return facts;
 }
 
+// The file to write: the one named, or the default name; a SigMF pair is named by its data file.
+std::string outputPath(const LogOptions& options) {
+    if (!options.bSigmf) return options.sOutput.empty() ? defaultOutputName(boardLabel(options), utcMicrosNow()) : options.sOutput;
+    if (options.sOutput.empty()) return defaultOutputName(boardLabel(options), utcMicrosNow(), ".sigmf-data");
+    std::string sBase = options.sOutput;
+    for (const char* sExtension : {".sigmf-meta", ".sigmf-data"}) {
+        const size_t n = strlen(sExtension);
+        if (sBase.size() > n && sBase.compare(sBase.size() - n, n, sExtension) == 0) sBase.resize(sBase.size() - n);
+    }
+    return sBase + ".sigmf-data";
+}
+
 int record(const LogOptions& options, BoardSetup& board, OutputFile& output, MqttPublisher* pPublisher) {
     const uint32_t nWords = static_cast<uint32_t>(board.channels.size());
     ScanQueue queue(queueCapacityScans(board.dRate, nWords), nWords);
@@ -118,7 +132,11 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
                                   ? monotonicMicros() + static_cast<int64_t>(options.dDurationSeconds * 1e6) + kDurationGraceMicros
                                   : INT64_MAX;
     WriterThread writer(board, &queue, options.nAverage);
-    writer.addSink(std::unique_ptr<Sink>(new CsvSink(options, board, &output, clock)));
+    if (options.bSigmf) {
+        writer.addSink(std::unique_ptr<Sink>(new SigmfSink(options, board, &output, clock)));
+    } else {
+        writer.addSink(std::unique_ptr<Sink>(new CsvSink(options, board, &output, clock)));
+    }
 #ifdef QUENO_WITH_MQTT
     if (pPublisher != nullptr) {
         pPublisher->publishMeta(metaMessage(board, options, clock));
@@ -183,8 +201,9 @@ int main(int argc, char** argv) {
     InstallStopSignals();
 
     OutputFile output;
-    const std::string sPath = options.sOutput.empty() ? defaultOutputName(boardLabel(options), utcMicrosNow()) : options.sOutput;
+    const std::string sPath = outputPath(options);
     if (options.sOutput.empty()) fprintf(stderr, "queno_log: recording to %s\n", sPath.c_str());
+    if (options.bSigmf) output.pairWith(".sigmf-meta");
     if (!output.open(sPath, options.dRotateSeconds > 0 || options.nRotateBytes > 0, &sError)) {
         fprintf(stderr, "queno_log: %s\n", sError.c_str());
         return 1;

@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include "json_text.h"
+
 namespace qlog {
 
 namespace {
@@ -12,24 +14,6 @@ std::string hostName() {
     char sName[256] = {0};
     gethostname(sName, sizeof(sName) - 1);
     return sName[0] != '\0' ? sName : "localhost";
-}
-
-std::string jsonText(const std::string& s) {
-    std::string sOut = "\"";
-    for (char c : s) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            sOut += '\\';
-            sOut += c;
-        } else if (u < 0x20) {
-            char sEscape[8];
-            snprintf(sEscape, sizeof(sEscape), "\\u%04x", u);
-            sOut += sEscape;
-        } else {
-            sOut += c;
-        }
-    }
-    return sOut + "\"";
 }
 
 // Tag values of the line protocol escape commas, equals signs and spaces.

@@ -26,13 +26,13 @@ void syncDirectoryOf(const std::string& sName) {
 
 }  // namespace
 
-std::string defaultOutputName(const std::string& sBoard, int64_t nMicros) {
+std::string defaultOutputName(const std::string& sBoard, int64_t nMicros, const char* sExtension) {
     time_t t = static_cast<time_t>(nMicros / 1000000);
     struct tm parts = {};
     gmtime_r(&t, &parts);
     char sTime[32];
     strftime(sTime, sizeof(sTime), "%Y%m%dT%H%M%SZ", &parts);
-    return "queno-" + sBoard + "-" + sTime + ".csv";
+    return "queno-" + sBoard + "-" + sTime + sExtension;
 }
 
 OutputFile::~OutputFile() { close(); }
@@ -52,9 +52,23 @@ std::string OutputFile::numberedName(int nNumber) const {
 // over (and said when the run gets there), never overwritten, and never ends the run.
 int OutputFile::nextFreeNumber() const {
     int nNumber = nNumber_ + 1;
-    struct stat info = {};
-    while (nNumber < 9999999 && stat(numberedName(nNumber).c_str(), &info) == 0 && S_ISREG(info.st_mode)) ++nNumber;
+    while (nNumber < 9999999 && nameTaken(numberedName(nNumber))) ++nNumber;
     return nNumber;
+}
+
+// A regular file of that name, or of its companion, is there.
+bool OutputFile::nameTaken(const std::string& sName) const {
+    struct stat info = {};
+    if (stat(sName.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return true;
+    return !sCompanionExt_.empty() && stat(companionOf(sName).c_str(), &info) == 0;
+}
+
+std::string OutputFile::companionOf(const std::string& sName) const {
+    if (sCompanionExt_.empty()) return "";
+    size_t nSlash = sName.rfind('/');
+    size_t nDot = sName.rfind('.');
+    if (nDot == std::string::npos || (nSlash != std::string::npos && nDot < nSlash)) return sName + sCompanionExt_;
+    return sName.substr(0, nDot) + sCompanionExt_;
 }
 
 std::string OutputFile::nextName() const { return numberedName(nextFreeNumber()); }
@@ -95,6 +109,20 @@ bool OutputFile::openNamed(const std::string& sName, std::string* pError) {
         return false;
     }
     bCreated_ = !bExists;
+    if (!sCompanionExt_.empty()) {
+        const std::string sCompanion = companionOf(sName);
+        int nCompanion = ::open(sCompanion.c_str(), O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL, 0644);
+        if (nCompanion < 0) {
+            *pError = errno == EEXIST ? sCompanion + " exists; a recording is never overwritten (remove it or choose another --output)"
+                                      : "cannot create " + sCompanion + ": " + strerror(errno);
+            ::close(nFd_);
+            nFd_ = -1;
+            if (bCreated_) unlink(sName.c_str());
+            bCreated_ = false;
+            return false;
+        }
+        ::close(nCompanion);
+    }
     if (bCreated_) syncDirectoryOf(sName);
     return true;
 }
@@ -112,7 +140,10 @@ bool OutputFile::rotate(std::string* pError) {
 }
 
 void OutputFile::abandon() {
-    if (bCreated_ && nBytes_ == 0) unlink(sName_.c_str());
+    if (bCreated_ && nBytes_ == 0) {
+        unlink(sName_.c_str());
+        if (!sCompanionExt_.empty()) unlink(companionOf(sName_).c_str());
+    }
     bCreated_ = false;
     close();
 }

@@ -12,6 +12,13 @@ class OutputFile {
 public:
     ~OutputFile();
 
+    // Files come in pairs: beside each file a companion of the same name with this extension
+    // (".sigmf-meta" beside ".sigmf-data"), created empty with it and replaced by its writer. A
+    // name is free only when both are. Before open().
+    void pairWith(const std::string& sCompanionExtension) { sCompanionExt_ = sCompanionExtension; }
+    std::string companionName() const { return companionOf(sName_); }
+    std::string nextCompanionName() const { return companionOf(nextName()); }
+
     // Opens the first output: "-" standard output, "none" nothing; otherwise the path, or with rotation the path
     // with "-0001" before its extension. An existing regular file is never overwritten. False,
     // with the reason in *pError, when it cannot be created.
@@ -39,10 +46,13 @@ public:
 private:
     bool openNamed(const std::string& sName, std::string* pError);
     std::string numberedName(int nNumber) const;
+    std::string companionOf(const std::string& sName) const;
+    bool nameTaken(const std::string& sName) const;
     int nextFreeNumber() const;
 
     std::string sPath_;
     std::string sName_;
+    std::string sCompanionExt_;
     bool bRotating_ = false;
     bool bStdout_ = false;
     bool bNone_ = false;     // -o none: no file at all
@@ -53,7 +63,7 @@ private:
     int nError_ = 0;
 };
 
-// queno-<board>-<UTC time>.csv, the name when none is given.
-std::string defaultOutputName(const std::string& sBoard, int64_t nMicros);
+// queno-<board>-<UTC time>.csv (or another extension), the name when none is given.
+std::string defaultOutputName(const std::string& sBoard, int64_t nMicros, const char* sExtension = ".csv");
 
 }  // namespace qlog

@@ -1,0 +1,307 @@
+#include "sigmf_sink.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <libgen.h>
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "json_text.h"
+#include "status_line.h"
+#include "value_text.h"
+
+namespace qlog {
+
+namespace {
+
+const char* limitName(int nSide) { return nSide > 0 ? "over" : "under"; }
+
+std::string number(double d) {
+    char s[40];
+    snprintf(s, sizeof(s), "%.17g", d);
+    return s;
+}
+
+std::string utcText(int64_t nMicros) {
+    char s[40];
+    formatUtcMicros(nMicros, s, sizeof(s));
+    return s;
+}
+
+const char* causeName(GapCause cause) {
+    switch (cause) {
+        case GapCause::QueueFull: return "queue_full";
+        case GapCause::Overflow: return "overflow";
+        case GapCause::ReleaseFailed: return "release_failed";
+        case GapCause::DriverFailing: return "driver_failing";
+        case GapCause::Undelivered: return "undelivered";
+    }
+    return "";
+}
+
+// Written to a temporary name, synced, renamed over the old one, and the rename synced: a reader
+// finds the old metadata or the new, never a part of either.
+bool replaceFile(const std::string& sPath, const std::string& sText, std::string* pError) {
+    const std::string sTemporary = sPath + ".part";
+    int fd = ::open(sTemporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool bOk = fd >= 0;
+    for (size_t nDone = 0; bOk && nDone < sText.size();) {
+        ssize_t n = ::write(fd, sText.data() + nDone, sText.size() - nDone);
+        if (n < 0 && errno == EINTR) continue;
+        bOk = n > 0;
+        if (bOk) nDone += static_cast<size_t>(n);
+    }
+    bOk = bOk && fsync(fd) == 0;
+    if (!bOk) *pError = "cannot write " + sTemporary + ": " + strerror(errno);
+    if (fd >= 0) ::close(fd);
+    if (bOk && rename(sTemporary.c_str(), sPath.c_str()) != 0) {
+        *pError = "cannot rename " + sTemporary + " to " + sPath + ": " + strerror(errno);
+        bOk = false;
+    }
+    if (!bOk) {
+        unlink(sTemporary.c_str());
+        return false;
+    }
+    std::string sCopy = sPath;
+    int nDir = ::open(dirname(&sCopy[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (nDir >= 0) {
+        fsync(nDir);
+        ::close(nDir);
+    }
+    return true;
+}
+
+}  // namespace
+
+SigmfSink::SigmfSink(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, const ScanClock& clock)
+    : options_(options), board_(board), pOutput_(pOutput), clock_(clock), nChannels_(board.channels.size()),
+      nScanBytes_(board.channels.size() * (options.nAverage > 1 ? sizeof(double) : sizeof(int32_t))),
+      stretches_(board.channels.size()), means_(board.channels.size(), 0.0) {
+    static_assert(sizeof(double) == 8 && sizeof(int32_t) == 4, "SigMF's ri32 and rf64");
+    if (options.dRotateSeconds > 0) {
+        double dScans = nearbyint(options.dRotateSeconds * board.dRate);
+        nRotateScans_ = dScans < 1 ? 1 : static_cast<uint64_t>(dScans);
+    }
+}
+
+void SigmfSink::fail(const std::string& sWhy) {
+    if (bFailed_) return;
+    clearStatusLine();
+    fprintf(stderr, "queno_log: %s - stopping\n", sWhy.c_str());
+    bFailed_ = true;
+}
+
+bool SigmfSink::begin() {
+    // The data are written as they lie in memory: this machine's order must be SigMF's.
+    const uint32_t nOne = 1;
+    if (*reinterpret_cast<const unsigned char*>(&nOne) != 1) fail("SigMF recordings are written on little-endian machines only");
+    nLastSync_ = monotonicMicros();
+    startCapture(0);
+    return !bFailed_;
+}
+
+// A capture begins at this file's next position: the first scan, the first after a gap, the first
+// of a file. The metadata that says so reaches the disk before the scan does.
+void SigmfSink::startCapture(uint64_t nScan) {
+    if (!captures_.empty() && captures_.back().nPosition == nPosition_) {
+        captures_.back().nScan = nScan;  // a gap before any scan of it: the capture moves on
+    } else {
+        captures_.push_back({nPosition_, nScan});
+    }
+    bCaptureDue_ = false;
+    writeMeta(nullptr);
+}
+
+void SigmfSink::rows(const RowBlock& block) {
+    if (bFailed_) return;
+    if (block.pCounts != nullptr) {
+        writeRows(block.nFirstScan, block.pCounts, block.nRows, 1);
+        return;
+    }
+    for (size_t i = 0; i < block.nRows; ++i) {
+        for (size_t c = 0; c < nChannels_; ++c) {
+            const size_t n = i * nChannels_ + c;
+            means_[c] = block.pLimited[n] != 0 && !options_.bKeepLimits ? NAN : block.pMeans[n];
+        }
+        writeRows(block.nFirstScan + i * block.nScansPerRow, means_.data(), 1, block.nScansPerRow);
+    }
+}
+
+// Rows as they lie in memory, cut where a file of the rotation is full.
+void SigmfSink::writeRows(uint64_t nFirstScan, const void* pData, size_t nRows, uint32_t nScansPerRow) {
+    const char* p = static_cast<const char*>(pData);
+    for (size_t nDone = 0; nDone < nRows && !bFailed_;) {
+        const uint64_t nScan = nFirstScan + nDone * nScansPerRow;
+        const bool bByTime = nRotateScans_ > 0 && nScan >= nFileFirstScan_ + nRotateScans_;
+        const bool bBySize = options_.nRotateBytes > 0 && pOutput_->bytes() + nScanBytes_ > options_.nRotateBytes;
+        if (nPosition_ > 0 && (bByTime || bBySize)) rotate(nScan);
+        if (bCaptureDue_) startCapture(nScan);
+        if (bFailed_) return;
+        size_t nTake = nRows - nDone;
+        if (nRotateScans_ > 0) {
+            const uint64_t nLeft = (nFileFirstScan_ + nRotateScans_ - nScan + nScansPerRow - 1) / nScansPerRow;
+            nTake = static_cast<size_t>(std::min<uint64_t>(nTake, std::max<uint64_t>(nLeft, 1)));
+        }
+        if (options_.nRotateBytes > 0 && pOutput_->bytes() < options_.nRotateBytes) {
+            const uint64_t nRoom = (options_.nRotateBytes - pOutput_->bytes()) / nScanBytes_;
+            nTake = static_cast<size_t>(std::min<uint64_t>(nTake, std::max<uint64_t>(nRoom, 1)));
+        }
+        if (!pOutput_->write(p + nDone * nScanBytes_, nTake * nScanBytes_)) {
+            fail("cannot write " + pOutput_->name() + ": " + strerror(pOutput_->error()));
+            return;
+        }
+        nPosition_ += nTake;
+        nDone += nTake;
+    }
+}
+
+void SigmfSink::gap(const GapRecord& gap) {
+    const std::string sWhere = gap.nNextScan > gap.nLost ? "after scan " + std::to_string(gap.nNextScan - gap.nLost - 1)
+                                                         : "before scan " + std::to_string(gap.nNextScan);
+    std::string s = "{\"core:sample_start\":" + std::to_string(nPosition_) + ",\"core:comment\":" +
+                    jsonText("gap: " + std::to_string(gap.nLost) + " scan" + (gap.nLost == 1 ? "" : "s") + " lost " + sWhere +
+                             " (" + gapReason(gap) + ")") +
+                    ",\"queno:gap\":{\"lost\":" + std::to_string(gap.nLost) + ",\"next_scan\":" + std::to_string(gap.nNextScan) +
+                    ",\"cause\":\"" + causeName(gap.cause) + "\",\"restart_us\":" + std::to_string(gap.nRestartMicros) + "}}";
+    annotations_.push_back(s);
+    bCaptureDue_ = true;
+}
+
+// A stretch at a limit, from where it began in this file: sHow is "ended" (by in-range samples or
+// the other limit), "continues" (into the next file) or "to_end" (of the run).
+std::string SigmfSink::stretchJson(size_t nChannel, const Stretch& stretch, uint64_t nEndScan, uint64_t nScans,
+                                   const char* sHow) const {
+    const std::string sName = "AI" + std::to_string(board_.channels[nChannel].nChannel);
+    return "{\"core:sample_start\":" + std::to_string(stretch.nPosition) + ",\"core:sample_count\":" +
+           std::to_string(nPosition_ - stretch.nPosition) + ",\"core:comment\":" +
+           jsonText(sName + " " + limitName(stretch.nSide) + " range") + ",\"queno:limit\":{\"channel\":\"" + sName +
+           "\",\"side\":\"" + limitName(stretch.nSide) + "\",\"from_scan\":" + std::to_string(stretch.nFrom) +
+           ",\"end_scan\":" + std::to_string(nEndScan) + ",\"scans\":" + std::to_string(nScans) + ",\"how\":\"" + sHow + "\"}}";
+}
+
+void SigmfSink::limit(const LimitChange& change) {
+    Stretch& stretch = stretches_[change.nChannel];
+    if (change.nOldSide != 0) annotations_.push_back(stretchJson(change.nChannel, stretch, change.nScan, change.nOldScans, "ended"));
+    stretch = change.nNewSide != 0 ? Stretch{change.nNewSide, change.nScan, nPosition_} : Stretch{};
+}
+
+void SigmfSink::tick(int64_t nMonotonicMicros) {
+    if (nMonotonicMicros - nLastSync_ >= static_cast<int64_t>(options_.dSyncSeconds * 1e6)) {
+        pOutput_->sync();
+        nLastSync_ = monotonicMicros();
+    }
+}
+
+// This file is complete: its metadata names the next, which begins with a capture of its own.
+void SigmfSink::rotate(uint64_t nNextScan) {
+    sNext_ = pOutput_->nextCompanionName();
+    for (size_t c = 0; c < nChannels_; ++c) {
+        if (stretches_[c].nSide != 0) annotations_.push_back(stretchJson(c, stretches_[c], nNextScan, 0, "continues"));
+    }
+    if (!writeMeta(nullptr)) return;
+    std::string sError;
+    if (!pOutput_->rotate(&sError)) {
+        fail(sError);
+        return;
+    }
+    captures_.clear();
+    annotations_.clear();
+    sNext_.clear();
+    nPosition_ = 0;
+    nFileFirstScan_ = nNextScan;
+    for (Stretch& stretch : stretches_) stretch.nPosition = 0;
+    stretchesAtStart_ = stretches_;
+    startCapture(nNextScan);
+}
+
+void SigmfSink::end(const RunTotals& totals) {
+    if (!bFailed_) {
+        for (const LimitChange& open : totals.openStretches) {
+            annotations_.push_back(stretchJson(open.nChannel, stretches_[open.nChannel], open.nScan, open.nOldScans, "to_end"));
+        }
+        pOutput_->sync();
+        writeMeta(&totals);
+    }
+    pOutput_->close();
+}
+
+std::string SigmfSink::globalJson(const RunTotals* pTotals) const {
+    const bool bMeans = options_.nAverage > 1;
+    std::string s = "{\"core:datatype\":\"" + std::string(bMeans ? "rf64_le" : "ri32_le") + "\",\"core:sample_rate\":" +
+                    number(board_.dRate / options_.nAverage) + ",\"core:num_channels\":" + std::to_string(nChannels_) +
+                    ",\"core:version\":\"1.0.0\",\"core:recorder\":\"queno_log " QUENO_VERSION "\",\"core:hw\":" +
+                    jsonText(board_.sName + ", serial " + board_.sSerial) +
+                    ",\"core:extensions\":[{\"name\":\"queno\",\"version\":\"1.0.0\",\"optional\":true}]";
+    s += ",\"queno:board\":" + std::to_string(board_.nBoardId) + ",\"queno:model\":" + jsonText(board_.sName) +
+         ",\"queno:serial\":" + jsonText(board_.sSerial) + ",\"queno:resolution\":" + std::to_string(board_.nResolution) +
+         ",\"queno:full_scale\":" + std::to_string(board_.nFullScale) + ",\"queno:rate\":" + number(board_.dRate) +
+         ",\"queno:average\":" + std::to_string(options_.nAverage) +
+         ",\"queno:keep_limits\":" + (options_.bKeepLimits ? "true" : "false") +
+         ",\"queno:started\":\"" + utcText(clock_.startMicros()) + "\",\"queno:started_us\":" +
+         std::to_string(clock_.startMicros()) + ",\"queno:delay_scans\":" + std::to_string(clock_.delayScans()) +
+         ",\"queno:file\":" + std::to_string(pOutput_->fileNumber()) + ",\"queno:first_scan\":" + std::to_string(nFileFirstScan_);
+    s += ",\"queno:limits_at_start\":[";
+    bool bFirst = true;
+    for (size_t c = 0; c < stretchesAtStart_.size(); ++c) {
+        if (stretchesAtStart_[c].nSide == 0) continue;
+        s += std::string(bFirst ? "" : ",") + "{\"channel\":\"AI" + std::to_string(board_.channels[c].nChannel) + "\",\"side\":\"" +
+             limitName(stretchesAtStart_[c].nSide) + "\",\"from_scan\":" + std::to_string(stretchesAtStart_[c].nFrom) + "}";
+        bFirst = false;
+    }
+    s += "],\"queno:channels\":[";
+    for (size_t c = 0; c < nChannels_; ++c) {
+        const LoggedChannel& channel = board_.channels[c];
+        s += std::string(c > 0 ? "," : "") + "{\"name\":\"AI" + std::to_string(channel.nChannel) + "\",\"mode\":" +
+             jsonText(channel.sMode) + ",\"range\":" + jsonText(channel.sRange) + ",\"unit\":" + jsonText(channel.sUnit) +
+             ",\"scale\":" + number(channel.scale.scale) + ",\"offset\":" + number(channel.scale.offset) +
+             ",\"decimals\":" + std::to_string(channel.nDecimals) + ",\"settings\":[";
+        for (size_t k = 0; k < channel.settled.size(); ++k) {
+            s += std::string(k > 0 ? "," : "") + "[" + jsonText(channel.settled[k].first) + "," + jsonText(channel.settled[k].second) + "]";
+        }
+        s += "]}";
+    }
+    s += "]";
+    if (!sNext_.empty()) s += ",\"queno:next\":" + jsonText(sNext_.substr(sNext_.rfind('/') + 1));
+    if (pTotals != nullptr) {
+        s += ",\"queno:end\":{\"scans\":" + std::to_string(pTotals->nScans) + ",\"gaps\":" + std::to_string(pTotals->nGaps) +
+             ",\"lost\":" + std::to_string(pTotals->nLost) + ",\"rows_dropped\":" + std::to_string(pTotals->nRowsDropped) +
+             ",\"time\":\"" + utcText(pTotals->nEndMicros) + "\",\"time_us\":" + std::to_string(pTotals->nEndMicros) +
+             ",\"out_of_range\":[";
+        for (size_t c = 0; c < pTotals->outOfRange.size(); ++c) s += (c > 0 ? "," : "") + std::to_string(pTotals->outOfRange[c]);
+        s += "]}";
+    }
+    return s + "}";
+}
+
+bool SigmfSink::writeMeta(const RunTotals* pTotals) {
+    std::string s = "{\n  \"global\": " + globalJson(pTotals) + ",\n  \"captures\": [";
+    for (size_t i = 0; i < captures_.size(); ++i) {
+        s += std::string(i > 0 ? "," : "") + "\n    {\"core:sample_start\":" + std::to_string(captures_[i].nPosition) +
+             ",\"core:global_index\":" + std::to_string(captures_[i].nScan) + ",\"core:datetime\":\"" +
+             utcText(clock_.micros(captures_[i].nScan)) + "\"}";
+    }
+    // Annotations in the order of their first sample, as SigMF asks.
+    std::vector<std::pair<uint64_t, const std::string*>> ordered;
+    for (const std::string& sAnnotation : annotations_) {
+        ordered.emplace_back(strtoull(sAnnotation.c_str() + strlen("{\"core:sample_start\":"), nullptr, 10), &sAnnotation);
+    }
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const std::pair<uint64_t, const std::string*>& a, const std::pair<uint64_t, const std::string*>& b) {
+                         return a.first < b.first;
+                     });
+    s += "\n  ],\n  \"annotations\": [";
+    for (size_t i = 0; i < ordered.size(); ++i) s += std::string(i > 0 ? "," : "") + "\n    " + *ordered[i].second;
+    s += "\n  ]\n}\n";
+    std::string sError;
+    if (!replaceFile(pOutput_->companionName(), s, &sError)) {
+        fail(sError);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace qlog

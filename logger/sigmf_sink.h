@@ -1,0 +1,80 @@
+// The recording as a SigMF pair: NAME.sigmf-data holds the scans one after another, each the
+// recorded inputs' signed counts as little-endian int32 ("ri32_le"), or with --average their means
+// as float64 ("rf64_le"; a mean that includes a sample at a limit is NaN, unless --keep-limits).
+// Nothing else is in it. NAME.sigmf-meta (JSON) says what they mean: the board, the rate, per input
+// its mode, range, unit, scale and offset (value = count x scale - offset, as in the CSV), a
+// capture for the first scan and for the first after every gap, annotations for the gaps and for
+// the stretches at a limit, and at the end the run's totals. Their absence tells a reader that the
+// recording was cut short.
+//
+// Nothing is lost to a cut: the metadata is written to a temporary name, synced and renamed into
+// place before the first byte of data, before the first scan after each gap, and at the end; the
+// data file is synced every --sync period. A reader takes whole scans only (file size / scan size).
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "board_setup.h"
+#include "log_options.h"
+#include "output_file.h"
+#include "scan_clock.h"
+#include "sink.h"
+
+namespace qlog {
+
+class SigmfSink : public Sink {
+public:
+    SigmfSink(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, const ScanClock& clock);
+
+    bool begin() override;
+    void rows(const RowBlock& block) override;
+    void gap(const GapRecord& gap) override;
+    void limit(const LimitChange& change) override;
+    void tick(int64_t nMonotonicMicros) override;
+    void end(const RunTotals& totals) override;
+    bool failed() const override { return bFailed_; }
+
+private:
+    struct Capture {
+        uint64_t nPosition;  // in scans, in this file
+        uint64_t nScan;      // the scan's number in the run
+    };
+    struct Stretch {
+        int nSide = 0;
+        uint64_t nFrom = 0;      // scan number where it began
+        uint64_t nPosition = 0;  // where it began in this file (0 when in an earlier one)
+    };
+
+    void writeRows(uint64_t nFirstScan, const void* pData, size_t nRows, uint32_t nScansPerRow);
+    void startCapture(uint64_t nScan);
+    bool writeMeta(const RunTotals* pTotals);
+    std::string globalJson(const RunTotals* pTotals) const;
+    std::string stretchJson(size_t nChannel, const Stretch& stretch, uint64_t nEndScan, uint64_t nScans, const char* sHow) const;
+    void rotate(uint64_t nNextScan);
+    void fail(const std::string& sWhy);
+
+    const LogOptions& options_;
+    const BoardSetup& board_;
+    OutputFile* pOutput_;
+    const ScanClock clock_;
+    const size_t nChannels_;
+    const size_t nScanBytes_;
+
+    uint64_t nRotateScans_ = 0;   // scans per file when rotating by time
+    uint64_t nFileFirstScan_ = 0;
+    uint64_t nPosition_ = 0;      // scans (or means) in this file
+    bool bCaptureDue_ = true;     // the next row begins a capture
+    std::vector<Capture> captures_;
+    std::vector<std::string> annotations_;  // JSON objects, in the order of their positions
+    std::vector<Stretch> stretches_;
+    std::vector<Stretch> stretchesAtStart_;  // those open when this file began
+    std::string sNext_;           // the metadata of the next file, once rotated
+    std::vector<double> means_;   // a mean row as written
+    int64_t nLastSync_ = 0;
+    bool bFailed_ = false;
+};
+
+}  // namespace qlog
