@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "kivo_api.h"
 #include "scaling.h"
 #include "status_line.h"
@@ -71,10 +73,11 @@ void Acquirer::recordDrops() {
     nDropped_ = 0;
 }
 
-// Where the next scan goes: its slot in the queue, or the scratch words when the queue is full
-// (the scan is dropped and counted). Scans are published to the writer once per batch, or per
-// stretch of contiguous room.
-int32_t* Acquirer::nextScanSlot(bool* pbQueued) {
+// The next run of scans: straight from the driver's buffer into the queue, as many as lie
+// contiguously in both, in one copy; or, when the queue is full, one scan read and dropped (counted).
+// Scans are published to the writer once per batch, or per stretch of contiguous room. How many
+// were read; 0 when the walk would leave the buffer.
+int32_t Acquirer::readRun(int32_t nWanted, int32_t nWords, const int32_t** ppLast) {
     if (nFree_ == 0) {
         publishPending();
         nFree_ = pQueue_->contiguousFree();
@@ -83,18 +86,22 @@ int32_t* Acquirer::nextScanSlot(bool* pbQueued) {
         recordDrops();  // the gap goes before this scan; it publishes what was pending
         if (nFree_ == 0) nFree_ = pQueue_->contiguousFree();
     }
-    *pbQueued = nFree_ > 0;
-    return *pbQueued ? pQueue_->writeSlot(nPending_) : words_.data();
-}
-
-void Acquirer::scanDone(bool bQueued) {
-    if (bQueued) {
-        ++nPending_;
-        --nFree_;
-    } else {
+    if (nFree_ == 0) {
+        if (!RingWalk_ReadScan(&walk_, words_.data(), nWords)) return 0;
         ++nDropped_;
+        ++nNextScan_;
+        return 1;
     }
-    ++nNextScan_;
+    const uint64_t nRun = std::min<uint64_t>({static_cast<uint64_t>(nWanted),
+                                              static_cast<uint64_t>(RingWalk_ContiguousScans(&walk_, nWords)), nFree_});
+    int32_t* pSlot = pQueue_->writeSlot(nPending_);
+    if (nRun == 0 || !RingWalk_ReadRun(&walk_, pSlot, nWords, static_cast<int32_t>(nRun))) return 0;
+    formatRawBlock(pSlot, nRun * static_cast<size_t>(nWords), 24, board_.nShift);
+    *ppLast = pSlot + (nRun - 1) * static_cast<size_t>(nWords);
+    nPending_ += nRun;
+    nFree_ -= nRun;
+    nNextScan_ += nRun;
+    return static_cast<int32_t>(nRun);
 }
 
 // A driver that refuses the start for a moment (a failing call, an acquisition it still counts as
@@ -210,16 +217,13 @@ bool Acquirer::poll() {
         }
         return true;
     }
-    // Each scan is read from the driver's buffer straight into its slot of the queue.
+    // Runs of scans from the driver's buffer straight into the queue, wrap point by wrap point.
     int32_t nRead = 0;
     const int32_t* pLast = nullptr;
-    for (; nRead < nTake; ++nRead) {
-        bool bQueued = false;
-        int32_t* pWords = nextScanSlot(&bQueued);
-        if (!RingWalk_ReadScan(&walk_, pWords, nWords)) break;
-        for (int32_t w = 0; w < nWords; ++w) pWords[w] = formatRawData(pWords[w], 24, board_.nShift);
-        pLast = pWords;
-        scanDone(bQueued);
+    while (nRead < nTake) {
+        const int32_t nRun = readRun(nTake - nRead, nWords, &pLast);
+        if (nRun == 0) break;
+        nRead += nRun;
     }
     if (pLast != nullptr) latest_.assign(pLast, pLast + nWords);
     publishPending();

@@ -46,8 +46,7 @@ private:
     void restart(GapCause cause, const std::string& sWhat);
     bool queryFailed(const char* sQuery, int32_t nResult);
     void queriesAnswerAgain();
-    int32_t* nextScanSlot(bool* pbQueued);
-    void scanDone(bool bQueued);
+    int32_t readRun(int32_t nWanted, int32_t nWords, const int32_t** ppLast);
     void recordDrops();
     void publishPending();
 

@@ -34,6 +34,15 @@ int RingWalk_Usable(const RingWalk* pWalk, int32_t nScans, int32_t nWords);
  * lie wholly inside the buffer. */
 int RingWalk_ReadScan(RingWalk* pWalk, int32_t* pnWords, int32_t nWords);
 
+/* Wraps nReadPos at the buffer end (at most once) and answers how many whole scans of nWords words
+ * lie between it and the end: a run that can be read in one go. 0 when it lies outside the buffer. */
+int32_t RingWalk_ContiguousScans(RingWalk* pWalk, int32_t nWords);
+
+/* nScans scans of such a run: their first nWords words each into pnWords, one after another (one
+ * copy when the scans are packed), and advances. 0, with nothing read, when the run does not lie
+ * wholly inside the buffer. */
+int RingWalk_ReadRun(RingWalk* pWalk, int32_t* pnWords, int32_t nWords, int32_t nScans);
+
 /* Position arithmetic with two's-complement wrap-around, written out so it never overflows. */
 int64_t RingWalk_Advance(int64_t nPos, int64_t nBytes);
 

@@ -49,6 +49,10 @@ int32_t formatRawData(int32_t nRawWord, int nResolution, int nShift) {
     return static_cast<int32_t>(nSample);
 }
 
+void formatRawBlock(int32_t* pnWords, size_t nWords, int nResolution, int nShift) {
+    for (size_t i = 0; i < nWords; ++i) pnWords[i] = formatRawData(pnWords[i], nResolution, nShift);
+}
+
 double DblStr2Dbl(const char* sText) {
     double dValue = 0.0;
     if (sText != nullptr && sscanf(sText, "%lf", &dValue) != 1) dValue = 0.0;

@@ -7,6 +7,7 @@
 #ifndef QUENO_SCALING_H
 #define QUENO_SCALING_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -28,6 +29,8 @@ int32_t CalcScaling(ScaleInfo* pScaleInfo, int nResolution, double dMin, double 
  * shift of 1..255 the word is divided by 2^shift, rounding toward zero (shifts of 32 and more give
  * 0). Any other resolution, and a negative shift, return the word unchanged. */
 int32_t formatRawData(int32_t nRawWord, int nResolution, int nShift);
+/* formatRawData on nWords words in place: the same samples, for a block of scans at a time. */
+void formatRawBlock(int32_t* pnWords, size_t nWords, int nResolution, int nShift);
 
 /* The number at the start of a text ("%lf"), 0.0 when there is none. */
 double DblStr2Dbl(const char* sText);
