@@ -6,6 +6,8 @@
 #      that writes the same number of values
 #   3. the same with a writer that stalls for 2 s: standard output into a pipe whose reader stops
 #      reading after 20 MB for 2 s
+#   4. the same recorded as SigMF (-O sigmf), its data file's size, and queno_convert of it to CSV;
+#      the example's settings as SigMF
 # Usage: bench/logger_bench.sh BUILD_DIR [SECONDS]   (default 60 s each; files go to a temporary
 # folder, about 1.2 GB for 60 s at 1.6 M values/s)
 set -eu
@@ -40,6 +42,18 @@ echo "    $(lost "$work/hv.csv"), $(du -m "$work/hv.csv" | cut -f1) MB"
 rm -f "$work/hv.csv"
 measure "fprintf(\"%.5f\") of the same values" "$bin/fprintf_baseline" $((seconds * 100000)) 16 "$work/plain.csv"
 rm -f "$work/plain.csv"
+
+# shellcheck disable=SC2086
+measure "board 1, 16 x 100000 S/s, -O sigmf" "$bin/queno-sim" "$bin/queno_log" -q -b 1 -r 100000 -d "${seconds}s" \
+    -o "$work/hv.sigmf-data" $channels
+bytes=$(stat -c %s "$work/hv.sigmf-data")
+X
+if [ -x "$bin/queno_convert" ]; then
+    measure "queno_convert of it to CSV" "$bin/queno_convert" -o "$work/converted.csv" "$work/hv"
+    rm -f "$work/converted.csv"
+fi
+rm -f "$work/hv.sigmf-data" "$work/hv.sigmf-meta"
+measure "board 0, AI0:rtd, 1000 S/s, -O sigmf" "$bin/queno-sim" "$bin/queno_log" -q -d "${seconds}s" -o "$work/rtd.sigmf-meta" AI0:rtd
 
 # shellcheck disable=SC2086
 "$bin/queno-sim" "$bin/queno_log" -q -b 1 -r 100000 -d "${seconds}s" -o - $channels 2> "$work/stall.err" |

@@ -1,5 +1,5 @@
 # Debian packages with CPack, one per component:
-#   queno-example      the example, queno_info and queno_log
+#   queno-example      the example, queno_info, queno_log and queno_convert
 #   queno-sim          the simulated driver, its launcher and sample descriptions
 #   queno-example-dev  headers, the library, its CMake package and pkg-config file
 # for the architecture being built (amd64, or arm64 and armhf through the cross toolchains).
@@ -40,8 +40,9 @@ rtd_example measures the temperature of an RTD on one analogue input of a
 QUENO-1600-UNIV board through the board driver libkvpxi_api.so, which it
 loads at run time. queno_info lists the boards the driver sees and the
 modes, ranges and settings each of their channels offers. queno_log
-records every scan of chosen inputs into CSV files, with timestamps,
-units, the settings the driver settled on, and the place of every gap.")
+records every scan of chosen inputs into CSV files or SigMF recordings,
+with timestamps, units, the settings the driver settled on, and the place
+of every gap; queno_convert turns a SigMF recording into the same CSV.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME ${QUENO_PACKAGE_sim})
 set(CPACK_COMPONENT_SIM_DESCRIPTION "simulated QUENO board driver for development without hardware

@@ -50,7 +50,17 @@ int32_t formatRawData(int32_t nRawWord, int nResolution, int nShift) {
 }
 
 void formatRawBlock(int32_t* pnWords, size_t nWords, int nResolution, int nShift) {
-    for (size_t i = 0; i < nWords; ++i) pnWords[i] = formatRawData(pnWords[i], nResolution, nShift);
+    if (nResolution != 24 || nShift < 1 || nShift > 31) {
+        for (size_t i = 0; i < nWords; ++i) pnWords[i] = formatRawData(pnWords[i], nResolution, nShift);
+        return;
+    }
+    // Division by 2^shift rounding toward zero, as formatRawData: a negative word is raised by
+    // 2^shift - 1 before the (flooring) arithmetic shift. No branch, so the loop is vectorised.
+    const int32_t nBias = static_cast<int32_t>((1u << nShift) - 1);
+    for (size_t i = 0; i < nWords; ++i) {
+        const int32_t n = pnWords[i];
+        pnWords[i] = (n + ((n >> 31) & nBias)) >> nShift;
+    }
 }
 
 double DblStr2Dbl(const char* sText) {

@@ -66,6 +66,22 @@ TEST(FormatRawData, ShiftRoundsTowardZero) {
     EXPECT_EQ(formatRawData(INT32_MAX, 24, 1), 0x3FFFFFFF);
 }
 
+// The block form gives each word what the word-by-word form gives, for every resolution and shift.
+TEST(FormatRawData, ABlockAgreesWordByWord) {
+    std::vector<int32_t> words = {0, 1, -1, 255, -255, 256, -256, -257, INT32_MIN, INT32_MAX, INT32_MIN + 1};
+    uint32_t nState = 12345;
+    for (int i = 0; i < 200; ++i) words.push_back(static_cast<int32_t>(nState = nState * 1664525u + 1013904223u));
+    for (int nResolution : {16, 24}) {
+        for (int nShift = -1; nShift <= 40; ++nShift) {
+            std::vector<int32_t> block = words;
+            formatRawBlock(block.data(), block.size(), nResolution, nShift);
+            for (size_t i = 0; i < words.size(); ++i) {
+                ASSERT_EQ(block[i], formatRawData(words[i], nResolution, nShift)) << words[i] << " >> " << nShift;
+            }
+        }
+    }
+}
+
 TEST(FormatRawData, OutOfRangeShiftsHaveDefinedResults) {
     for (int nShift : {32, 33, 100, 255, 256, 1000, INT32_MAX}) {
         EXPECT_EQ(formatRawData(INT32_MIN, 24, nShift), 0) << nShift;
