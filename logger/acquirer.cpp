@@ -29,9 +29,10 @@ Acquirer::Acquirer(const BoardSetup& board, ScanQueue* pQueue, uint64_t nScanLim
 
 // After every start: the driver may place the buffer elsewhere.
 void Acquirer::readBufferGeometry() {
-    CheckError(KiVoGetParam_i64(board_.nBoardId, ParamBufferQuery32, &nBufferQuery32_));
-    CheckError(KiVoGetParam_i64(board_.nBoardId, ParamBufferEnd, &walk_.nBufferEnd));
-    CheckError(KiVoGetParam_i32(board_.nBoardId, ParamBufferSize, &walk_.nBufferSize));
+    const std::string sStep = board_.sPath + ": reading the buffer's place";
+    reportDriver(sStep, KiVoGetParam_i64(board_.nBoardId, ParamBufferQuery32, &nBufferQuery32_));
+    reportDriver(sStep, KiVoGetParam_i64(board_.nBoardId, ParamBufferEnd, &walk_.nBufferEnd));
+    reportDriver(sStep, KiVoGetParam_i32(board_.nBoardId, ParamBufferSize, &walk_.nBufferSize));
 }
 
 int Acquirer::start() {
@@ -114,7 +115,7 @@ void Acquirer::restart(GapCause cause, const std::string& sWhat) {
     publishPending();
     recordDrops();
     const int64_t nGiveUp = monotonicMicros() + kRestartGiveUpMicros;
-    CheckError(KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
+    reportDriver(board_.sPath + ": stopping the acquisition", KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
     int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
     while (nResult != 0 && monotonicMicros() < nGiveUp && StopSignalReceived() == 0) {
         sleepMs(pollIntervalMs());
@@ -191,7 +192,7 @@ bool Acquirer::poll() {
         return !bFailed_ && nNextScan_ < nScanLimit_;
     }
     if (nResult > 0) return queryFailed("the available-samples query", nResult);
-    CheckError(nResult);
+    reportDriver(board_.sPath + ": the available-samples query", nResult);
     // The driver keeps the last nSampleDelay scans back while its filter settles.
     int64_t nReady = static_cast<int64_t>(nAvailable) - board_.nSampleDelay;
     if (nReady <= 0) {
@@ -234,7 +235,7 @@ bool Acquirer::poll() {
         restart(GapCause::ReleaseFailed, "the driver did not take back the scans read (" + driverText(nResult) + ")");
         return !bFailed_ && nNextScan_ < nScanLimit_;
     }
-    CheckError(nResult);
+    reportDriver(board_.sPath + ": releasing scans", nResult);
     return nNextScan_ < nScanLimit_;
 }
 

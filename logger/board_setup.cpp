@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "board_queries.h"
+#include "driver_report.h"
 #include "kivo_api.h"
 
 namespace qlog {
@@ -18,7 +19,7 @@ constexpr size_t kTextSize = 256;
 
 std::string readText(const std::string& sPath, const char* sProperty) {
     char sBuffer[kTextSize] = {0};
-    CheckError(KiVoGetParamStruct_str(sPath.c_str(), sProperty, sBuffer, sizeof(sBuffer)));
+    reportDriver(sPath + ": reading " + sProperty, KiVoGetParamStruct_str(sPath.c_str(), sProperty, sBuffer, sizeof(sBuffer)));
     sBuffer[sizeof(sBuffer) - 1] = '\0';
     return sBuffer;
 }
@@ -119,11 +120,6 @@ void readBackChannel(const BoardSetup& board, const ChannelRequest& request, Log
 
 }  // namespace
 
-std::string driverText(int32_t nResult) {
-    const char* sText = KiVoErrorConstantToString(nResult);
-    return sText != nullptr && sText[0] != '\0' ? sText : "driver result " + std::to_string(nResult);
-}
-
 int decimalsFor(double dScale) {
     double dStep = fabs(dScale);
     if (!(dStep > 0) || !isfinite(dStep)) return 0;
@@ -132,8 +128,8 @@ int decimalsFor(double dScale) {
 }
 
 void closeBoard(const BoardSetup& board, bool bStop) {
-    if (bStop) CheckError(KiVoSetParam_i32(board.nBoardId, ParamStopAcq, 0));
-    CheckError(KiVoSetParam_i32(board.nBoardId, ParamCloseBoard, 0));
+    if (bStop) reportDriver(board.sPath + ": stopping the acquisition", KiVoSetParam_i32(board.nBoardId, ParamStopAcq, 0));
+    reportDriver(board.sPath + ": closing the board", KiVoSetParam_i32(board.nBoardId, ParamCloseBoard, 0));
 }
 
 int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
@@ -145,7 +141,7 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
         fprintf(stderr, "queno_log: the driver could not be initialised: %s\n", driverText(nInit).c_str());
         return 1;
     }
-    CheckError(nInit);
+    reportDriver("initialising the driver", nInit);
     if (nBoardCount < 0) nBoardCount = nBoardCount == INT32_MIN ? INT32_MAX : -nBoardCount;
     if (nBoardCount == 0) {
         fprintf(stderr, "queno_log: the driver finds no QUENO board\n");
@@ -160,8 +156,9 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     }
     board.sPath = "BoardID" + std::to_string(board.nBoardId);
 
-    CheckError(KiVoSetParam_i32(board.nBoardId, ParamOpenBoard, 0));
-    CheckError(KiVoSetParam_i32(board.nBoardId, ParamResetBoard, 0));
+    // A board that does not open is no board to record from.
+    if (reportDriver(board.sPath + ": opening the board", KiVoSetParam_i32(board.nBoardId, ParamOpenBoard, 0)) > 0) return 1;
+    reportDriver(board.sPath + ": resetting the board", KiVoSetParam_i32(board.nBoardId, ParamResetBoard, 0));
     board.sName = readText(board.sPath, "BoardName");
     board.sSerial = readText(board.sPath, "SerialNumber");
     int32_t nResolution = QUENO_AcqProp_GetResolutionAI(board.nBoardId, 0);
@@ -199,8 +196,8 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     double dRate = strtod(readText(sAcqPath, "Samplerate").c_str(), nullptr);
     board.dRate = isfinite(dRate) && dRate >= 0.001 ? nearbyint(dRate * 1000) / 1000 : options.dRate;
     for (size_t i = 0; i < options.channels.size(); ++i) readBackChannel(board, options.channels[i], &board.channels[i]);
-    CheckError(KiVoGetParam_i32(board.nBoardId, ParamSampleDelay, &board.nSampleDelay));
-    CheckError(KiVoGetParam_i32(board.nBoardId, ParamScanSize, &board.nScanSize));
+    reportDriver(board.sPath + ": reading the sample delay", KiVoGetParam_i32(board.nBoardId, ParamSampleDelay, &board.nSampleDelay));
+    reportDriver(board.sPath + ": reading the scan size", KiVoGetParam_i32(board.nBoardId, ParamScanSize, &board.nScanSize));
     if (board.nSampleDelay < 0) board.nSampleDelay = 0;
     const int64_t nNeeded = static_cast<int64_t>(board.channels.size()) * 4;
     if (board.nScanSize < nNeeded) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "channel_request.h"
+#include "driver_report.h"
 #include "log_options.h"
 #include "scaling.h"
 
@@ -47,9 +48,6 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard);
 
 // Stops the acquisition (when bStop) and closes the board.
 void closeBoard(const BoardSetup& board, bool bStop);
-
-// The driver's text for a result, or the number where it has none.
-std::string driverText(int32_t nResult);
 
 // A count at the limit of its range is no measurement: the sensor is open or shorted, or the input
 // is over range. +1 at the upper limit, -1 at the lower one, 0 within.

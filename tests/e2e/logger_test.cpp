@@ -216,6 +216,7 @@ struct RefusalCase {
     std::vector<std::string> args;
     int nExitStatus;
     const char* sMessage;
+    std::map<std::string, std::string> env = {};
 };
 
 const RefusalCase kRefusals[] = {
@@ -230,6 +231,7 @@ const RefusalCase kRefusals[] = {
     {"BrokersOwnTopic", {"--mqtt", "mqtt://127.0.0.1:1", "--topic", "$SYS/x", "AI0"}, 2, "--topic \"$SYS/x\": "},
     {"TopicNotUtf8", {"--mqtt", "mqtt://127.0.0.1:1", "--topic", "a\xff", "AI0"}, 2, "--topic \"a\\xff\": "},
     {"NewlineInTheName", {"-o", "a\n# forged", "AI0"}, 2, "--output: a file name without control characters"},
+    {"BoardThatDoesNotOpen", {"AI0"}, 1, "queno_log: BoardID0: opening the board: ", {{"QUENO_SIM_FAULTS", "cmd:1=1004"}}},
     {"SigmfToStandardOutput", {"-O", "sigmf", "-o", "-", "AI0"}, 2, "-O sigmf writes two files"},
     {"SigmfWithRaw", {"--raw", "-O", "sigmf", "AI0"}, 2, "--raw: the SigMF data are the raw counts already"},
     {"UnknownFormat", {"-O", "hdf5", "AI0"}, 2, "--output-format \"hdf5\": csv or sigmf"},
@@ -252,7 +254,7 @@ class LoggerRefusal : public ::testing::TestWithParam<RefusalCase> {};
 TEST_P(LoggerRefusal, SaysWhyAndLeavesNoFile) {
     const RefusalCase& c = GetParam();
     TempDir dir;
-    RunOptions options = logRun(c.args);
+    RunOptions options = logRun(c.args, c.env);
     bool bNamed = false;
     for (const std::string& s : c.args) bNamed = bNamed || s == "-o";
     if (!bNamed) options.args.insert(options.args.begin(), {"-o", dir.file("log.csv")});
