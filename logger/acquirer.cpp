@@ -118,7 +118,7 @@ void Acquirer::restart(GapCause cause, const std::string& sWhat) {
     reportDriver(board_.sPath + ": stopping the acquisition", KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
     int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
     while (nResult != 0 && monotonicMicros() < nGiveUp && StopSignalReceived() == 0) {
-        sleepMs(pollIntervalMs());
+        SleepUntilStopSignal(pollIntervalMs());
         KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0);  // the start's answer says whether it mattered
         nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
     }

@@ -149,7 +149,7 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
     StatusLine status(board, options.bQuiet);
 
     while (bWriting && StopSignalReceived() == 0 && !writer.failed()) {
-        sleepMs(acquirer.pollIntervalMs());
+        SleepUntilStopSignal(acquirer.pollIntervalMs());
         if (StopSignalReceived() != 0) break;
         if (!acquirer.poll()) break;
         if (monotonicMicros() > nDeadline) {
@@ -199,6 +199,7 @@ int main(int argc, char** argv) {
         case ParseOutcome::Run: break;
     }
     InstallStopSignals();
+    BlockStopSignals();  // before the broker's, the driver's and our own threads start
 
     OutputFile output;
     const std::string sPath = outputPath(options);

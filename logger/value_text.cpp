@@ -148,11 +148,6 @@ int64_t monotonicMicros() {
     return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-void sleepMs(int nMs) {
-    struct timespec wait = {nMs / 1000, (nMs % 1000) * 1000000L};
-    nanosleep(&wait, nullptr);
-}
-
 int64_t utcMicrosNow() {
     struct timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);

@@ -35,7 +35,5 @@ void formatUtcMicros(int64_t nMicros, char* sText, int nSize);
 int64_t utcMicrosNow();
 // Microseconds from the monotonic clock, for intervals.
 int64_t monotonicMicros();
-// Sleeps nMs milliseconds; a stop signal cuts it short.
-void sleepMs(int nMs);
 
 }  // namespace qlog

@@ -1,6 +1,5 @@
 #include "writer_thread.h"
 
-#include <signal.h>
 #include <time.h>
 
 #include "value_text.h"
@@ -33,15 +32,7 @@ bool WriterThread::start() {
             return false;
         }
     }
-    // Stop signals belong to the acquisition thread, whose waits they must cut short.
-    sigset_t blocked, previous;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGTERM);
-    sigaddset(&blocked, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-    thread_ = std::thread(&WriterThread::run, this);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    thread_ = std::thread(&WriterThread::run, this);  // born with the stop signals blocked, as every thread
     return true;
 }
 

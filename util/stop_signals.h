@@ -18,6 +18,15 @@ void InstallStopSignals(void);
 /* The first stop signal received, or 0. */
 int StopSignalReceived(void);
 
+/* For a program with threads: the stop signals belong to the main thread. Called there before any
+ * thread starts, so that every thread started later (a driver's, a library's, the program's own)
+ * is born with them blocked; the main thread then takes them only while it waits in
+ * SleepUntilStopSignal. */
+void BlockStopSignals(void);
+/* Sleeps nMs milliseconds with the stop signals unblocked for the wait alone; a stop signal ends it
+ * at once. */
+void SleepUntilStopSignal(int nMs);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,11 +1,15 @@
 // Stop signals: a flag for the run, an emergency exit for the impatient.
 #include "stop_signals.h"
 
+#include <pthread.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
+
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 volatile sig_atomic_t gnStopSignal = 0;
 // Each kind counts on its own: a SIGTERM after a Ctrl-C is still a first request.
@@ -43,7 +47,6 @@ void InstallStopSignals(void) {
     // Restarted system calls keep a driver's own reads and writes whole; the example's waits (poll,
     // usleep) return early on a signal regardless, so the flag is seen promptly.
     action.sa_flags = SA_RESTART;
-    static const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
     for (int nSignal : kStopSignals) {
         // A signal the caller chose to ignore (nohup, a background job of a plain shell) stays so.
         struct sigaction previous = {};
@@ -58,5 +61,20 @@ void InstallStopSignals(void) {
 }
 
 int StopSignalReceived(void) { return gnStopSignal; }
+
+void BlockStopSignals(void) {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int nSignal : kStopSignals) sigaddset(&stops, nSignal);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+}
+
+void SleepUntilStopSignal(int nMs) {
+    sigset_t during;
+    pthread_sigmask(SIG_SETMASK, nullptr, &during);
+    for (int nSignal : kStopSignals) sigdelset(&during, nSignal);
+    struct timespec wait = {nMs / 1000, (nMs % 1000) * 1000000L};
+    pselect(0, nullptr, nullptr, nullptr, &wait, &during);
+}
 
 }  // extern "C"
