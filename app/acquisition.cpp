@@ -115,7 +115,7 @@ int PollCycle(RunState* pRun) {
             return 1;
         }
         if (i % kPrintEvery == 0 && pRun->nOutputError == 0) {
-            double dScaled = fma(static_cast<double>(nRaw), pRun->scaleInfo.scale, -pRun->scaleInfo.offset);
+            double dScaled = ScaleSample(&pRun->scaleInfo, static_cast<double>(nRaw));
             printf("\rRaw: %8.8x --> Scaled: %4.3f[degC]", static_cast<unsigned>(nRaw), dScaled);
             // A reader that went away or a full disk: the batch is still released, then the run ends.
             if (fflush(stdout) != 0 || ferror(stdout)) ReportOutputError(pRun, errno);

@@ -1,4 +1,4 @@
-// The acquisition thread's work: start the board, walk the driver's ring buffer as the example
+// The acquisition, on the main thread: start the board, walk the driver's ring buffer as the example
 // does (in place, wrap at the end, skip the sample delay, release by count), copy each scan's
 // samples into the queue and hand the driver's buffer back at once. An overflow stops and restarts
 // the acquisition and leaves a gap record; a full queue drops scans, counted exactly.

@@ -70,10 +70,7 @@ std::string unitOfRange(const std::string& sRange) {
     const char* sAfter = sRange.c_str() + (nDots == std::string::npos ? 0 : nDots + 2);
     char* pEnd = nullptr;
     strtod(sAfter, &pEnd);
-    std::string sUnit = pEnd;
-    size_t nBegin = sUnit.find_first_not_of(" \t");
-    size_t nEnd = sUnit.find_last_not_of(" \t");
-    return nBegin == std::string::npos ? "" : sUnit.substr(nBegin, nEnd - nBegin + 1);
+    return trimmed(pEnd);
 }
 
 // The id of the board with this serial number, or -1 after saying which serials there are.

@@ -29,12 +29,6 @@ const std::vector<Preset>& presets() {
     return kPresets;
 }
 
-std::string trim(const std::string& s) {
-    size_t nBegin = s.find_first_not_of(" \t");
-    if (nBegin == std::string::npos) return "";
-    size_t nEnd = s.find_last_not_of(" \t");
-    return s.substr(nBegin, nEnd - nBegin + 1);
-}
 
 void setWrite(std::vector<PropertyWrite>* pWrites, const std::string& sName, const std::string& sValue) {
     for (PropertyWrite& write : *pWrites) {
@@ -98,12 +92,12 @@ bool parseChannelRequest(const std::string& sText, ChannelRequest* pRequest, std
         std::string sPair = sText.substr(nComma + 1, nNext == std::string::npos ? std::string::npos : nNext - nComma - 1);
         nComma = nNext;
         size_t nEquals = sPair.find('=');
-        std::string sProperty = trim(sPair.substr(0, nEquals));
+        std::string sProperty = trimmed(sPair.substr(0, nEquals));
         if (nEquals == std::string::npos || !validPropertyName(sProperty)) {
             *pError = "channel \"" + sText + "\": \"" + sPair + "\" is not <Property>=<value>";
             return false;
         }
-        std::string sValue = trim(sPair.substr(nEquals + 1));
+        std::string sValue = trimmed(sPair.substr(nEquals + 1));
         if (sProperty == "Mode") {
             // The mode goes first: entering it resets what depends on it.
             if (writes.front().first == "Mode") {
@@ -117,6 +111,13 @@ bool parseChannelRequest(const std::string& sText, ChannelRequest* pRequest, std
     }
     pRequest->writes = writes;
     return true;
+}
+
+std::string trimmed(const std::string& s) {
+    size_t nBegin = s.find_first_not_of(" \t");
+    if (nBegin == std::string::npos) return "";
+    size_t nEnd = s.find_last_not_of(" \t");
+    return s.substr(nBegin, nEnd - nBegin + 1);
 }
 
 }  // namespace qlog

@@ -22,6 +22,9 @@ struct ChannelRequest {
 // Parses one CHANNEL argument. On failure *pError says why.
 bool parseChannelRequest(const std::string& sText, ChannelRequest* pRequest, std::string* pError);
 
+// The text without the spaces and tabs around it.
+std::string trimmed(const std::string& s);
+
 // The preset names, for the usage and for messages.
 std::string presetNames();
 

@@ -208,7 +208,7 @@ void CsvSink::emitRow(uint64_t nScan, uint32_t nScans, const int32_t* pCounts, c
         const bool bLimited = pCounts != nullptr ? limitSide(pCounts[c], board_.nFullScale) != 0 : pLimited[c] != 0;
         *p++ = ',';
         // A sample at a limit, or a mean that includes one, is no measurement: the field stays empty.
-        if (!bLimited || options_.bKeepLimits) p = writeFixed(p, fma(dCounts, channel.scale.scale, -channel.scale.offset), channel.nDecimals);
+        if (!bLimited || options_.bKeepLimits) p = writeFixed(p, ScaleSample(&channel.scale, dCounts), channel.nDecimals);
         if (options_.bRaw) {
             *p++ = ',';
             p = writeSigned(p, pCounts != nullptr ? pCounts[c] : llround(dCounts));

@@ -160,6 +160,12 @@ std::string boardLabel(const LogOptions& options) {
     return sLabel;
 }
 
+std::vector<std::string> logOptionNames() {
+    std::vector<std::string> names;
+    for (const option* p = kLongOptions; p->name != nullptr; ++p) names.push_back(p->name);
+    return names;
+}
+
 bool parseDuration(const std::string& sText, double* pdSeconds) {
     double d = 0;
     std::string sSuffix;
@@ -282,10 +288,7 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
             case kRaw: o.bRaw = true; break;
             case kKeepLimits: o.bKeepLimits = true; break;
             case kMqtt: {
-                std::string sHost;
-                int nPort = 0;
-                bool bTls = false;
-                if (!parseMqttUrl(sArg, &sHost, &nPort, &bTls)) {
+                if (!parseMqttUrl(sArg, &o.mqtt.sHost, &o.mqtt.nPort, &o.mqtt.bTls)) {
                     return fail("--mqtt \"" + sArg + "\": mqtt://host[:port] or mqtts://host[:port]");
                 }
                 o.bMqtt = true;
@@ -337,7 +340,7 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
                              !o.mqtt.sPasswordFile.empty() || !o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() ||
                              !o.mqtt.sKey.empty();
     if (!o.bMqtt && bMqttOption) return fail("--topic, --spool, --user, --password-file, --cafile, --cert and --key need --mqtt");
-    if (o.bMqtt && o.mqtt.sUrl.compare(0, 7, "mqtt://") == 0 &&
+    if (o.bMqtt && !o.mqtt.bTls &&
         (!o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() || !o.mqtt.sKey.empty())) {
         return fail("--cafile, --cert and --key need TLS: an mqtts:// broker");
     }

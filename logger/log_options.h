@@ -12,7 +12,10 @@ namespace qlog {
 
 // Publishing to an MQTT broker beside the file (or instead of it, with -o none).
 struct MqttOptions {
-    std::string sUrl;           // mqtt://host[:port] or mqtts://host[:port]
+    std::string sUrl;           // mqtt://host[:port] or mqtts://host[:port], read into:
+    std::string sHost;
+    int nPort = 1883;
+    bool bTls = false;
     std::string sTopic;         // default queno/<hostname>/board<N>
     bool bInflux = false;       // InfluxDB line protocol instead of JSON
     int nQos = 1;
@@ -60,6 +63,8 @@ bool parseDuration(const std::string& sText, double* pdSeconds);
 bool parseSize(const std::string& sText, uint64_t* pnBytes);
 
 extern const char kLogUsage[];
+// The long options queno_log takes, for a check that the usage names each of them.
+std::vector<std::string> logOptionNames();
 extern const char kLogVersion[];
 
 }  // namespace qlog

@@ -116,13 +116,9 @@ MqttPublisher::~MqttPublisher() {
 }
 
 bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::string* pError) {
-    std::string sHost;
-    int nPort = 0;
-    bool bTls = false;
-    if (!parseMqttUrl(options.sUrl, &sHost, &nPort, &bTls)) {
-        *pError = "\"" + options.sUrl + "\" is not mqtt://host[:port] or mqtts://host[:port]";
-        return false;
-    }
+    const std::string& sHost = options.sHost;
+    const int nPort = options.nPort;
+    const bool bTls = options.bTls;
     sTopic_ = options.sTopic;
     nQos_ = options.nQos;
     nCapacity_ = nSpoolRows;

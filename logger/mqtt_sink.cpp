@@ -18,7 +18,7 @@ void MqttSink::rows(const RowBlock& block) {
             const double dCounts = block.pCounts != nullptr ? static_cast<double>(block.pCounts[n]) : block.pMeans[n];
             const bool bLimited = block.pCounts != nullptr ? limitSide(block.pCounts[n], board_.nFullScale) != 0 : block.pLimited[n] != 0;
             const ScaleInfo& scale = board_.channels[c].scale;
-            values_[c] = bLimited && !bKeepLimits_ ? NAN : fma(dCounts, scale.scale, -scale.offset);
+            values_[c] = bLimited && !bKeepLimits_ ? NAN : ScaleSample(&scale, dCounts);
         }
         pPublisher_->publish(messages_.format(clock_.micros(nScan), nScan, values_.data()));
     }

@@ -1,4 +1,4 @@
-// The queue between the driver's ring buffer and the disk: the acquisition thread copies each
+// The queue between the driver's ring buffer and the disk: the acquisition (on the main thread) copies each
 // scan's samples in and releases the driver's buffer at once; the writer thread takes them out
 // when the disk lets it. One producer, one consumer; only the two counters are shared.
 //

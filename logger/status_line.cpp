@@ -62,7 +62,7 @@ void StatusLine::update(const StatusFacts& facts, const std::vector<int32_t>& la
             continue;
         }
         char sValue[kMaxNumberText + 1];
-        char* pEnd = writeFixed(sValue, fma(static_cast<double>(latest[c]), channel.scale.scale, -channel.scale.offset),
+        char* pEnd = writeFixed(sValue, ScaleSample(&channel.scale, static_cast<double>(latest[c])),
                                 channel.nDecimals > 3 ? 3 : channel.nDecimals);
         *pEnd = '\0';
         s += "  AI" + std::to_string(channel.nChannel) + " " + sValue + " " + channel.sUnit;

@@ -1,6 +1,7 @@
 // Range, scaling and raw-sample helpers.
 #include "scaling.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -47,6 +48,10 @@ int32_t formatRawData(int32_t nRawWord, int nResolution, int nShift) {
     int64_t nWord = nRawWord;
     int64_t nSample = nWord >= 0 ? (nWord >> nShift) : -((-nWord) >> nShift);
     return static_cast<int32_t>(nSample);
+}
+
+double ScaleSample(const ScaleInfo* pScaleInfo, double dCounts) {
+    return fma(dCounts, pScaleInfo->scale, -pScaleInfo->offset);
 }
 
 void formatRawBlock(int32_t* pnWords, size_t nWords, int nResolution, int nShift) {

@@ -25,6 +25,9 @@ typedef struct ScaleInfo {
  * the maximum, minus full scale to the minimum, 0 to the midpoint. Always 0. */
 int32_t CalcScaling(ScaleInfo* pScaleInfo, int nResolution, double dMin, double dMax);
 
+/* A sample, or a mean of samples, in the unit of its range: counts x scale - offset, rounded once. */
+double ScaleSample(const ScaleInfo* pScaleInfo, double dCounts);
+
 /* A raw word as a signed sample. Resolution 24 with shift 0 sign-extends the low 24 bits; with a
  * shift of 1..255 the word is divided by 2^shift, rounding toward zero (shifts of 32 and more give
  * 0). Any other resolution, and a negative shift, return the word unchanged. */

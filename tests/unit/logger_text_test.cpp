@@ -100,3 +100,11 @@ TEST(LoggerText, ChannelRequestsExpandPresetsAndKeepTheModeFirst) {
 }
 
 }  // namespace
+
+// The usage is written by hand: it must name every option the parser takes.
+TEST(LoggerText, TheUsageNamesEveryOption) {
+    const std::string sUsage = qlog::kLogUsage;
+    for (const std::string& sName : qlog::logOptionNames()) {
+        EXPECT_NE(sUsage.find("--" + sName), std::string::npos) << "--" << sName;
+    }
+}
