@@ -6,7 +6,7 @@
 
 #include "checked_numbers.h"
 #include "kivo_codes.h"
-#include "xml_util.h"
+#include "plain_text.h"
 
 namespace qsim {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "scenario.h"
-#include "system_description.h"
+#include "sensor_model.h"
 
 namespace qsim {
 

@@ -43,31 +43,6 @@ std::vector<xmlNodePtr> listEntries(xmlNodePtr pList) {
 
 }  // namespace
 
-bool parseRangeText(const std::string& sText, RangeText* pRange) {
-    // Split at ".." first: "-100..200" would otherwise read as "-100." and ".200".
-    size_t nDots = sText.find("..");
-    if (nDots == std::string::npos) return false;
-    std::string sMin = trimWhiteSpace(sText.substr(0, nDots));
-    const char* sMax = sText.c_str() + nDots + 2;
-    char* pEnd = nullptr;
-    double dMin = strtod(sMin.c_str(), &pEnd);
-    if (sMin.empty() || *pEnd != '\0') return false;
-    double dMax = strtod(sMax, &pEnd);
-    if (pEnd == sMax || !isfinite(dMin) || !isfinite(dMax) || dMin >= dMax) return false;
-    pRange->dMin = dMin;
-    pRange->dMax = dMax;
-    pRange->sUnit = trimWhiteSpace(pEnd);
-    return true;
-}
-
-std::string formatRangeText(const RangeText& range) {
-    char sText[160];
-    snprintf(sText, sizeof(sText), "%f..%f", range.dMin, range.dMax);
-    std::string s = sText;
-    if (!range.sUnit.empty()) s += " " + range.sUnit;
-    return s;
-}
-
 ChannelSettings::ChannelSettings(xmlNodePtr pChannelNode, int32_t nResolution)
     : pChannel_(pChannelNode), nResolution_(nResolution) {
     std::vector<xmlNodePtr> modes = childElements(pChannel_, "Mode");

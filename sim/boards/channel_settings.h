@@ -12,17 +12,9 @@
 #include <map>
 #include <string>
 
+#include "plain_text.h"
+
 namespace qsim {
-
-struct RangeText {
-    double dMin = 0;
-    double dMax = 0;
-    std::string sUnit;
-};
-
-// Reads "min..max unit"; false when the text is not of that form.
-bool parseRangeText(const std::string& sText, RangeText* pRange);
-std::string formatRangeText(const RangeText& range);
 
 class ChannelSettings {
 public:

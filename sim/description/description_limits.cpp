@@ -3,7 +3,7 @@
 #include <math.h>
 #include <stdlib.h>
 
-#include "channel_settings.h"
+#include "plain_text.h"
 #include "xml_util.h"
 
 namespace qsim {

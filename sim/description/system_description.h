@@ -13,17 +13,9 @@
 #include <vector>
 
 #include "scenario.h"
+#include "sensor_model.h"
 
 namespace qsim {
-
-// The simulated RTD behind an analogue input: room temperature with a slow drift and noise.
-struct SensorModel {
-    double dTemperature = 22.5;  // degC
-    double dDrift = 0.4;         // amplitude of the slow drift, degC
-    double dDriftPeriod = 600;   // seconds
-    double dNoise = 0.02;        // standard deviation, degC
-    uint32_t nSeed = 1;
-};
 
 struct BoardDescription {
     xmlNodePtr pNode = nullptr;             // <Board>

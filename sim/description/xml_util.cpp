@@ -36,13 +36,6 @@ std::string attribute(xmlNodePtr pNode, const char* sName) {
     return sValue;
 }
 
-std::string trimWhiteSpace(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 std::string trimmedText(xmlNodePtr pNode) {
     if (pNode == nullptr) return "";
     xmlChar* pText = xmlNodeGetContent(pNode);

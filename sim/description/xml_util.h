@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "plain_text.h"
+
 namespace qsim {
 
 // Element children of a node, all of them or those with the given name.
@@ -16,6 +18,5 @@ std::string attribute(xmlNodePtr pNode, const char* sName);
 // The text content of a node with leading and trailing white space removed.
 std::string trimmedText(xmlNodePtr pNode);
 std::string elementName(xmlNodePtr pNode);
-std::string trimWhiteSpace(const std::string& s);
 
 }  // namespace qsim
