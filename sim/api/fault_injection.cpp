@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "entry_point_names.h"
+#include "plain_text.h"
 
 namespace qsim {
 
@@ -21,13 +22,6 @@ bool parseInteger(const std::string& sText, int64_t* pnValue) {
 }
 
 bool startsWith(const std::string& s, const char* sPrefix) { return s.compare(0, strlen(sPrefix), sPrefix) == 0; }
-
-std::string trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
 
 // Splits "TARGET:PROPERTY" at its last colon.
 bool splitTargetProperty(const std::string& s, std::string* pTarget, std::string* pProperty) {
@@ -49,7 +43,7 @@ bool FaultSet::parse(const char* sRules, std::string* pError) {
     while (nStart <= sAll.size()) {
         size_t nEnd = sAll.find(';', nStart);
         if (nEnd == std::string::npos) nEnd = sAll.size();
-        std::string sRule = trim(sAll.substr(nStart, nEnd - nStart));
+        std::string sRule = trimWhiteSpace(sAll.substr(nStart, nEnd - nStart));
         if (!sRule.empty()) {
             Rule rule;
             if (!parseRule(sRule, &rule, pError)) return false;
@@ -67,7 +61,7 @@ bool FaultSet::parseRule(const std::string& sRule, Rule* pRule, std::string* pEr
         *pError = "rule '" + sRule + "' has no '='";
         return false;
     }
-    std::string sSelector = trim(sRule.substr(0, nEquals));
+    std::string sSelector = trimWhiteSpace(sRule.substr(0, nEquals));
     std::string sValue = sRule.substr(nEquals + 1);
     bool bText = startsWith(sSelector, "text:");
 
@@ -95,7 +89,7 @@ bool FaultSet::parseRule(const std::string& sRule, Rule* pRule, std::string* pEr
         return true;
     }
 
-    if (!parseInteger(trim(sValue), &pRule->nValue)) {
+    if (!parseInteger(trimWhiteSpace(sValue), &pRule->nValue)) {
         *pError = "rule '" + sRule + "' needs a number after '='";
         return false;
     }
