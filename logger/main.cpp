@@ -43,6 +43,10 @@
 #include "value_text.h"
 #include "writer_thread.h"
 
+namespace qlog {
+class MqttPublisher;  // the broker's side, in a build with MQTT
+}  // namespace qlog
+
 namespace {
 
 using namespace qlog;
