@@ -1,0 +1,175 @@
+"""Recordings of queno_log, CSV or SigMF, read into numpy arrays.
+
+Both formats give the same numbers: a value is count x scale - offset of the range the driver
+settled on, a sample at a limit of its range (an open or shorted sensor, an input over range) is
+NaN, and the time of a scan is the acquisition's start plus (the scans the input filters held back
++ the scan's number) / rate, to the microsecond, exactly as queno_log computes it.
+"""
+
+import json
+import os
+from dataclasses import dataclass, field
+from typing import List, Optional
+
+import numpy as np
+
+
+@dataclass(frozen=True)
+class Channel:
+    """An input as recorded: its name (AI<k>), mode, settled range, unit and scaling."""
+
+    name: str
+    mode: str
+    range: str
+    unit: str
+    scale: float
+    offset: float
+
+
+@dataclass(frozen=True)
+class Gap:
+    """Scans missing from a recording: `lost` scans before scan `next_scan`, and why."""
+
+    next_scan: int
+    lost: int
+    reason: str
+
+
+@dataclass
+class Recording:
+    """A recording's scans (or means) and what they mean.
+
+    scans: uint64 [n], the scan number of each row (of a mean: its first scan)
+    times: datetime64[us] [n], UTC
+    values: float64 [n, channels] in each channel's unit; NaN where no measurement
+    raw: int32 [n, channels] of signed counts (SigMF counts, a CSV's raw columns), float64 means
+         (SigMF with --average), or None (a CSV without raw columns)
+    """
+
+    path: str
+    rate: float
+    average: int
+    channels: List[Channel]
+    scans: np.ndarray
+    times: np.ndarray
+    values: np.ndarray
+    raw: Optional[np.ndarray]
+    gaps: List[Gap] = field(default_factory=list)
+    complete: bool = False  # the recording has its end (not cut, not still being written)
+
+    def to_pandas(self):
+        """A DataFrame indexed by time: the scan column and one column per channel ("AI0 [degC]")."""
+        import pandas as pd
+
+        columns = {"scan": self.scans}
+        for c, channel in enumerate(self.channels):
+            columns[f"{channel.name} [{channel.unit}]"] = self.values[:, c]
+        return pd.DataFrame(columns, index=pd.DatetimeIndex(self.times, name="time"))
+
+
+def _scan_times(start_us: int, delay: int, rate: float, scans: np.ndarray) -> np.ndarray:
+    """queno_log's scan clock: exact integer arithmetic in thousandths of a scan per second."""
+    rate_milli = max(int(round(rate * 1000)), 1)
+    n = scans.astype(np.uint64) + np.uint64(delay)
+    thousand = n * np.uint64(1000)
+    whole = thousand // np.uint64(rate_milli)
+    rest = thousand % np.uint64(rate_milli)
+    micros = whole * np.uint64(1000000) + rest * np.uint64(1000000) // np.uint64(rate_milli)
+    return (np.int64(start_us) + micros.astype(np.int64)).astype("datetime64[us]")
+
+
+def _sigmf_paths(name: str):
+    for ext in (".sigmf-meta", ".sigmf-data"):
+        if name.endswith(ext):
+            name = name[: -len(ext)]
+    return name + ".sigmf-meta", name + ".sigmf-data"
+
+
+def _read_sigmf(name: str) -> Recording:
+    meta_path, data_path = _sigmf_paths(name)
+    with open(meta_path, encoding="utf-8") as f:
+        meta = json.load(f)
+    g = meta.get("global", {})
+    if not str(g.get("core:recorder", "")).startswith("queno_log "):
+        raise ValueError(f"{meta_path}: not a SigMF recording of queno_log")
+    width = int(g["core:num_channels"])
+    means = g["core:datatype"] == "rf64_le"
+    dtype = np.dtype("<f8" if means else "<i4")
+    rows = os.path.getsize(data_path) // (dtype.itemsize * width)  # a torn last scan is left out
+    raw = np.array(np.memmap(data_path, dtype=dtype, mode="r", shape=(rows * width,))).reshape(rows, width) if rows \
+        else np.zeros((0, width), dtype=dtype)
+    average = int(g["queno:average"])
+    scans = np.zeros(rows, dtype=np.uint64)
+    captures = sorted(meta.get("captures", []), key=lambda c: c["core:sample_start"])
+    for i, capture in enumerate(captures):
+        start = min(int(capture["core:sample_start"]), rows)
+        end = min(int(captures[i + 1]["core:sample_start"]), rows) if i + 1 < len(captures) else rows
+        scans[start:end] = int(capture["core:global_index"]) + np.arange(end - start, dtype=np.uint64) * np.uint64(average)
+    channels = [Channel(c["name"], c["mode"], c["range"], c["unit"], float(c["scale"]), float(c["offset"]))
+                for c in g["queno:channels"]]
+    scale = np.array([c.scale for c in channels])
+    offset = np.array([c.offset for c in channels])
+    values = raw * scale - offset
+    if not g.get("queno:keep_limits", False):
+        limited = np.isnan(raw) if means else np.abs(raw.astype(np.int64)) >= int(g["queno:full_scale"])
+        values[limited] = np.nan
+    gaps = [Gap(int(a["queno:gap"]["next_scan"]), int(a["queno:gap"]["lost"]), a["core:comment"])
+            for a in meta.get("annotations", []) if "queno:gap" in a]
+    times = _scan_times(int(g["queno:started_us"]), int(g["queno:delay_scans"]), float(g["queno:rate"]), scans)
+    return Recording(meta_path, float(g["queno:rate"]), average, channels, scans, times, values, raw, gaps,
+                     complete="queno:end" in g)
+
+
+def _read_csv(path: str) -> Recording:
+    rate, columns, rows, gaps, settings, complete, average = None, None, [], [], [], False, 1
+    with open(path, encoding="utf-8") as f:
+        for text in f:
+            line = text.rstrip("\n")
+            if not line:
+                continue  # a page's fill
+            if line.startswith("#"):
+                if line.startswith("# each row is the mean of "):
+                    average = int(line.split()[7])
+                elif line.startswith("# rate ") and rate is None:
+                    rate = float(line.split()[2])
+                elif line.startswith("# AI") and ", scale " in line and columns is None:
+                    name, rest = line[2:].split(": ", 1)
+                    parts = rest.split(", ")
+                    scale = float(rest.rsplit(", scale ", 1)[1].split(",")[0])
+                    offset = float(rest.rsplit(", offset ", 1)[1])
+                    settings.append((name, parts[0], parts[1][len("Range "):], scale, offset))
+                elif line.startswith("# gap: "):
+                    words = line.split()
+                    lost = int(words[2])
+                    after = line.split(" lost ", 1)[1]
+                    next_scan = int(after.split()[2]) + 1 if after.startswith("after scan") else int(after.split()[2])
+                    gaps.append(Gap(next_scan + (lost if after.startswith("after scan") else 0), lost, line[2:]))
+                elif line.startswith("# end "):
+                    complete = True
+            elif columns is None:
+                columns = line.split(",")
+            elif text.endswith("\n"):
+                rows.append(line.split(","))  # a last line without its end was cut short
+    if columns is None or rate is None:
+        raise ValueError(f"{path}: not a CSV recording of queno_log")
+    value_columns = [i for i, c in enumerate(columns) if i >= 2 and not c.endswith(" raw")]
+    raw_columns = [i for i, c in enumerate(columns) if c.endswith(" raw")]
+    channels = [Channel(s[0], s[1], s[2], columns[i].split("[", 1)[1].rstrip("]"), s[3], s[4])
+                for s, i in zip(settings, value_columns)]
+    n = len(rows)
+    times = np.array([r[0].rstrip("Z") for r in rows], dtype="datetime64[us]") if n else np.zeros(0, "datetime64[us]")
+    scans = np.array([int(r[1]) for r in rows], dtype=np.uint64)
+    values = np.array([[float(r[i]) if r[i] else np.nan for i in value_columns] for r in rows], dtype=float).reshape(n, len(value_columns))
+    raw = np.array([[int(r[i]) for i in raw_columns] for r in rows], dtype=np.int32).reshape(n, len(raw_columns)) if raw_columns else None
+    return Recording(path, rate, average, channels, scans, times, values, raw, gaps, complete)
+
+
+def read(path: str) -> Recording:
+    """A recording of queno_log: a CSV file, or a SigMF pair (either file, or its name without the
+    extension). Raises ValueError for a file that is no such recording, OSError when it cannot be read."""
+    path = os.fspath(path)
+    if path.endswith(".csv"):
+        return _read_csv(path)
+    if path.endswith((".sigmf-meta", ".sigmf-data")) or os.path.exists(path + ".sigmf-meta"):
+        return _read_sigmf(path)
+    raise ValueError(f"{path}: neither a .csv file nor a SigMF recording")
