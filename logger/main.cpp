@@ -183,9 +183,10 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
 #endif
     const uint64_t nLost = writer.counts().nLost.load();
     if (nLost > 0) {
-        fprintf(stderr, "queno_log: %llu scan%s lost in %llu gap%s; the file's gap lines say where\n",
+        fprintf(stderr, "queno_log: %llu scan%s lost in %llu gap%s; %s say where\n",
                 static_cast<unsigned long long>(nLost), nLost == 1 ? "" : "s",
-                static_cast<unsigned long long>(writer.counts().nGaps.load()), writer.counts().nGaps.load() == 1 ? "" : "s");
+                static_cast<unsigned long long>(writer.counts().nGaps.load()), writer.counts().nGaps.load() == 1 ? "" : "s",
+                options.bSigmf ? "the recording's gap annotations" : "the file's gap lines");
         return 3;
     }
     return nDropped > 0 ? 3 : 0;
