@@ -26,27 +26,42 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: queno_info [BOARD] [--json] [--paths] [--network] [--adapters] [--help] [--version]\n"
-    "Lists the boards the QUENO driver sees: id, name, sample-rate limits, AI resolutions, the number\n"
-    "of channels of each kind, and for every channel its modes with their lists and settings.\n"
-    "\n"
-    "  BOARD       only this board id\n"
-    "  --json      one JSON document instead of the text tree\n"
-    "  --paths     also the driver's system paths\n"
-    "  --network   also the driver's network enumeration\n"
-    "  --adapters  also the sensor-adapter table\n"
-    "  --help      this text\n"
-    "  --version   the version\n"
-    "\n"
-    "Without a board: queno-sim queno_info\n"
-    "Exit status: 0 all read, 1 no driver, no boards, a rejected board or a bad option,\n"
-    "2 some query failed.\n";
-
 struct InfoOptions {
     bool bJson = false, bPaths = false, bNetwork = false, bAdapters = false, bHelp = false, bVersion = false;
     const char* sBoard = nullptr;  // the board id as given
 };
+
+// The options, with what the usage says of each: the usage is made from this table.
+const struct InfoFlag {
+    const char* sName;
+    bool InfoOptions::*pFlag;
+    const char* sHelp;  // null: an alias, not listed
+} kFlags[] = {{"--json", &InfoOptions::bJson, "one JSON document instead of the text tree"},
+              {"--paths", &InfoOptions::bPaths, "also the driver's system paths"},
+              {"--network", &InfoOptions::bNetwork, "also the driver's network enumeration"},
+              {"--adapters", &InfoOptions::bAdapters, "also the sensor-adapter table"},
+              {"--help", &InfoOptions::bHelp, "this text"},
+              {"-h", &InfoOptions::bHelp, nullptr},
+              {"--version", &InfoOptions::bVersion, "the version"}};
+
+std::string usage() {
+    std::string sFlags, sLines;
+    for (const InfoFlag& flag : kFlags) {
+        if (flag.sHelp == nullptr) continue;
+        sFlags += std::string(" [") + flag.sName + "]";
+        sLines += "  " + std::string(flag.sName) + std::string(12 - strlen(flag.sName), ' ') + flag.sHelp + "\n";
+    }
+    return "Usage: queno_info [BOARD]" + sFlags +
+           "\nLists the boards the QUENO driver sees: id, name, serial, sample-rate limits, AI resolutions, the\n"
+           "number of channels of each kind, and for every channel its modes with their lists and settings.\n"
+           "\n"
+           "  BOARD       only this board id\n" +
+           sLines +
+           "\n"
+           "Without a board: queno-sim queno_info\n"
+           "Exit status: 0 all read, 1 no driver, no boards, a rejected board or a bad option,\n"
+           "2 some query failed.\n";
+}
 
 bool isNumber(const char* s) {
     if (*s == '-' || *s == '+') ++s;
@@ -55,13 +70,6 @@ bool isNumber(const char* s) {
 
 // Options and the board id in any order. False, after saying why, for anything else.
 bool parseOptions(int argc, char** argv, InfoOptions* pOptions) {
-    const struct {
-        const char* sName;
-        bool InfoOptions::*pFlag;
-    } kFlags[] = {{"--json", &InfoOptions::bJson},         {"--paths", &InfoOptions::bPaths},
-                  {"--network", &InfoOptions::bNetwork},   {"--adapters", &InfoOptions::bAdapters},
-                  {"--help", &InfoOptions::bHelp},         {"-h", &InfoOptions::bHelp},
-                  {"--version", &InfoOptions::bVersion}};
     for (int i = 1; i < argc; ++i) {
         bool bKnown = false;
         for (const auto& flag : kFlags) {
@@ -75,7 +83,7 @@ bool parseOptions(int argc, char** argv, InfoOptions* pOptions) {
             bKnown = true;
         }
         if (!bKnown) {
-            fprintf(stderr, "queno_info: unknown argument \"%s\"\n%s", argv[i], kUsage);
+            fprintf(stderr, "queno_info: unknown argument \"%s\"\n%s", argv[i], usage().c_str());
             return false;
         }
     }
@@ -93,7 +101,7 @@ int main(int argc, char** argv) {
     InfoOptions options;
     if (!parseOptions(argc, argv, &options)) return 1;
     if (options.bHelp) {
-        fputs(kUsage, stdout);
+        fputs(usage().c_str(), stdout);
         return 0;
     }
     if (options.bVersion) {
