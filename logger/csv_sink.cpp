@@ -253,9 +253,7 @@ void CsvSink::limit(const LimitChange& change) {
 }
 
 void CsvSink::gap(const GapRecord& gap) {
-    std::string sWhere = gap.nNextScan > gap.nLost ? "after scan " + std::to_string(gap.nNextScan - gap.nLost - 1)
-                                                   : "before scan " + std::to_string(gap.nNextScan);
-    appendComment("# gap: " + plural(gap.nLost, "scan") + " lost " + sWhere + " (" + gapReason(gap) + ")\n");
+    appendComment("# " + gapText(gap) + "\n");
     nNextScan_ = gap.nNextScan;
 }
 

@@ -151,6 +151,13 @@ std::string printable(const std::string& s) {
 
 }  // namespace
 
+std::string sigmfBase(const std::string& sName) {
+    for (const char* sExtension : {".sigmf-meta", ".sigmf-data"}) {
+        if (endsWith(sName, sExtension)) return sName.substr(0, sName.size() - strlen(sExtension));
+    }
+    return sName;
+}
+
 std::string boardLabel(const LogOptions& options) {
     if (options.sBoardSerial.empty()) return std::to_string(options.nBoardId);
     std::string sLabel = options.sBoardSerial;
@@ -351,7 +358,7 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     if (o.sOutput == "-" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) {
         return fail("--rotate needs a file: standard output cannot be rotated");
     }
-    if (!bFormatGiven && (endsWith(o.sOutput, ".sigmf-meta") || endsWith(o.sOutput, ".sigmf-data"))) o.bSigmf = true;
+    if (!bFormatGiven && sigmfBase(o.sOutput) != o.sOutput) o.bSigmf = true;
     if (o.bSigmf) {
         if (o.sOutput == "-") return fail("-O sigmf writes two files: standard output cannot take them");
         if (o.sOutput == "none") return fail("-o none writes no file: -O sigmf would have nothing to write");

@@ -48,6 +48,9 @@ struct LogOptions {
     MqttOptions mqtt;
 };
 
+// A SigMF recording's name without the extension of either of its files.
+std::string sigmfBase(const std::string& sName);
+
 // The board as default names show it: its id, or its serial number when it was chosen by one
 // (only letters, digits, '.', '-' and '_' kept).
 std::string boardLabel(const LogOptions& options);

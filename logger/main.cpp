@@ -113,12 +113,7 @@ StatusFacts statusFacts(const Acquirer& acquirer, const WriterThread& writer, co
 std::string outputPath(const LogOptions& options) {
     if (!options.bSigmf) return options.sOutput.empty() ? defaultOutputName(boardLabel(options), utcMicrosNow()) : options.sOutput;
     if (options.sOutput.empty()) return defaultOutputName(boardLabel(options), utcMicrosNow(), ".sigmf-data");
-    std::string sBase = options.sOutput;
-    for (const char* sExtension : {".sigmf-meta", ".sigmf-data"}) {
-        const size_t n = strlen(sExtension);
-        if (sBase.size() > n && sBase.compare(sBase.size() - n, n, sExtension) == 0) sBase.resize(sBase.size() - n);
-    }
-    return sBase + ".sigmf-data";
+    return sigmfBase(options.sOutput) + ".sigmf-data";
 }
 
 int record(const LogOptions& options, BoardSetup& board, OutputFile& output, MqttPublisher* pPublisher) {

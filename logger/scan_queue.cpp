@@ -6,6 +6,8 @@
 
 namespace qlog {
 
+namespace {
+
 std::string gapReason(const GapRecord& gap) {
     char sTime[40];
     formatUtcMicros(gap.nRestartMicros, sTime, sizeof(sTime));
@@ -18,6 +20,15 @@ std::string gapReason(const GapRecord& gap) {
         case GapCause::Undelivered: return "the driver delivered no more scans by the end of the duration";
     }
     return "";
+}
+
+}  // namespace
+
+std::string gapText(const GapRecord& gap) {
+    const std::string sWhere = gap.nNextScan > gap.nLost ? "after scan " + std::to_string(gap.nNextScan - gap.nLost - 1)
+                                                         : "before scan " + std::to_string(gap.nNextScan);
+    return "gap: " + std::to_string(gap.nLost) + " scan" + (gap.nLost == 1 ? "" : "s") + " lost " + sWhere + " (" +
+           gapReason(gap) + ")";
 }
 
 namespace {

@@ -28,8 +28,9 @@ struct GapRecord {
     int64_t nRestartMicros = 0;  // a restart: when the acquisition was started again (UTC, µs)
 };
 
-// Why the scans of a gap are missing, as the CSV's gap line and SigMF's annotation say it.
-std::string gapReason(const GapRecord& gap);
+// A gap as the CSV's gap line and SigMF's annotation say it:
+// "gap: 12 scans lost after scan 345 (buffer overflow; acquisition restarted at ...)".
+std::string gapText(const GapRecord& gap);
 
 class ScanQueue {
 public:

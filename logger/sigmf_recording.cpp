@@ -193,19 +193,12 @@ void mergeChanges(std::vector<LimitChange> changes, std::vector<LimitChange>* pM
     }
 }
 
-bool endsWith(const std::string& s, const char* sEnd) {
-    const size_t n = strlen(sEnd);
-    return s.size() >= n && s.compare(s.size() - n, n, sEnd) == 0;
-}
 
 }  // namespace
 
 bool readSigmfRecording(const std::string& sName, SigmfRecording* pRecording, std::string* pError) {
     SigmfRecording& r = *pRecording;
-    std::string sBase = sName;
-    for (const char* sExtension : {".sigmf-meta", ".sigmf-data"}) {
-        if (endsWith(sBase, sExtension)) sBase.resize(sBase.size() - strlen(sExtension));
-    }
+    const std::string sBase = sigmfBase(sName);
     r.sMetaPath = sBase + ".sigmf-meta";
     r.sDataPath = sBase + ".sigmf-data";
     std::ifstream in(r.sMetaPath, std::ios::binary);

@@ -160,11 +160,7 @@ void SigmfSink::writeRows(uint64_t nFirstScan, const void* pData, size_t nRows, 
 }
 
 void SigmfSink::gap(const GapRecord& gap) {
-    const std::string sWhere = gap.nNextScan > gap.nLost ? "after scan " + std::to_string(gap.nNextScan - gap.nLost - 1)
-                                                         : "before scan " + std::to_string(gap.nNextScan);
-    std::string s = "{\"core:sample_start\":" + std::to_string(nPosition_) + ",\"core:comment\":" +
-                    jsonText("gap: " + std::to_string(gap.nLost) + " scan" + (gap.nLost == 1 ? "" : "s") + " lost " + sWhere +
-                             " (" + gapReason(gap) + ")") +
+    std::string s = "{\"core:sample_start\":" + std::to_string(nPosition_) + ",\"core:comment\":" + jsonText(gapText(gap)) +
                     ",\"queno:gap\":{\"lost\":" + std::to_string(gap.nLost) + ",\"next_scan\":" + std::to_string(gap.nNextScan) +
                     ",\"cause\":\"" + causeName(gap.cause) + "\",\"restart_us\":" + std::to_string(gap.nRestartMicros) + "}}";
     annotations_.push_back(s);
