@@ -39,8 +39,8 @@ int Acquirer::start() {
     int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
     nFirstScanMicros_ = utcMicrosNow();
     if (nResult != 0) {
-        fprintf(stderr, "queno_log: %s: the acquisition did not start: %s\n", board_.sPath.c_str(),
-                driverText(nResult).c_str());
+        sayLine(textf("%s: the acquisition did not start: %s", board_.sPath.c_str(),
+                driverText(nResult).c_str()), nResult);
         return 1;
     }
     readBufferGeometry();
@@ -124,9 +124,8 @@ void Acquirer::restart(GapCause cause, const std::string& sWhat) {
     }
     const int64_t nRestart = utcMicrosNow();
     if (nResult != 0) {
-        clearStatusLine();
-        fprintf(stderr, "queno_log: %s: the acquisition did not restart after %s: %s\n", board_.sPath.c_str(),
-                cause == GapCause::Overflow ? "a buffer overflow" : sWhat.c_str(), driverText(nResult).c_str());
+        sayLine(textf("%s: the acquisition did not restart after %s: %s", board_.sPath.c_str(),
+                cause == GapCause::Overflow ? "a buffer overflow" : sWhat.c_str(), driverText(nResult).c_str()), nResult);
         bFailed_ = true;
         return;
     }
@@ -144,9 +143,8 @@ void Acquirer::restart(GapCause cause, const std::string& sWhat) {
     gap.cause = cause;
     gap.nRestartMicros = nRestart;
     pQueue_->addGap(gap);
-    clearStatusLine();
-    fprintf(stderr, "queno_log: %s after %llu scans: %llu lost; acquisition restarted\n", sWhat.c_str(),
-            static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(gap.nLost));
+    sayLine(textf("%s after %llu scans: %llu lost; acquisition restarted", sWhat.c_str(),
+            static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(gap.nLost)));
     nNextScan_ = nResume;
     nFailingSince_ = 0;
 }
@@ -157,8 +155,7 @@ bool Acquirer::queryFailed(const char* sQuery, int32_t nResult) {
     const std::string sFailure = std::string(sQuery) + " failed: " + driverText(nResult);
     if (sFailure != sFailure_) {
         queriesAnswerAgain();
-        clearStatusLine();
-        fprintf(stderr, "queno_log: %s: %s\n", board_.sPath.c_str(), sFailure.c_str());
+        sayLine(textf("%s: %s", board_.sPath.c_str(), sFailure.c_str()));
         sFailure_ = sFailure;
     } else {
         ++nRepeats_;
@@ -174,9 +171,8 @@ bool Acquirer::queryFailed(const char* sQuery, int32_t nResult) {
 
 void Acquirer::queriesAnswerAgain() {
     if (nRepeats_ > 0) {
-        clearStatusLine();
-        fprintf(stderr, "queno_log: %s: the same error %llu more time%s\n", board_.sPath.c_str(),
-                static_cast<unsigned long long>(nRepeats_), nRepeats_ == 1 ? "" : "s");
+        sayLine(textf("%s: the same error %llu more time%s", board_.sPath.c_str(),
+                static_cast<unsigned long long>(nRepeats_), nRepeats_ == 1 ? "" : "s"));
     }
     nRepeats_ = 0;
     nFailingSince_ = 0;
@@ -210,10 +206,9 @@ bool Acquirer::poll() {
     const int32_t nWords = static_cast<int32_t>(words_.size());
     if (!RingWalk_Usable(&walk_, nTake, nWords)) {
         if (!bReported_) {
-            clearStatusLine();
-            fprintf(stderr, "queno_log: the ring buffer the driver describes cannot be read safely (buffer size %d, "
-                    "scan size %d); its scans are not read\n", static_cast<int>(walk_.nBufferSize),
-                    static_cast<int>(walk_.nScanSize));
+            sayLine(textf("the ring buffer the driver describes cannot be read safely (buffer size %d, "
+                    "scan size %d); its scans are not read", static_cast<int>(walk_.nBufferSize),
+                    static_cast<int>(walk_.nScanSize)));
             bReported_ = true;
         }
         return true;
@@ -249,9 +244,8 @@ void Acquirer::endUndelivered() {
     gap.nLost = nScanLimit_ - nNextScan_;
     gap.cause = GapCause::Undelivered;
     pQueue_->addGap(gap);
-    clearStatusLine();
-    fprintf(stderr, "queno_log: the duration has passed, but the driver has delivered only %llu of its %llu scans; ending\n",
-            static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(nScanLimit_));
+    sayLine(textf("the duration has passed, but the driver has delivered only %llu of its %llu scans; ending",
+            static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(nScanLimit_)));
     nNextScan_ = nScanLimit_;
 }
 

@@ -31,8 +31,8 @@ bool writeText(const std::string& sPath, const std::string& sProperty, const std
     int32_t nResult = KiVoSetParamStruct_str(sPath.c_str(), sProperty.c_str(), sValue.c_str());
     if (nResult == 0) return true;
     const std::string sOffered = nResult > 0 && offered ? offered() : "";
-    fprintf(stderr, "queno_log: %s: %s=\"%s\": %s%s\n", sPath.c_str(), sProperty.c_str(), sValue.c_str(),
-            driverText(nResult).c_str(), sOffered.empty() ? "" : ("; " + sOffered).c_str());
+    sayLine(sPath + ": " + sProperty + "=\"" + sValue + "\": " + driverText(nResult) + (sOffered.empty() ? "" : "; " + sOffered),
+            nResult);
     return nResult < 0;
 }
 
@@ -81,7 +81,7 @@ int32_t boardWithSerial(const std::string& sSerial, int32_t nBoardCount) {
         if (sHis == sSerial) return nId;
         sSeen += (sSeen.empty() ? "" : ", ") + sHis;
     }
-    fprintf(stderr, "queno_log: no board with serial %s (the driver's boards have: %s)\n", sSerial.c_str(), sSeen.c_str());
+    sayLine(textf("no board with serial %s (the driver's boards have: %s)", sSerial.c_str(), sSeen.c_str()));
     return -1;
 }
 
@@ -130,25 +130,30 @@ void closeBoard(const BoardSetup& board, bool bStop) {
 }
 
 int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
+    const int nStatus = openBoard(options, pBoard);
+    return nStatus != 0 ? nStatus : configureBoard(options, pBoard);
+}
+
+int openBoard(const LogOptions& options, BoardSetup* pBoard) {
     BoardSetup& board = *pBoard;
     int32_t nBoardCount = 0;
     // A failed initialisation is said once, in the driver's words; a warning is shown and passed.
     const int32_t nInit = KiVoDriverInit(&nBoardCount);
     if (nInit > 0) {
-        fprintf(stderr, "queno_log: the driver could not be initialised: %s\n", driverText(nInit).c_str());
+        sayLine("the driver could not be initialised: " + driverText(nInit), nInit);
         return 1;
     }
     reportDriver("initialising the driver", nInit);
     if (nBoardCount < 0) nBoardCount = nBoardCount == INT32_MIN ? INT32_MAX : -nBoardCount;
     if (nBoardCount == 0) {
-        fprintf(stderr, "queno_log: the driver finds no QUENO board\n");
+        sayLine("the driver finds no QUENO board");
         return 1;
     }
     board.nBoardId = options.sBoardSerial.empty() ? options.nBoardId : boardWithSerial(options.sBoardSerial, nBoardCount);
     if (board.nBoardId < 0) return 1;
     if (board.nBoardId >= nBoardCount) {
-        fprintf(stderr, "queno_log: no board %d: the driver reports %d board%s\n", static_cast<int>(board.nBoardId),
-                static_cast<int>(nBoardCount), nBoardCount == 1 ? "" : "s");
+        sayLine(textf("no board %d: the driver reports %d board%s", static_cast<int>(board.nBoardId),
+                static_cast<int>(nBoardCount), nBoardCount == 1 ? "" : "s"));
         return 1;
     }
     board.sPath = "BoardID" + std::to_string(board.nBoardId);
@@ -162,12 +167,17 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     board.nResolution = nResolution == 16 ? 16 : 24;
     board.nShift = board.nResolution == 16 ? 16 : 8;
     board.nFullScale = board.nResolution == 16 ? 32767 : 8388607;
+    return 0;
+}
 
+int configureBoard(const LogOptions& options, BoardSetup* pBoard) {
+    BoardSetup& board = *pBoard;
+    board.channels.clear();
     int32_t nInputs = QUENO_GetNrOfChannelsAI(board.nBoardId);
     for (const ChannelRequest& request : options.channels) {
         if (request.nChannel >= nInputs) {
-            fprintf(stderr, "queno_log: board %d has no AI%d (its analogue inputs: %d)\n", static_cast<int>(board.nBoardId),
-                    static_cast<int>(request.nChannel), static_cast<int>(nInputs));
+            sayLine(textf("board %d has no AI%d (its analogue inputs: %d)", static_cast<int>(board.nBoardId),
+                    static_cast<int>(request.nChannel), static_cast<int>(nInputs)));
             return failSetup(board, 2);
         }
     }
@@ -186,7 +196,7 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     }
     int32_t nApply = KiVoSetParam_i32(board.nBoardId, ParamApplySettings, 0);
     if (nApply > 0) {
-        fprintf(stderr, "queno_log: %s: the settings were not applied: %s\n", board.sPath.c_str(), driverText(nApply).c_str());
+        sayLine(board.sPath + ": the settings were not applied: " + driverText(nApply), nApply);
         return failSetup(board, 2);
     }
 
@@ -198,8 +208,8 @@ int setupBoard(const LogOptions& options, BoardSetup* pBoard) {
     if (board.nSampleDelay < 0) board.nSampleDelay = 0;
     const int64_t nNeeded = static_cast<int64_t>(board.channels.size()) * 4;
     if (board.nScanSize < nNeeded) {
-        fprintf(stderr, "queno_log: the driver's scan of %d bytes cannot hold the %d inputs asked for\n",
-                static_cast<int>(board.nScanSize), static_cast<int>(board.channels.size()));
+        sayLine(textf("the driver's scan of %d bytes cannot hold the %d inputs asked for",
+                static_cast<int>(board.nScanSize), static_cast<int>(board.channels.size())));
         return failSetup(board, 1);
     }
     return 0;

@@ -45,6 +45,11 @@ struct BoardSetup {
 // the reason already printed: 1 no board or a driver that cannot serve, 2 a refused setting.
 // On a non-zero result the board is closed again when it was opened.
 int setupBoard(const LogOptions& options, BoardSetup* pBoard);
+// Its two halves: the driver initialised and the board opened and reset (1 on failure, nothing
+// left open); then the rate and channels written, applied and read back (the board closed on
+// failure).
+int openBoard(const LogOptions& options, BoardSetup* pBoard);
+int configureBoard(const LogOptions& options, BoardSetup* pBoard);
 
 // Stops the acquisition (when bStop) and closes the board.
 void closeBoard(const BoardSetup& board, bool bStop);

@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+
 namespace qlog {
 
 namespace {
@@ -110,6 +112,24 @@ bool parseChannelRequest(const std::string& sText, ChannelRequest* pRequest, std
         setWrite(&writes, sProperty, sValue);
     }
     pRequest->writes = writes;
+    return true;
+}
+
+bool addChannelRequests(const std::vector<std::string>& texts, std::vector<ChannelRequest>* pChannels, std::string* pError) {
+    for (const std::string& sText : texts) {
+        ChannelRequest request;
+        if (!parseChannelRequest(sText, &request, pError)) return false;
+        for (const ChannelRequest& other : *pChannels) {
+            if (other.nChannel == request.nChannel) {
+                *pError = "AI" + std::to_string(request.nChannel) + " is named twice";
+                return false;
+            }
+        }
+        pChannels->push_back(request);
+    }
+    // The scan carries the used inputs in ascending order, and so do the columns.
+    std::sort(pChannels->begin(), pChannels->end(),
+              [](const ChannelRequest& a, const ChannelRequest& b) { return a.nChannel < b.nChannel; });
     return true;
 }
 

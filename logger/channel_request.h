@@ -22,6 +22,10 @@ struct ChannelRequest {
 // Parses one CHANNEL argument. On failure *pError says why.
 bool parseChannelRequest(const std::string& sText, ChannelRequest* pRequest, std::string* pError);
 
+// Parses CHANNEL arguments into *pChannels, ascending by input number as the scan carries them.
+// An input named twice is refused. On failure *pError says why.
+bool addChannelRequests(const std::vector<std::string>& texts, std::vector<ChannelRequest>* pChannels, std::string* pError);
+
 // The text without the spaces and tabs around it.
 std::string trimmed(const std::string& s);
 

@@ -333,15 +333,8 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
             }
         }
     }
-    for (int i = optind; i < argc; ++i) {
-        ChannelRequest request;
-        std::string sWhy;
-        if (!parseChannelRequest(argv[i], &request, &sWhy)) return fail(sWhy);
-        for (const ChannelRequest& other : o.channels) {
-            if (other.nChannel == request.nChannel) return fail("AI" + std::to_string(request.nChannel) + " is named twice");
-        }
-        o.channels.push_back(request);
-    }
+    std::string sWhy;
+    if (!addChannelRequests(std::vector<std::string>(argv + optind, argv + argc), &o.channels, &sWhy)) return fail(sWhy);
     if (o.channels.empty()) return fail("no CHANNEL given (for example AI0:rtd)");
     const bool bMqttOption = !o.mqtt.sTopic.empty() || o.mqtt.nSpoolRows > 0 || !o.mqtt.sUser.empty() ||
                              !o.mqtt.sPasswordFile.empty() || !o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() ||
@@ -364,9 +357,6 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
         if (o.sOutput == "none") return fail("-o none writes no file: -O sigmf would have nothing to write");
         if (o.bRaw) return fail("--raw: the SigMF data are the raw counts already");
     }
-    // The scan carries the used inputs in ascending order, and so do the columns.
-    std::sort(o.channels.begin(), o.channels.end(),
-              [](const ChannelRequest& a, const ChannelRequest& b) { return a.nChannel < b.nChannel; });
     return ParseOutcome::Run;
 }
 

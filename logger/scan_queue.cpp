@@ -6,8 +6,6 @@
 
 namespace qlog {
 
-namespace {
-
 std::string gapReason(const GapRecord& gap) {
     char sTime[40];
     formatUtcMicros(gap.nRestartMicros, sTime, sizeof(sTime));
@@ -21,8 +19,6 @@ std::string gapReason(const GapRecord& gap) {
     }
     return "";
 }
-
-}  // namespace
 
 std::string gapText(const GapRecord& gap) {
     const std::string sWhere = gap.nNextScan > gap.nLost ? "after scan " + std::to_string(gap.nNextScan - gap.nLost - 1)

@@ -31,6 +31,8 @@ struct GapRecord {
 // A gap as the CSV's gap line and SigMF's annotation say it:
 // "gap: 12 scans lost after scan 345 (buffer overflow; acquisition restarted at ...)".
 std::string gapText(const GapRecord& gap);
+// Its reason, the part in brackets.
+std::string gapReason(const GapRecord& gap);
 
 class ScanQueue {
 public:
