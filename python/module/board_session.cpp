@@ -1,0 +1,157 @@
+#include "board_session.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+
+#include "driver_report.h"
+#include "kivo_api.h"
+#include "scan_session.h"
+
+namespace qpy {
+
+namespace {
+
+std::mutex gUseMutex;
+int gnUses = 0;
+
+std::mutex gBoardsMutex;
+std::vector<BoardSession*> gOpenBoards;
+
+}  // namespace
+
+std::mutex& driverMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+DriverUse::DriverUse() {
+    std::lock_guard<std::mutex> lock(gUseMutex);
+    if (gnUses == 0) {
+        // The loader says on standard error why a library did not load; asked first here, the
+        // reason goes into the exception instead.
+        void* hProbe = dlopen(KIVO_DRIVER_LIBRARY, RTLD_LAZY);
+        if (hProbe == nullptr) {
+            const char* sWhy = dlerror();
+            throw SessionError(ErrorKind::DriverNotFound,
+                               std::string("the QUENO driver could not be loaded: ") + (sWhy != nullptr ? sWhy : KIVO_DRIVER_LIBRARY) +
+                                   " (on the simulated driver: queno-sim python3 ...)");
+        }
+        const int32_t nLevel = KiVoPxiLoadByName(KIVO_DRIVER_LIBRARY);
+        dlclose(hProbe);
+        if (nLevel == 0) {
+            throw SessionError(ErrorKind::DriverNotFound,
+                               "the QUENO driver " KIVO_DRIVER_LIBRARY " lacks entry points this package needs");
+        }
+    }
+    ++gnUses;
+}
+
+DriverUse::~DriverUse() {
+    std::lock_guard<std::mutex> lock(gUseMutex);
+    if (--gnUses == 0) KiVoPxiUnload();
+}
+
+std::vector<info::BoardInfo> listBoards() {
+    DriverUse driver;
+    std::lock_guard<std::mutex> lock(driverMutex());
+    int32_t nBoards = 0;
+    const int32_t nInit = KiVoDriverInit(&nBoards);
+    if (nInit > 0) throw SessionError(ErrorKind::Error, "the driver could not be initialised: " + qlog::driverText(nInit), nInit);
+    std::vector<info::BoardInfo> boards;
+    for (int32_t nId = 0; nId < nBoards && nId < 1024; ++nId) boards.push_back(info::readBoard(nId));
+    return boards;
+}
+
+std::shared_ptr<BoardSession> BoardSession::open(int32_t nId, const std::string& sSerial) {
+    std::shared_ptr<BoardSession> session(new BoardSession());
+    session->driver_.reset(new DriverUse());
+    session->options_.nBoardId = nId;
+    session->options_.sBoardSerial = sSerial;
+    {
+        std::lock_guard<std::mutex> lock(gBoardsMutex);
+        for (const BoardSession* other : gOpenBoards) {
+            if (other->bOpen_ && (sSerial.empty() ? other->board_.nBoardId == nId : other->board_.sSerial == sSerial)) {
+                throw SessionError(ErrorKind::Error, "board " + other->board_.sPath + " is open already");
+            }
+        }
+    }
+    std::lock_guard<std::mutex> lock(driverMutex());
+    const size_t nMark = messageMark();
+    if (qlog::openBoard(session->options_, &session->board_) != 0) {
+        // A driver that answers with a code refused; without one, there is no such board.
+        const SessionError error = errorSince(nMark, ErrorKind::BoardNotFound, "no such board");
+        throw SessionError(error.nCode > 0 ? ErrorKind::Error : ErrorKind::BoardNotFound, error.what(), error.nCode);
+    }
+    session->bOpen_ = true;
+    std::lock_guard<std::mutex> boards(gBoardsMutex);
+    gOpenBoards.push_back(session.get());
+    return session;
+}
+
+BoardSession::~BoardSession() {
+    close();
+    std::lock_guard<std::mutex> lock(gBoardsMutex);
+    gOpenBoards.erase(std::remove(gOpenBoards.begin(), gOpenBoards.end(), this), gOpenBoards.end());
+}
+
+void BoardSession::reopen() {
+    qlog::reportDriver(board_.sPath + ": opening the board", KiVoSetParam_i32(board_.nBoardId, ParamOpenBoard, 0));
+    qlog::reportDriver(board_.sPath + ": resetting the board", KiVoSetParam_i32(board_.nBoardId, ParamResetBoard, 0));
+    bOpen_ = true;
+}
+
+std::shared_ptr<ScanSession> BoardSession::scan(const ScanRequest& request) {
+    if (driver_ == nullptr) throw SessionError(ErrorKind::Error, "the board is closed");
+    std::shared_ptr<ScanSession> running = scan_.lock();
+    if (running != nullptr && !running->stopped()) {
+        throw SessionError(ErrorKind::Error, board_.sPath + " is scanning already: stop that scan first");
+    }
+    qlog::LogOptions options = options_;
+    options.nBoardId = board_.nBoardId;
+    options.dRate = request.dRate;
+    std::string sError;
+    if (!qlog::addChannelRequests(request.channels, &options.channels, &sError)) throw std::invalid_argument(sError);
+    if (options.channels.empty()) throw std::invalid_argument("no channel given (for example \"AI0:rtd\")");
+
+    std::lock_guard<std::mutex> lock(driverMutex());
+    const size_t nMark = messageMark();
+    // The board forgets the last scan's settings, as if just opened; after a refusal the setup
+    // closed it.
+    if (!bOpen_) {
+        reopen();
+    } else if (bConfigured_) {
+        qlog::reportDriver(board_.sPath + ": resetting the board", KiVoSetParam_i32(board_.nBoardId, ParamResetBoard, 0));
+    }
+    bConfigured_ = true;
+    const int nStatus = qlog::configureBoard(options, &board_);
+    if (nStatus != 0) {
+        bOpen_ = false;  // the setup closed it
+        throw errorSince(nMark, nStatus == 2 ? ErrorKind::SettingRefused : ErrorKind::Error, "the board was not configured");
+    }
+    std::shared_ptr<ScanSession> session(new ScanSession(shared_from_this(), board_, request.bKeepLimits, request.bRaiseOnGap));
+    scan_ = session;
+    return session;
+}
+
+void BoardSession::close() {
+    if (std::shared_ptr<ScanSession> running = scan_.lock()) running->stop();
+    if (driver_ == nullptr) return;
+    {
+        std::lock_guard<std::mutex> lock(driverMutex());
+        if (bOpen_) qlog::closeBoard(board_, false);
+        bOpen_ = false;
+    }
+    driver_.reset();
+}
+
+void BoardSession::closeAll() {
+    std::vector<BoardSession*> boards;
+    {
+        std::lock_guard<std::mutex> lock(gBoardsMutex);
+        boards = gOpenBoards;
+    }
+    for (BoardSession* board : boards) board->close();
+}
+
+}  // namespace qpy

@@ -1,0 +1,72 @@
+// The driver and the boards as the Python module holds them. The driver is loaded when the first
+// board opens (or for a moment, to list the boards) and unloaded when the last one closes; a board
+// is opened and reset once, and configured anew for every scan of it.
+#pragma once
+
+#include <stdint.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "board_inventory.h"
+#include "board_setup.h"
+#include "session_error.h"
+
+namespace qpy {
+
+class ScanSession;
+
+// A use of the loaded driver: the first loads and initialises it, the last one gone unloads it.
+// Throws DriverNotFound with the loader's reason.
+class DriverUse {
+public:
+    DriverUse();
+    ~DriverUse();
+    DriverUse(const DriverUse&) = delete;
+    DriverUse& operator=(const DriverUse&) = delete;
+};
+
+// Every board the driver has, as queno_info lists them.
+std::vector<info::BoardInfo> listBoards();
+
+// The process-wide lock around driver calls of the setup and of the board list (the acquisition's
+// own calls go on beside them, one board each).
+std::mutex& driverMutex();
+
+struct ScanRequest {
+    std::vector<std::string> channels;  // queno_log's CHANNEL syntax
+    double dRate = 1000;
+    bool bRaiseOnGap = false;
+    bool bKeepLimits = false;
+};
+
+class BoardSession : public std::enable_shared_from_this<BoardSession> {
+public:
+    // Opens board nId, or the board with this serial number when sSerial is not empty.
+    static std::shared_ptr<BoardSession> open(int32_t nId, const std::string& sSerial);
+    ~BoardSession();
+
+    const qlog::BoardSetup& setup() const { return board_; }
+    bool isOpen() const { return bOpen_; }
+    // Configures the board and starts a scan; one scan at a time.
+    std::shared_ptr<ScanSession> scan(const ScanRequest& request);
+    // Stops a running scan and closes the board; the driver is unloaded with the last board.
+    void close();
+    // Every board still open, closed (at the interpreter's exit).
+    static void closeAll();
+
+private:
+    BoardSession() = default;
+    void reopen();
+
+    std::unique_ptr<DriverUse> driver_;
+    qlog::LogOptions options_;
+    qlog::BoardSetup board_;
+    bool bOpen_ = false;
+    bool bConfigured_ = false;  // a scan configured the board: the next one resets it first
+    std::weak_ptr<ScanSession> scan_;
+};
+
+}  // namespace qpy

@@ -1,0 +1,117 @@
+#include "scan_session.h"
+
+#include <chrono>
+
+#include "board_session.h"
+#include "driver_report.h"
+#include "kivo_api.h"
+#include "session_error.h"
+#include "stop_signals.h"
+
+namespace qpy {
+
+ScanSession::ScanSession(std::shared_ptr<BoardSession> owner, const qlog::BoardSetup& board, bool bKeepLimits,
+                         bool bRaiseOnGap)
+    : owner_(std::move(owner)), board_(board), bKeepLimits_(bKeepLimits), bRaiseOnGap_(bRaiseOnGap),
+      nCapacity_(qlog::queueCapacityScans(board.dRate, static_cast<uint32_t>(board.channels.size()))),
+      queue_(nCapacity_, static_cast<uint32_t>(board.channels.size())), acquirer_(board_, &queue_, UINT64_MAX) {
+    nMark_ = messageMark();
+    if (acquirer_.start() != 0) {
+        bStopped_ = true;
+        throw errorSince(nMark_, ErrorKind::Error, "the acquisition did not start");
+    }
+    clock_ = qlog::ScanClock(acquirer_.firstScanMicros(), board_.nSampleDelay, board_.dRate);
+    thread_ = std::thread([this] { run(); });
+}
+
+ScanSession::~ScanSession() { stop(); }
+
+void ScanSession::run() {
+    // Ctrl-C belongs to the interpreter's main thread.
+    BlockStopSignals();
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!bStopping_) {
+        wake_.wait_for(lock, std::chrono::milliseconds(acquirer_.pollIntervalMs()), [this] { return bStopping_; });
+        if (bStopping_) break;
+        lock.unlock();
+        bool bGoOn = false;
+        {
+            std::lock_guard<std::mutex> driver(driverMutex());
+            bGoOn = acquirer_.poll();
+        }
+        lock.lock();
+        if (!bGoOn) {
+            bEnded_ = true;
+            if (acquirer_.failed()) sFailure_ = errorSince(nMark_, ErrorKind::Error, "the acquisition failed").what();
+            break;
+        }
+        ready_.notify_all();
+    }
+    bEnded_ = true;
+    ready_.notify_all();
+}
+
+void ScanSession::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (bStopped_) return;
+        bStopped_ = true;
+        bStopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard<std::mutex> driver(driverMutex());
+    qlog::reportDriver(board_.sPath + ": stopping the acquisition",
+                       KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
+    acquirer_.finish();
+    std::lock_guard<std::mutex> lock(mutex_);
+    ready_.notify_all();
+}
+
+std::string ScanSession::failure() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sFailure_;
+}
+
+ScanSession::State ScanSession::wait(int nTimeoutMs) {
+    qlog::GapRecord gap;
+    const auto readable = [&] { return queue_.readable() > 0 || queue_.peekGap(&gap); };
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (ready_.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return readable() || bEnded_; })) {
+        // Ended, but scans are left: they are read first.
+        return readable() ? State::Ready : State::Ended;
+    }
+    return State::Waiting;
+}
+
+ScanSession::Piece ScanSession::next(uint64_t nMax) {
+    Piece piece;
+    const uint64_t nConsumed = queue_.consumed();
+    qlog::GapRecord gap;
+    const bool bGapAhead = queue_.peekGap(&gap);
+    if (bGapAhead && gap.nQueuedBefore <= nConsumed) {
+        piece.bGap = true;
+        piece.gap = gap;
+        return piece;
+    }
+    uint64_t nScans = queue_.contiguousReadable();
+    if (bGapAhead && gap.nQueuedBefore - nConsumed < nScans) nScans = gap.nQueuedBefore - nConsumed;
+    piece.nScans = nScans < nMax ? nScans : nMax;
+    piece.pCounts = queue_.readSlot();
+    piece.nFirstScan = nNextScan_;
+    return piece;
+}
+
+void ScanSession::take(const Piece& piece) {
+    if (piece.bGap) {
+        queue_.popGap();
+        nNextScan_ = piece.gap.nNextScan;
+        nLost_ += piece.gap.nLost;
+        ++nGaps_;
+    } else {
+        queue_.consume(piece.nScans);
+        nNextScan_ += piece.nScans;
+    }
+}
+
+}  // namespace qpy
