@@ -9,6 +9,11 @@ set(QUENO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QuenoExample)
 set(QUENO_PACKAGE_example queno-example)
 set(QUENO_PACKAGE_sim queno-sim)
 set(QUENO_PACKAGE_dev queno-example-dev)
+set(QUENO_PACKAGE_python python3-queno)
+set(QUENO_COMPONENTS example sim dev)
+if(TARGET queno_python_module)
+  list(APPEND QUENO_COMPONENTS python)
+endif()
 
 # Programs and the simulator.
 set(queno_programs rtd_example queno_log)
@@ -74,7 +79,7 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/changelog.gz
   COMMAND ${QUENO_GZIP} -9nc ${PROJECT_SOURCE_DIR}/doc/changelog > ${PROJECT_BINARY_DIR}/man/changelog.gz
   DEPENDS ${PROJECT_SOURCE_DIR}/doc/changelog ${queno_compressed} VERBATIM)
 add_custom_target(queno_docs ALL DEPENDS ${queno_compressed} ${PROJECT_BINARY_DIR}/man/changelog.gz)
-foreach(component example sim dev)
+foreach(component ${QUENO_COMPONENTS})
   install(FILES doc/copyright ${PROJECT_BINARY_DIR}/man/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${QUENO_PACKAGE_${component}} COMPONENT ${component})
 endforeach()

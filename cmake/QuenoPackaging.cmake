@@ -2,6 +2,7 @@
 #   queno-example      the example, queno_info, queno_log and queno_convert
 #   queno-sim          the simulated driver, its launcher and sample descriptions
 #   queno-example-dev  headers, the library, its CMake package and pkg-config file
+#   python3-queno      the Python package (when its module was built)
 # for the architecture being built (amd64, or arm64 and armhf through the cross toolchains).
 if(CMAKE_CROSSCOMPILING)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
@@ -24,7 +25,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL example sim dev)
+set(CPACK_COMPONENTS_ALL ${QUENO_COMPONENTS})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${QUENO_DEB_ARCHITECTURE})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "QUENO example team <queno-example@example.org>")
@@ -61,5 +62,17 @@ The C headers of the QUENO driver contract and of the example utility
 library, the library itself as a static archive with the run-time binding
 of the driver, and a CMake package (find_package(QuenoExample)) and a
 pkg-config file (queno-example) to build programs against it.")
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME ${QUENO_PACKAGE_python})
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${QUENO_PYTHON_DEPENDS}, python3-numpy")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "${QUENO_PACKAGE_sim}, python3-pandas")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION "Python package for QUENO boards: scans into numpy, recordings into pandas
+The queno package lists the boards the QUENO driver sees, opens them,
+configures inputs in queno_log's channel syntax and delivers every scan
+as numpy arrays of raw counts, values in each channel's unit and UTC
+times, with every lost scan accounted for in gaps. queno.read reads the
+CSV and SigMF recordings of queno_log into numpy and pandas. Without a
+board, scripts run on the simulated driver of queno-sim.")
 
 include(CPack)

@@ -6,8 +6,10 @@ NaN, and the time of a scan is the acquisition's start plus (the scans the input
 + the scan's number) / rate, to the microsecond, exactly as queno_log computes it.
 """
 
+import io
 import json
 import os
+import re
 from dataclasses import dataclass, field
 from typing import List, Optional
 
@@ -96,8 +98,8 @@ def _read_sigmf(name: str) -> Recording:
     means = g["core:datatype"] == "rf64_le"
     dtype = np.dtype("<f8" if means else "<i4")
     rows = os.path.getsize(data_path) // (dtype.itemsize * width)  # a torn last scan is left out
-    raw = np.array(np.memmap(data_path, dtype=dtype, mode="r", shape=(rows * width,))).reshape(rows, width) if rows \
-        else np.zeros((0, width), dtype=dtype)
+    # Memory-mapped, read only: the counts are read from the file as they are used.
+    raw = np.memmap(data_path, dtype=dtype, mode="r", shape=(rows, width)) if rows else np.zeros((0, width), dtype=dtype)
     average = int(g["queno:average"])
     scans = np.zeros(rows, dtype=np.uint64)
     captures = sorted(meta.get("captures", []), key=lambda c: c["core:sample_start"])
@@ -109,10 +111,12 @@ def _read_sigmf(name: str) -> Recording:
                 for c in g["queno:channels"]]
     scale = np.array([c.scale for c in channels])
     offset = np.array([c.offset for c in channels])
-    values = raw * scale - offset
-    if not g.get("queno:keep_limits", False):
-        limited = np.isnan(raw) if means else np.abs(raw.astype(np.int64)) >= int(g["queno:full_scale"])
-        values[limited] = np.nan
+    values = raw.astype(np.float64)
+    values *= scale
+    values -= offset
+    if not g.get("queno:keep_limits", False) and not means:  # a mean that includes a limit is NaN already
+        full_scale = int(g["queno:full_scale"])
+        values[(raw >= full_scale) | (raw <= -full_scale)] = np.nan
     gaps = [Gap(int(a["queno:gap"]["next_scan"]), int(a["queno:gap"]["lost"]), a["core:comment"])
             for a in meta.get("annotations", []) if "queno:gap" in a]
     times = _scan_times(int(g["queno:started_us"]), int(g["queno:delay_scans"]), float(g["queno:rate"]), scans)
@@ -120,47 +124,64 @@ def _read_sigmf(name: str) -> Recording:
                      complete="queno:end" in g)
 
 
+_COMMENT_OR_BLANK = re.compile(rb"^(?:#[^\n]*)?\n", re.M)
+_EMPTY_FIELD = re.compile(rb",(?=[,\n])")
+_RATE_LINE = re.compile(r"# rate (\S+) S/s, started (\S+?)Z? .*input filter delay (\d+) scans")
+
+
 def _read_csv(path: str) -> Recording:
-    rate, columns, rows, gaps, settings, complete, average = None, None, [], [], [], False, 1
-    with open(path, encoding="utf-8") as f:
-        for text in f:
-            line = text.rstrip("\n")
-            if not line:
-                continue  # a page's fill
-            if line.startswith("#"):
-                if line.startswith("# each row is the mean of "):
-                    average = int(line.split()[7])
-                elif line.startswith("# rate ") and rate is None:
-                    rate = float(line.split()[2])
-                elif line.startswith("# AI") and ", scale " in line and columns is None:
-                    name, rest = line[2:].split(": ", 1)
-                    parts = rest.split(", ")
-                    scale = float(rest.rsplit(", scale ", 1)[1].split(",")[0])
-                    offset = float(rest.rsplit(", offset ", 1)[1])
-                    settings.append((name, parts[0], parts[1][len("Range "):], scale, offset))
-                elif line.startswith("# gap: "):
-                    words = line.split()
-                    lost = int(words[2])
-                    after = line.split(" lost ", 1)[1]
-                    next_scan = int(after.split()[2]) + 1 if after.startswith("after scan") else int(after.split()[2])
-                    gaps.append(Gap(next_scan + (lost if after.startswith("after scan") else 0), lost, line[2:]))
-                elif line.startswith("# end "):
-                    complete = True
-            elif columns is None:
-                columns = line.split(",")
-            elif text.endswith("\n"):
-                rows.append(line.split(","))  # a last line without its end was cut short
-    if columns is None or rate is None:
-        raise ValueError(f"{path}: not a CSV recording of queno_log")
+    """The comment lines are read one by one; the rows, in one pass of numpy's parser (an empty
+    field, a sample at a limit, is NaN). A row's time is the scan clock's, as queno_log wrote it."""
+    with open(path, "rb") as f:
+        data = f.read()
+    data = data[: data.rfind(b"\n") + 1]  # a last line without its end was cut short
+    rate, start_us, delay, columns, body_at = None, None, 0, None, len(data)
+    gaps, settings, complete, average = [], [], False, 1
+    first_row = re.search(rb"^[^#\n][^\n]*$", data, re.M)  # the column names
+    if first_row:
+        columns, body_at = first_row.group(0).decode("utf-8").split(","), first_row.end() + 1
+    for match in re.finditer(rb"^#[^\n]*", data, re.M):
+        line = match.group(0).decode("utf-8")
+        in_header = match.start() < body_at
+        if line.startswith("# each row is the mean of "):
+            average = int(line.split()[7])
+        elif line.startswith("# rate ") and rate is None:
+            rate = float(line.split()[2])
+            clock = _RATE_LINE.match(line)
+            if clock:
+                start_us = int(np.datetime64(clock.group(2), "us").astype(np.int64))
+                delay = int(clock.group(3))
+        elif line.startswith("# AI") and ", scale " in line and in_header:
+            name, rest = line[2:].split(": ", 1)
+            parts = rest.split(", ")
+            scale = float(rest.rsplit(", scale ", 1)[1].split(",")[0])
+            offset = float(rest.rsplit(", offset ", 1)[1])
+            settings.append((name, parts[0], parts[1][len("Range "):], scale, offset))
+        elif line.startswith("# gap: "):
+            words = line.split()
+            lost = int(words[2])
+            after = line.split(" lost ", 1)[1]
+            next_scan = int(after.split()[2]) + 1 if after.startswith("after scan") else int(after.split()[2])
+            gaps.append(Gap(next_scan + (lost if after.startswith("after scan") else 0), lost, line[2:]))
+        elif line.startswith("# end "):
+            complete = True
+    if columns is None or rate is None or start_us is None:
+        raise ValueError(f"{path}: not a CSV recording of queno_log 1.2 or later (no rate line with its scan clock)")
     value_columns = [i for i, c in enumerate(columns) if i >= 2 and not c.endswith(" raw")]
     raw_columns = [i for i, c in enumerate(columns) if c.endswith(" raw")]
     channels = [Channel(s[0], s[1], s[2], columns[i].split("[", 1)[1].rstrip("]"), s[3], s[4])
                 for s, i in zip(settings, value_columns)]
-    n = len(rows)
-    times = np.array([r[0].rstrip("Z") for r in rows], dtype="datetime64[us]") if n else np.zeros(0, "datetime64[us]")
-    scans = np.array([int(r[1]) for r in rows], dtype=np.uint64)
-    values = np.array([[float(r[i]) if r[i] else np.nan for i in value_columns] for r in rows], dtype=float).reshape(n, len(value_columns))
-    raw = np.array([[int(r[i]) for i in raw_columns] for r in rows], dtype=np.int32).reshape(n, len(raw_columns)) if raw_columns else None
+    body = _EMPTY_FIELD.sub(b",nan", _COMMENT_OR_BLANK.sub(b"", data[body_at:]))
+    del data
+    if body:
+        table = np.loadtxt(io.BytesIO(body), delimiter=",", usecols=range(1, len(columns)), dtype=np.float64, ndmin=2)
+    else:
+        table = np.zeros((0, len(columns) - 1))
+    del body
+    scans = table[:, 0].astype(np.uint64)
+    values = np.ascontiguousarray(table[:, [i - 1 for i in value_columns]])
+    raw = np.ascontiguousarray(table[:, [i - 1 for i in raw_columns]]).astype(np.int32) if raw_columns else None
+    times = _scan_times(start_us, delay, rate, scans)
     return Recording(path, rate, average, channels, scans, times, values, raw, gaps, complete)
 
 
