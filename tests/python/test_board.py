@@ -175,3 +175,18 @@ def test_a_scan_never_stopped_is_stopped_at_exit(sim, tmp_path):
     assert (result.returncode, result.stdout, result.stderr) == (0, "read\n", "")
     calls = (tmp_path / "trace").read_text().splitlines()
     assert calls[-3:] == ["KiVoSetParam_i32(0, 5, 0) = 0", "KiVoSetParam_i32(0, 2, 0) = 0", "KiVoDriverDeInit() = 0"]
+
+
+def test_the_examples_record_and_summarise(sim, tmp_path):
+    pytest.importorskip("pandas")
+    examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python")
+    run = lambda *args: subprocess.run([sys.executable, os.path.join(examples, args[0])] + list(args[1:]), cwd=tmp_path,
+                                       capture_output=True, text=True, timeout=60)
+    recorded = run("record_to_numpy.py", "run.npz", "--seconds", "0.5", "AI0:rtd", "AI1:pt100")
+    assert recorded.stdout == "500 scans of AI0, AI1 in run.npz\n" and recorded.returncode == 0
+    assert np.load(tmp_path / "run.npz")["values"].shape == (500, 2)
+    refused = run("record_to_numpy.py", "x.npz", "AI0:rtd,LinearisationTable=XYZ")
+    assert refused.returncode == 1 and "the mode offers" in refused.stderr
+    subprocess.run([os.path.join(BIN, "queno_log"), "-q", "-n", "2000", "-o", "run.csv", "AI0:rtd"], cwd=tmp_path, timeout=60)
+    summary = run("recording_to_pandas.py", "run.csv")
+    assert summary.returncode == 0 and summary.stdout.startswith("2000 rows at 1000 scans/s, channels AI0 [degC]\n")
