@@ -41,6 +41,10 @@ const char kLogUsage[] =
     "                    -o none for no file. With it: --topic T (default queno/<host>/board<N>),\n"
     "                    --format json|influx, --qos 0|1 (default 1), --spool ROWS (default an hour, <= 4M),\n"
     "                    --user U --password-file F, --cafile CA [--cert C --key K]\n"
+    "      --http [HOST:]PORT\n"
+    "                    watch the run live in a browser at http://HOST:PORT/ (HOST default 127.0.0.1,\n"
+    "                    the board itself; 0.0.0.0 for every network); -o none for no file;\n"
+    "                    /status and /meta give its facts as JSON\n"
     "  -q, --quiet       no status line\n"
     "      --help, --version\n"
     "\n"
@@ -54,7 +58,7 @@ namespace {
 
 enum LongOnly {
     kAverage = 1000, kFormatOut, kRotate, kSync, kRaw, kKeepLimits, kHelp, kVersion,
-    kMqtt, kTopic, kFormat, kQos, kSpool, kUser, kPasswordFile, kCaFile, kCert, kKey
+    kMqtt, kTopic, kFormat, kQos, kSpool, kUser, kPasswordFile, kCaFile, kCert, kKey, kHttp
 };
 
 const option kLongOptions[] = {
@@ -71,6 +75,7 @@ const option kLongOptions[] = {
     {"spool", required_argument, nullptr, kSpool}, {"user", required_argument, nullptr, kUser},
     {"password-file", required_argument, nullptr, kPasswordFile}, {"cafile", required_argument, nullptr, kCaFile},
     {"cert", required_argument, nullptr, kCert},  {"key", required_argument, nullptr, kKey},
+    {"http", required_argument, nullptr, kHttp},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -325,6 +330,12 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
             case kCaFile: o.mqtt.sCaFile = sArg; break;
             case kCert: o.mqtt.sCert = sArg; break;
             case kKey: o.mqtt.sKey = sArg; break;
+            case kHttp:
+                if (!parseHttpAddress(sArg, &o.sHttpHost, &o.nHttpPort)) {
+                    return fail("--http: \"" + sArg + "\" is no [HOST:]PORT (a port from 0 to 65535; 0: any free one)");
+                }
+                o.bHttp = true;
+                break;
             case 'q': o.bQuiet = true; break;
             case ':': return fail(std::string("option ") + argv[optind - 1] + " needs a value");
             default: {
@@ -346,7 +357,9 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     }
     if (o.mqtt.sCert.empty() != o.mqtt.sKey.empty()) return fail("--cert and --key go together");
     if (!o.mqtt.sPasswordFile.empty() && o.mqtt.sUser.empty()) return fail("--password-file needs --user");
-    if (o.sOutput == "none" && !o.bMqtt) return fail("-o none writes no file: there would be nowhere to record to (add --mqtt)");
+    if (o.sOutput == "none" && !o.bMqtt && !o.bHttp) {
+        return fail("-o none writes no file: there would be nowhere to record to (add --mqtt or --http)");
+    }
     if (o.sOutput == "none" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) return fail("--rotate needs a file");
     if (o.sOutput == "-" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) {
         return fail("--rotate needs a file: standard output cannot be rotated");
@@ -358,6 +371,20 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
         if (o.bRaw) return fail("--raw: the SigMF data are the raw counts already");
     }
     return ParseOutcome::Run;
+}
+
+bool parseHttpAddress(const std::string& sText, std::string* pHost, int* pnPort) {
+    const size_t nColon = sText.rfind(':');
+    std::string sHost = nColon == std::string::npos ? "127.0.0.1" : sText.substr(0, nColon);
+    const std::string sPort = nColon == std::string::npos ? sText : sText.substr(nColon + 1);
+    if (sHost.size() > 2 && sHost.front() == '[' && sHost.back() == ']') sHost = sHost.substr(1, sHost.size() - 2);
+    uint64_t nPort = 0;
+    if (sHost.empty() || sHost.find_first_of(" \t/[]") != std::string::npos || !parseWhole(sPort.c_str(), 0, 65535, &nPort)) {
+        return false;
+    }
+    *pHost = sHost;
+    *pnPort = static_cast<int>(nPort);
+    return true;
 }
 
 bool parseMqttUrl(const std::string& sUrl, std::string* pHost, int* pnPort, bool* pbTls) {

@@ -46,6 +46,9 @@ struct LogOptions {
     std::vector<ChannelRequest> channels;  // ascending by channel number
     bool bMqtt = false;
     MqttOptions mqtt;
+    bool bHttp = false;            // --http: the live view
+    std::string sHttpHost = "127.0.0.1";
+    int nHttpPort = 0;
 };
 
 // A SigMF recording's name without the extension of either of its files.
@@ -59,6 +62,9 @@ enum class ParseOutcome { Run, Help, Version, Error };
 
 // Reads argv into *pOptions. On Error the reason is in *pError (without the program's name).
 ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::string* pError);
+
+// --http's [HOST:]PORT ("8080", "0.0.0.0:8080", "[::1]:8080"); the host defaults to 127.0.0.1.
+bool parseHttpAddress(const std::string& sText, std::string* pHost, int* pnPort);
 
 // "30s", "10m", "24h", "7d", "250ms", or plain seconds. False when the text is none of these.
 bool parseDuration(const std::string& sText, double* pdSeconds);

@@ -29,8 +29,12 @@
 #include "csv_sink.h"
 #include "kivo_api.h"
 #include "log_options.h"
-#ifdef QUENO_WITH_MQTT
+#ifdef QUENO_WITH_HTTP
+#include "live_view.h"
+#include "view_sink.h"
+#endif
 #include "mqtt_messages.h"
+#ifdef QUENO_WITH_MQTT
 #include "mqtt_publisher.h"
 #include "mqtt_sink.h"
 #endif
@@ -45,6 +49,7 @@
 
 namespace qlog {
 class MqttPublisher;  // the broker's side, in a build with MQTT
+class LiveView;       // the browser's side, in a build with the live view
 }  // namespace qlog
 
 namespace {
@@ -116,7 +121,29 @@ std::string outputPath(const LogOptions& options) {
     return sigmfBase(options.sOutput) + ".sigmf-data";
 }
 
-int record(const LogOptions& options, BoardSetup& board, OutputFile& output, MqttPublisher* pPublisher) {
+#ifdef QUENO_WITH_HTTP
+// The live view's facts of the moment, from what other threads may read at any time.
+std::string viewFacts(const WriterThread& writer, const ScanQueue& queue, double dRate, MqttPublisher* pPublisher) {
+    const uint64_t nScans = writer.counts().nScans.load();
+    const uint64_t nLost = writer.counts().nLost.load();
+    char s[320];
+    snprintf(s, sizeof(s), "\"elapsed_s\":%.3f,\"scans_written\":%llu,\"queue_fill\":%.3f,\"gaps\":%llu,\"scans_lost\":%llu",
+             static_cast<double>(nScans + nLost) / dRate, static_cast<unsigned long long>(nScans), queue.fillPerMille() / 1000.0,
+             static_cast<unsigned long long>(writer.counts().nGaps.load()), static_cast<unsigned long long>(nLost));
+    std::string sFacts = s;
+#ifdef QUENO_WITH_MQTT
+    if (pPublisher != nullptr) {
+        return sFacts + ",\"mqtt\":{\"spooled\":" + std::to_string(pPublisher->spooled()) +
+               ",\"dropped\":" + std::to_string(pPublisher->dropped()) + "}";
+    }
+#else
+    (void)pPublisher;
+#endif
+    return sFacts + ",\"mqtt\":null";
+}
+#endif
+
+int record(const LogOptions& options, BoardSetup& board, OutputFile& output, MqttPublisher* pPublisher, LiveView* pView) {
     const uint32_t nWords = static_cast<uint32_t>(board.channels.size());
     ScanQueue queue(queueCapacityScans(board.dRate, nWords), nWords);
     const uint64_t nLimit = scanLimit(options, board.dRate);
@@ -144,6 +171,16 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
 #else
     (void)pPublisher;
 #endif
+#ifdef QUENO_WITH_HTTP
+    if (pView != nullptr) {
+        auto envelope = std::make_shared<ViewEnvelope>(board, clock);
+        pView->attach(board, envelope, metaMessage(board, options, clock),
+                      [&writer, &queue, &board, pPublisher] { return viewFacts(writer, queue, board.dRate, pPublisher); });
+        writer.addSink(std::unique_ptr<Sink>(new ViewSink(envelope)));
+    }
+#else
+    (void)pView;
+#endif
     const bool bWriting = writer.start();
     StatusLine status(board, options.bQuiet);
 
@@ -162,6 +199,9 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
     closeBoard(board, true);
     acquirer.finish();
     writer.finish();
+#ifdef QUENO_WITH_HTTP
+    if (pView != nullptr) pView->stop();  // viewers get the end first; then nothing reads the writer's counts
+#endif
     if (status.enabled()) {
         status.update(statusFacts(acquirer, writer, queue, clock, nLimit, pPublisher), acquirer.latest(), true);
     }
@@ -201,6 +241,24 @@ int main(int argc, char** argv) {
     InstallStopSignals();
     BlockStopSignals();  // before the broker's, the driver's and our own threads start
 
+#ifdef QUENO_WITH_HTTP
+    // The port is taken first: one in use must not leave a board configured for nothing.
+    std::unique_ptr<LiveView> view;
+    if (options.bHttp) {
+        view.reset(new LiveView);
+        if (!view->listen(options.sHttpHost, options.nHttpPort, &sError)) {
+            fprintf(stderr, "queno_log: --http: %s\n", sError.c_str());
+            return 1;
+        }
+        const bool bV6 = options.sHttpHost.find(':') != std::string::npos;
+        fprintf(stderr, "queno_log: live view at http://%s%s%s:%d/\n", bV6 ? "[" : "", options.sHttpHost.c_str(), bV6 ? "]" : "",
+                view->port());
+    }
+    LiveView* pView = view.get();
+#else
+    if (options.bHttp) return usageError("--http: this queno_log was built without its live view (cpp-httplib or npm was missing)");
+    LiveView* pView = nullptr;
+#endif
     OutputFile output;
     const std::string sPath = outputPath(options);
     if (options.sOutput.empty()) fprintf(stderr, "queno_log: recording to %s\n", sPath.c_str());
@@ -241,7 +299,7 @@ int main(int argc, char** argv) {
         nStatus = 128 + StopSignalReceived();
     }
     if (nStatus == 0) {
-        nStatus = record(options, board, output, pPublisher);
+        nStatus = record(options, board, output, pPublisher, pView);
     } else {
         output.abandon();
     }

@@ -1,0 +1,207 @@
+#include "view_envelope.h"
+
+#include <math.h>
+#include <stdio.h>
+
+#include "json_text.h"
+
+namespace qlog {
+
+constexpr double ViewEnvelope::kWindowSeconds[];
+
+namespace {
+
+constexpr double kColumnsPerWindow = 1000;
+constexpr size_t kGapsKept = 100;
+
+void appendNumber(std::string* pOut, double d) {
+    if (!isfinite(d)) {
+        *pOut += "null";
+        return;
+    }
+    char s[32];
+    snprintf(s, sizeof(s), "%.7g", d);
+    *pOut += s;
+}
+
+void appendSeconds(std::string* pOut, int64_t nMicros) {
+    char s[32];
+    snprintf(s, sizeof(s), "%.6f", static_cast<double>(nMicros) / 1e6);
+    *pOut += s;
+}
+
+}  // namespace
+
+ViewEnvelope::ViewEnvelope(const BoardSetup& board, const ScanClock& clock)
+    : board_(board), clock_(clock), nChannels_(board.channels.size()), row_(nChannels_), rowLimited_(nChannels_),
+      latest_(nChannels_, NAN) {
+    // Each level's column holds a whole number of the finer level's columns, so it is folded
+    // from them rather than from every sample.
+    uint64_t nFiner = 1;
+    for (int l = 0; l < kLevels; ++l) {
+        const double dWanted = kWindowSeconds[l] / kColumnsPerWindow * board.dRate;
+        uint64_t nFactor = dWanted / static_cast<double>(nFiner) < 1.5 ? 1 : llround(dWanted / static_cast<double>(nFiner));
+        Level& level = levels_[l];
+        level.nScansPerColumn = nFiner * nFactor;
+        level.dColumnSeconds = static_cast<double>(level.nScansPerColumn) / board.dRate;
+        level.ring.resize(kRingColumns);
+        for (Column& column : level.ring) resetColumn(&column, 0);
+        resetColumn(&level.current, 0);
+        nFiner = level.nScansPerColumn;
+    }
+}
+
+void ViewEnvelope::resetColumn(Column* pColumn, uint64_t nIndex) const {
+    pColumn->nIndex = nIndex;
+    pColumn->mins.assign(nChannels_, NAN);
+    pColumn->maxs.assign(nChannels_, NAN);
+    pColumn->limited.assign(nChannels_, 0);
+    pColumn->bEmpty = true;
+}
+
+// Into the current column of a level: from one row (nLevel 0, from row_) or a finer column.
+void ViewEnvelope::fold(int nLevel, const Column& from) {
+    Column& to = levels_[nLevel].current;
+    const uint64_t nIndex = from.nIndex * levels_[nLevel - 1].nScansPerColumn / levels_[nLevel].nScansPerColumn;
+    if (!to.bEmpty && to.nIndex != nIndex) publish(nLevel);
+    if (to.bEmpty) to.nIndex = nIndex;
+    to.bEmpty = false;
+    for (size_t c = 0; c < nChannels_; ++c) {
+        if (from.mins[c] < to.mins[c] || isnan(to.mins[c])) to.mins[c] = from.mins[c];
+        if (from.maxs[c] > to.maxs[c] || isnan(to.maxs[c])) to.maxs[c] = from.maxs[c];
+        to.limited[c] |= from.limited[c];
+    }
+}
+
+void ViewEnvelope::publish(int nLevel) {
+    Level& level = levels_[nLevel];
+    if (level.current.bEmpty) return;
+    if (nLevel + 1 < kLevels) fold(nLevel + 1, level.current);
+    ++level.nPublished;
+    level.ring[level.nPublished % kRingColumns] = level.current;
+    resetColumn(&level.current, 0);
+}
+
+void ViewEnvelope::takeRow(uint64_t nScan) {
+    Column& column = levels_[0].current;
+    const uint64_t nIndex = nScan / levels_[0].nScansPerColumn;
+    if (!column.bEmpty && column.nIndex != nIndex) publish(0);
+    if (column.bEmpty) column.nIndex = nIndex;
+    column.bEmpty = false;
+    for (size_t c = 0; c < nChannels_; ++c) {
+        const float f = static_cast<float>(row_[c]);
+        if (rowLimited_[c]) {
+            column.limited[c] = 1;
+            continue;
+        }
+        if (!(f >= column.mins[c])) column.mins[c] = f;  // NaN compares false: the first sample
+        if (!(f <= column.maxs[c])) column.maxs[c] = f;
+    }
+}
+
+void ViewEnvelope::add(const RowBlock& block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t r = 0; r < block.nRows; ++r) {
+        for (size_t c = 0; c < nChannels_; ++c) {
+            if (block.pCounts != nullptr) {
+                const int32_t nCount = block.pCounts[r * nChannels_ + c];
+                row_[c] = nCount;
+                rowLimited_[c] = limitSide(nCount, board_.nFullScale) != 0;
+            } else {
+                row_[c] = block.pMeans[r * nChannels_ + c];
+                rowLimited_[c] = block.pLimited != nullptr && block.pLimited[r * nChannels_ + c] != 0;
+            }
+        }
+        takeRow(block.nFirstScan + r * block.nScansPerRow);
+    }
+    if (block.nRows > 0) {
+        for (size_t c = 0; c < nChannels_; ++c) latest_[c] = rowLimited_[c] ? NAN : row_[c];
+        bHaveLatest_ = true;
+    }
+}
+
+void ViewEnvelope::addGap(const GapRecord& gap) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int l = 0; l < kLevels; ++l) publish(l);
+    std::string s = "{\"from\":";
+    appendSeconds(&s, clock_.micros(gap.nNextScan - gap.nLost));
+    s += ",\"to\":";
+    appendSeconds(&s, clock_.micros(gap.nNextScan));
+    s += ",\"lost\":" + std::to_string(gap.nLost) + ",\"text\":" + jsonText(gapText(gap)) + "}";
+    gaps_.push_back(s);
+    if (gaps_.size() > kGapsKept) gaps_.pop_front();
+    ++nGaps_;
+}
+
+void ViewEnvelope::end() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int l = 0; l < kLevels; ++l) publish(l);
+    bEnded_ = true;
+}
+
+bool ViewEnvelope::ended() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bEnded_;
+}
+
+size_t ViewEnvelope::ringBytes() const {
+    return kLevels * kRingColumns * (sizeof(Column) + nChannels_ * (2 * sizeof(float) + 1));
+}
+
+std::string ViewEnvelope::columnsJson(int nLevel, uint64_t nAfter, uint64_t* pnLast, bool* pbReset) const {
+    const Level& level = levels_[nLevel];
+    std::vector<Column> columns;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const uint64_t nLast = level.nPublished;
+        *pbReset = nAfter == 0 || nAfter > nLast || nLast - nAfter >= kRingColumns;
+        uint64_t nFrom = *pbReset ? (nLast >= kRingColumns ? nLast - kRingColumns + 1 : 1) : nAfter + 1;
+        columns.reserve(nLast + 1 - nFrom);
+        for (uint64_t n = nFrom; n <= nLast; ++n) columns.push_back(level.ring[n % kRingColumns]);
+        *pnLast = nLast;
+    }
+    std::string s = "[";
+    s.reserve(columns.size() * nChannels_ * 24 + 2);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const Column& column = columns[i];
+        s += i == 0 ? "[" : ",[";
+        appendSeconds(&s, clock_.micros(column.nIndex * level.nScansPerColumn));
+        for (size_t c = 0; c < nChannels_; ++c) {
+            const ScaleInfo& scale = board_.channels[c].scale;
+            s += ',';
+            appendNumber(&s, ScaleSample(&scale, column.mins[c]));
+            s += ',';
+            appendNumber(&s, ScaleSample(&scale, column.maxs[c]));
+        }
+        s += ']';
+    }
+    return s + "]";
+}
+
+std::string ViewEnvelope::latestJson() const {
+    std::vector<double> latest;
+    bool bHave = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        latest = latest_;
+        bHave = bHaveLatest_;
+    }
+    std::string s = "{";
+    for (size_t c = 0; c < nChannels_; ++c) {
+        const LoggedChannel& channel = board_.channels[c];
+        s += (c == 0 ? "\"AI" : ",\"AI") + std::to_string(channel.nChannel) + "\":{\"value\":";
+        appendNumber(&s, bHave ? ScaleSample(&channel.scale, latest[c]) : NAN);
+        s += ",\"unit\":" + jsonText(channel.sUnit) + ",\"decimals\":" + std::to_string(channel.nDecimals) + "}";
+    }
+    return s + "}";
+}
+
+std::string ViewEnvelope::gapsJson(uint64_t* pnCount) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string s = "[";
+    for (size_t i = 0; i < gaps_.size(); ++i) s += (i == 0 ? "" : ",") + gaps_[i];
+    *pnCount = nGaps_;
+    return s + "]";
+}
+
+}  // namespace qlog
