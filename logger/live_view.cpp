@@ -166,7 +166,8 @@ std::string LiveView::statusJson() {
     if (envelope == nullptr) return "{\"state\":\"starting\",\"ended\":false}";
     const bool bEnded = envelope->ended();
     return "{\"state\":\"" + std::string(bEnded ? "ended" : "recording") + "\"," + sBoard + "," + facts() +
-           ",\"ended\":" + (bEnded ? "true" : "false") + ",\"latest\":" + envelope->latestJson() + "}";
+           ",\"ended\":" + (bEnded ? "true" : "false") + ",\"view_bytes\":" + std::to_string(envelope->ringBytes()) +
+           ",\"latest\":" + envelope->latestJson() + "}";
 }
 
 // One event of a stream, after waiting for the next tick. False when the stream is over: the

@@ -8,7 +8,7 @@ const palette = ["#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b
                  "#bcbd22", "#17becf", "#393b79", "#637939", "#8c6d31", "#843c39", "#7b4173", "#3182bd"];
 const view = {
   windowSeconds: 10, layout: "unit", channels: [], columns: [], gaps: [], charts: [],
-  source: null, ended: false, drawPending: false,
+  source: null, ended: false, drawPending: false, draws: 0,
 };
 const $ = (id) => document.getElementById(id);
 
@@ -144,6 +144,7 @@ function buildCharts() {
 // The columns as uPlot's arrays, with a break (nulls) at every gap.
 function draw() {
   view.drawPending = false;
+  view.draws++;  // frames drawn, for the benchmark
   const columns = view.columns;
   const gapStarts = view.gaps.map((g) => g.from).sort((a, b) => a - b);
   for (const chart of view.charts) {

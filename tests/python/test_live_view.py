@@ -1,0 +1,176 @@
+"""queno_log --http against the simulated board: /status and /meta say what the file's header says;
+stalled, hostile and surplus clients get their answers and cost the recording no scan; a port in
+use ends the run before the board is touched; and in a real browser (headless chromium, two at
+once, one closed mid-run) the page shows every channel, the file's last values and its gap.
+QUENO_BIN names the folder of the built programs; runs under queno-sim. Imports no queno module,
+so that it runs beside sanitizer builds of queno_log too."""
+
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import time
+import urllib.error
+import urllib.request
+
+import pytest
+
+BIN = os.path.abspath(os.environ.get("QUENO_BIN", "build-ci/bin"))
+SCENARIO = """<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S1'><Acquisition bufferScans='65536'/>
+<Signals><Signal channels='AI0' kind='sine' offset='0' amplitude='5' period='2s'/>
+<Signal channels='AI1' kind='ramp' from='-5' to='5' duration='4s'/></Signals>
+<Events><Event at='1500ms' kind='overflow'/></Events>
+<ChannelGroup kind='AI' count='3'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range></Mode>
+</ChannelGroup></Board></QuenoSimSystem>"""
+
+
+class Run:
+    """queno_log recording with its live view on a free port."""
+
+    def __init__(self, tmp_path, args, scenario=SCENARIO):
+        (tmp_path / "system.xml").write_text(scenario)
+        self.csv = tmp_path / "run.csv"
+        self.err = tmp_path / "err.txt"
+        env = dict(os.environ, QUENO_SIM_SYSTEM=str(tmp_path / "system.xml"), QUENO_SIM_TRACE=str(tmp_path / "trace"))
+        with open(self.err, "w") as err:
+            self.process = subprocess.Popen([os.path.join(BIN, "queno_log"), "-q", "--http", "0", "-o", str(self.csv)] + args,
+                                            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        for _ in range(300):
+            found = re.search(r"live view at http://127\.0\.0\.1:(\d+)/", self.err.read_text())
+            if found or self.process.poll() is not None:
+                break
+            time.sleep(0.05)
+        assert found, self.err.read_text()
+        self.url = f"http://127.0.0.1:{found.group(1)}"
+
+    def get(self, path):
+        with urllib.request.urlopen(self.url + path, timeout=10) as response:
+            return json.loads(response.read())
+
+    def wait_recording(self):
+        for _ in range(200):
+            if self.get("/status")["state"] == "recording":
+                return
+            time.sleep(0.05)
+        raise AssertionError("the run did not start")
+
+    def finish(self):
+        assert self.process.wait(timeout=120) in (0, 3), self.err.read_text()
+        return self.csv.read_text()
+
+
+def only_the_scenarios_overflows(text):
+    """Scans were lost only where the scenario overflows the buffer (at 1.5 s after every start),
+    never because the logger's queue was full."""
+    gaps = [line for line in text.splitlines() if line.startswith("# gap: ")]
+    return gaps and all("(buffer overflow;" in g for g in gaps)
+
+
+def test_status_and_meta_say_what_the_file_says(tmp_path):
+    run = Run(tmp_path, ["-r", "1000", "-d", "2s", "AI0:voltage", "AI1:voltage"])
+    run.wait_recording()
+    status, meta = run.get("/status"), run.get("/meta")
+    assert (status["board"], status["model"], status["serial"], status["rate"]) == (0, "QUENO-1600-UNIV", "S1", 1000)
+    assert set(status) >= {"elapsed_s", "scans_written", "queue_fill", "gaps", "scans_lost", "ended", "latest"}
+    assert status["latest"]["AI0"]["unit"] == "V" and 0 <= status["queue_fill"] <= 1 and not status["ended"]
+    text = run.finish()
+    header = [line for line in text.splitlines() if line.startswith("# ")]
+    assert f"# rate 1000 S/s, started {meta['started']}" in "\n".join(header)
+    assert [c["name"] for c in meta["channels"]] == ["AI0", "AI1"] and meta["channels"][0]["unit"] == "V"
+
+
+def raw_request(url, data, read=True):
+    host, port = url[len("http://"):].split(":")
+    with socket.create_connection((host, int(port)), timeout=10) as s:
+        s.sendall(data)
+        return s.recv(200).decode("latin-1") if read else ""
+
+
+def test_stalled_hostile_and_surplus_clients_cost_no_scan(tmp_path):
+    run = Run(tmp_path, ["-r", "20000", "-d", "4s", "AI0:voltage", "AI1:voltage", "AI2:voltage"])
+    run.wait_recording()
+    host, port = run.url[len("http://"):].split(":")
+    stalled = socket.create_connection((host, int(port)))  # asks for events and never reads them
+    stalled.sendall(b"GET /events?window=10 HTTP/1.1\r\nHost: x\r\n\r\n")
+    streams = [socket.create_connection((host, int(port))) for _ in range(15)]
+    for s in streams:
+        s.sendall(b"GET /events?window=3600 HTTP/1.1\r\nHost: x\r\n\r\n")
+        assert s.recv(12) == b"HTTP/1.1 200"
+    answers = {
+        "surplus viewer": raw_request(run.url, b"GET /events HTTP/1.1\r\nHost: x\r\n\r\n"),
+        "garbage": raw_request(run.url, bytes(range(256)) * 8 + b"\r\n\r\n"),
+        "post": raw_request(run.url, b"POST /status HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nhi"),
+        "long uri": raw_request(run.url, b"GET /" + b"a" * 20000 + b" HTTP/1.1\r\nHost: x\r\n\r\n"),
+        "outside": raw_request(run.url, b"GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n"),
+        "bad window": raw_request(run.url, b"GET /events?window=5 HTTP/1.1\r\nHost: x\r\n\r\n"),
+    }
+    codes = {what: answer[9:12] for what, answer in answers.items()}
+    assert codes == {"surplus viewer": "503", "garbage": "400", "post": "405", "long uri": "414", "outside": "404",
+                     "bad window": "400"}
+    for s in streams:
+        s.close()
+    text = run.finish()
+    stalled.close()
+    assert run.process.returncode == 3
+    assert only_the_scenarios_overflows(text)
+
+
+def test_a_port_in_use_ends_the_run_before_the_board_is_touched(tmp_path):
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        port = taken.getsockname()[1]
+        env = dict(os.environ, QUENO_SIM_TRACE=str(tmp_path / "trace"))
+        result = subprocess.run([os.path.join(BIN, "queno_log"), "--http", str(port), "-o", str(tmp_path / "x.csv"), "AI0:rtd"],
+                                env=env, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 1
+    assert result.stderr == f"queno_log: --http: cannot listen on 127.0.0.1:{port}: Address already in use\n"
+    assert not (tmp_path / "trace").exists() and not (tmp_path / "x.csv").exists()
+
+
+def browser():
+    webdriver = pytest.importorskip("selenium.webdriver")
+    from selenium.webdriver.chrome.service import Service
+    if not (shutil.which("chromium") and shutil.which("chromedriver")):
+        pytest.skip("needs chromium and chromium-driver")
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium")
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--window-size=1100,1200"):
+        options.add_argument(argument)
+    return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+
+
+def test_two_browsers_show_the_channels_the_last_values_and_the_gap(tmp_path):
+    first, second = browser(), browser()
+    try:
+        run = Run(tmp_path, ["-r", "1000", "-d", "4s", "AI0:voltage", "AI1:voltage", "AI2:voltage"])
+        first.get(run.url + "/")
+        second.get(run.url + "/")
+        for _ in range(100):
+            if len(second.find_elements("css selector", "#latest tr")) == 3:
+                break
+            time.sleep(0.1)
+        second.quit()  # one viewer goes away mid-run
+        second = None
+        text = run.finish()
+        for _ in range(100):
+            if first.find_element("id", "state").text == "recording ended":
+                break
+            time.sleep(0.1)
+        rows = [r.text.split() for r in first.find_elements("css selector", "#latest tr")]
+        assert [(r[0], r[-1]) for r in rows] == [("AI0", "V"), ("AI1", "V"), ("AI2", "V")]
+        last = [line for line in text.splitlines() if line[:1].isdigit()][-1].split(",")
+        step = 20.0 / 2 ** 24  # one count of the +-10 V range
+        for row, value in zip(rows, last[2:]):
+            assert abs(float(row[1]) - float(value)) <= step + 1e-6, (row, value)
+        gaps = [line[2:] for line in text.splitlines() if line.startswith("# gap: ")]
+        shown = [g.text for g in first.find_elements("css selector", "#gaps li.gap")]
+        assert shown == gaps and only_the_scenarios_overflows(text)
+        assert len(first.find_elements("css selector", "#charts .chart canvas")) == 1  # one unit, one chart
+        assert run.process.returncode == 3  # the closed viewer cost nothing: the overflows' gaps only
+    finally:
+        first.quit()
+        if second is not None:
+            second.quit()
