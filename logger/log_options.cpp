@@ -51,7 +51,8 @@ const char kLogUsage[] =
     "Ctrl-C, SIGTERM or SIGHUP end the run cleanly: the file is completed and synced.\n"
     "Exit status: 0 every scan written; 3 the run ended normally but scans were lost (the file's gap\n"
     "lines say where) or rows could not be published; 2 bad options or a setting the driver refused;\n"
-    "1 no driver, no board, an output that cannot be written, or a broker that refused the connection.\n"
+    "1 no driver, no board, an output that cannot be written, a broker that refused the connection, or\n"
+    "an --http port that cannot be had.\n"
     "Without a board: queno-sim queno_log ...\n";
 
 namespace {
