@@ -157,6 +157,35 @@ def test_no_board_and_no_driver(sim):
     assert result.stdout.startswith("not found: the QUENO driver could not be loaded") and result.stderr == ""
 
 
+def test_a_failing_driver_is_an_exception_and_nothing_is_printed(tmp_path):
+    script = """import queno, threading
+board = queno.open(0)
+try:
+    board.scan("AI0:rtd")
+except queno.Error as e:
+    print(type(e).__name__, e.code, e.text)
+scan = board.scan("AI1:rtd")
+reader = threading.Thread(target=lambda: scan.read(10**9))
+reader.start()
+import time; time.sleep(0.3)
+try:
+    scan.read(1)
+except RuntimeError as e:
+    print(e)
+board.close()
+reader.join()
+try:
+    board.scan("AI0:rtd")
+except queno.Error as e:
+    print(e)
+"""
+    env = dict(os.environ, QUENO_SIM_FAULTS="cmd:4#1=1003")  # the first start fails
+    result = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    lines = result.stdout.splitlines()
+    assert lines[0].startswith("Error 1003 BoardID0: the acquisition did not start: ") and result.stderr == ""
+    assert lines[1:] == ["another thread is reading this scan", "the board is closed"]
+
+
 def test_ctrl_c_ends_a_wait_and_the_board_is_closed(sim, tmp_path):
     sim(TRACE=tmp_path / "trace")
     timer = threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT))

@@ -29,13 +29,13 @@ SCENARIO = """<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S1'><Acquis
 class Run:
     """queno_log recording with its live view on a free port."""
 
-    def __init__(self, tmp_path, args, scenario=SCENARIO):
+    def __init__(self, tmp_path, args, scenario=SCENARIO, output=None):
         (tmp_path / "system.xml").write_text(scenario)
         self.csv = tmp_path / "run.csv"
         self.err = tmp_path / "err.txt"
         env = dict(os.environ, QUENO_SIM_SYSTEM=str(tmp_path / "system.xml"), QUENO_SIM_TRACE=str(tmp_path / "trace"))
         with open(self.err, "w") as err:
-            self.process = subprocess.Popen([os.path.join(BIN, "queno_log"), "-q", "--http", "0", "-o", str(self.csv)] + args,
+            self.process = subprocess.Popen([os.path.join(BIN, "queno_log"), "-q", "--http", "0", "-o", output or str(self.csv)] + args,
                                             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
         for _ in range(300):
             found = re.search(r"live view at http://127\.0\.0\.1:(\d+)/", self.err.read_text())
@@ -79,6 +79,17 @@ def test_status_and_meta_say_what_the_file_says(tmp_path):
     header = [line for line in text.splitlines() if line.startswith("# ")]
     assert f"# rate 1000 S/s, started {meta['started']}" in "\n".join(header)
     assert [c["name"] for c in meta["channels"]] == ["AI0", "AI1"] and meta["channels"][0]["unit"] == "V"
+
+
+def test_without_a_file_and_with_means(tmp_path):
+    steady = SCENARIO.replace("<Event at='1500ms' kind='overflow'/>", "")
+    run = Run(tmp_path, ["-r", "1000", "-d", "3s", "--average", "10", "AI0:voltage"], scenario=steady, output="none")
+    run.wait_recording()
+    assert run.get("/meta")["average"] == 10
+    while run.get("/status")["scans_written"] == 0:
+        time.sleep(0.05)
+    assert run.get("/status")["latest"]["AI0"]["value"] is not None  # a mean of 10
+    assert run.process.wait(timeout=60) == 0 and not run.csv.exists()
 
 
 def raw_request(url, data, read=True):
@@ -154,6 +165,7 @@ def test_two_browsers_show_the_channels_the_last_values_and_the_gap(tmp_path):
             time.sleep(0.1)
         second.quit()  # one viewer goes away mid-run
         second = None
+        first.execute_script("view.source.close(); connect();")  # as after a laptop's sleep: all again
         text = run.finish()
         for _ in range(100):
             if first.find_element("id", "state").text == "recording ended":

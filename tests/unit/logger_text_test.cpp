@@ -83,6 +83,29 @@ TEST(LoggerText, DurationsAndSizes) {
     }
 }
 
+TEST(LoggerText, HttpAddresses) {
+    struct Case {
+        const char* sText;
+        const char* sHost;  // nullptr: refused
+        int nPort;
+    };
+    const Case kCases[] = {{"8080", "127.0.0.1", 8080},  {"0.0.0.0:8080", "0.0.0.0", 8080}, {"0", "127.0.0.1", 0},
+                           {"[::1]:80", "::1", 80},       {"board.local:65535", "board.local", 65535},
+                           {"65536", nullptr, 0},         {":8080", nullptr, 0},          {"host:", nullptr, 0},
+                           {"-1", nullptr, 0},            {"a b:80", nullptr, 0},         {"host:80x", nullptr, 0},
+                           {"", nullptr, 0}};
+    for (const Case& c : kCases) {
+        std::string sHost;
+        int nPort = -1;
+        const bool bOk = qlog::parseHttpAddress(c.sText, &sHost, &nPort);
+        EXPECT_EQ(bOk, c.sHost != nullptr) << c.sText;
+        if (bOk && c.sHost != nullptr) {
+            EXPECT_EQ(sHost, c.sHost) << c.sText;
+            EXPECT_EQ(nPort, c.nPort) << c.sText;
+        }
+    }
+}
+
 TEST(LoggerText, ChannelRequestsExpandPresetsAndKeepTheModeFirst) {
     qlog::ChannelRequest request;
     std::string sError;

@@ -106,5 +106,27 @@ TEST(ViewEnvelope, ViewersGetWhatIsNewOrAllAgainWhenBehind) {
     EXPECT_NE(view.latestJson().find("\"AI1\":{\"value\":3,"), std::string::npos) << view.latestJson();
 }
 
+TEST(ViewEnvelope, MeansWithALimitAreNoMeasurement) {
+    const BoardSetup board = boardAt(1000);  // 10 scans a column: one mean of 10 each
+    ViewEnvelope view(board, ScanClock(0, 0, 1000));
+    const double means[] = {1.5, -2.25, 3.5, 4.0, 5.0, 6.0};
+    const uint8_t limited[] = {0, 0, 0, 1, 0, 0};
+    RowBlock block;
+    block.nRows = 3;
+    block.nScansPerRow = 10;
+    block.pMeans = means;
+    block.pLimited = limited;
+    view.add(block);
+    view.end();
+    uint64_t nLast = 0;
+    bool bReset = false;
+    const auto columns = parse(view.columnsJson(0, 0, &nLast, &bReset));
+    ASSERT_EQ(columns.size(), 3u);
+    EXPECT_EQ(columns[0][1], 1.5);
+    EXPECT_EQ(columns[0][3], -2.25);
+    EXPECT_TRUE(isnan(columns[1][3]));  // the only sample of that column was at a limit
+    EXPECT_DOUBLE_EQ(columns[2][0], 0.02);
+}
+
 }  // namespace
 }  // namespace qlog
