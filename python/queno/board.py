@@ -227,6 +227,8 @@ class Board:
         """
         if isinstance(channels, str):
             channels = [channels]
+        if not isinstance(channels, Sequence) or not all(isinstance(c, str) for c in channels):
+            raise TypeError('channels must be a CHANNEL text or a list of them, e.g. ["AI0:rtd", "AI1:pt100"]')
         if on_overflow not in ("restart", "raise"):
             raise ValueError('on_overflow must be "restart" or "raise"')
         return Scan(self._core.scan(list(channels), float(rate), bool(keep_limits), on_overflow == "raise"))
