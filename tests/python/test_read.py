@@ -4,6 +4,7 @@ scan; pandas gets a DataFrame. QUENO_BIN names the folder of the built programs.
 
 import os
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -66,6 +67,15 @@ def test_cut_recordings_read_to_their_last_whole_scan(pair, tmp_path):
     cut = queno.read(tmp_path / "cut.csv")
     assert not cut.complete and 0 < len(cut.scans) < len(csv.scans)
     np.testing.assert_array_equal(cut.scans, csv.scans[: len(cut.scans)])
+
+
+def test_without_pandas_the_csv_reads_the_same(pair, monkeypatch):
+    csv, _, _ = pair
+    monkeypatch.setitem(sys.modules, "pandas", None)  # import pandas fails
+    plain = queno.read(csv.path)
+    np.testing.assert_array_equal(plain.scans, csv.scans)
+    np.testing.assert_array_equal(plain.values, csv.values)  # NaN where the CSV is empty, in both
+    np.testing.assert_array_equal(plain.raw, csv.raw)
 
 
 def test_pandas_gets_a_frame_indexed_by_time(pair):
