@@ -14,15 +14,9 @@ import numpy as np
 import pytest
 
 import queno
+from conftest import BIN, RAMP_WITH_OPEN_INPUT as SCENARIO
 
 pytest.importorskip("queno._queno", reason="queno was built without its board module")
-
-BIN = os.path.abspath(os.environ.get("QUENO_BIN", "build-ci/bin"))
-SCENARIO = """<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S1'><Acquisition bufferScans='65536'/>
-<Signals><Signal channels='AI0' kind='ramp' from='-5' to='5' duration='1s'/></Signals>
-<Events><Event at='200ms' channels='AI0' kind='open' duration='100ms'/></Events>
-<ChannelGroup kind='AI' count='2'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range></Mode>
-</ChannelGroup></Board></QuenoSimSystem>"""
 
 
 @pytest.fixture

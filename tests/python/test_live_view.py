@@ -17,7 +17,7 @@ import urllib.request
 
 import pytest
 
-BIN = os.path.abspath(os.environ.get("QUENO_BIN", "build-ci/bin"))
+from conftest import BIN
 SCENARIO = """<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S1'><Acquisition bufferScans='65536'/>
 <Signals><Signal channels='AI0' kind='sine' offset='0' amplitude='5' period='2s'/>
 <Signal channels='AI1' kind='ramp' from='-5' to='5' duration='4s'/></Signals>
