@@ -3,6 +3,8 @@
 #include <math.h>
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "json_text.h"
 
 namespace qlog {
@@ -44,8 +46,9 @@ ViewEnvelope::ViewEnvelope(const BoardSetup& board, const ScanClock& clock)
         Level& level = levels_[l];
         level.nScansPerColumn = nFiner * nFactor;
         level.dColumnSeconds = static_cast<double>(level.nScansPerColumn) / board.dRate;
-        level.ring.resize(kRingColumns);
-        for (Column& column : level.ring) resetColumn(&column, 0);
+        level.ringIndex.assign(kRingColumns, 0);
+        level.ringMins.assign(kRingColumns * nChannels_, NAN);
+        level.ringMaxs.assign(kRingColumns * nChannels_, NAN);
         resetColumn(&level.current, 0);
         nFiner = level.nScansPerColumn;
     }
@@ -55,7 +58,6 @@ void ViewEnvelope::resetColumn(Column* pColumn, uint64_t nIndex) const {
     pColumn->nIndex = nIndex;
     pColumn->mins.assign(nChannels_, NAN);
     pColumn->maxs.assign(nChannels_, NAN);
-    pColumn->limited.assign(nChannels_, 0);
     pColumn->bEmpty = true;
 }
 
@@ -69,7 +71,6 @@ void ViewEnvelope::fold(int nLevel, const Column& from) {
     for (size_t c = 0; c < nChannels_; ++c) {
         if (from.mins[c] < to.mins[c] || isnan(to.mins[c])) to.mins[c] = from.mins[c];
         if (from.maxs[c] > to.maxs[c] || isnan(to.maxs[c])) to.maxs[c] = from.maxs[c];
-        to.limited[c] |= from.limited[c];
     }
 }
 
@@ -78,7 +79,10 @@ void ViewEnvelope::publish(int nLevel) {
     if (level.current.bEmpty) return;
     if (nLevel + 1 < kLevels) fold(nLevel + 1, level.current);
     ++level.nPublished;
-    level.ring[level.nPublished % kRingColumns] = level.current;
+    const size_t nSlot = level.nPublished % kRingColumns;
+    level.ringIndex[nSlot] = level.current.nIndex;
+    std::copy(level.current.mins.begin(), level.current.mins.end(), level.ringMins.begin() + nSlot * nChannels_);
+    std::copy(level.current.maxs.begin(), level.current.maxs.end(), level.ringMaxs.begin() + nSlot * nChannels_);
     resetColumn(&level.current, 0);
 }
 
@@ -90,10 +94,7 @@ void ViewEnvelope::takeRow(uint64_t nScan) {
     column.bEmpty = false;
     for (size_t c = 0; c < nChannels_; ++c) {
         const float f = static_cast<float>(row_[c]);
-        if (rowLimited_[c]) {
-            column.limited[c] = 1;
-            continue;
-        }
+        if (rowLimited_[c]) continue;  // no measurement
         if (!(f >= column.mins[c])) column.mins[c] = f;  // NaN compares false: the first sample
         if (!(f <= column.maxs[c])) column.maxs[c] = f;
     }
@@ -145,33 +146,40 @@ bool ViewEnvelope::ended() const {
 }
 
 size_t ViewEnvelope::ringBytes() const {
-    return kLevels * kRingColumns * (sizeof(Column) + nChannels_ * (2 * sizeof(float) + 1));
+    return kLevels * kRingColumns * (sizeof(uint64_t) + nChannels_ * 2 * sizeof(float));
 }
 
 std::string ViewEnvelope::columnsJson(int nLevel, uint64_t nAfter, uint64_t* pnLast, bool* pbReset) const {
     const Level& level = levels_[nLevel];
-    std::vector<Column> columns;
+    std::vector<uint64_t> indices;
+    std::vector<float> mins, maxs;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const uint64_t nLast = level.nPublished;
         *pbReset = nAfter == 0 || nAfter > nLast || nLast - nAfter >= kRingColumns;
-        uint64_t nFrom = *pbReset ? (nLast >= kRingColumns ? nLast - kRingColumns + 1 : 1) : nAfter + 1;
-        columns.reserve(nLast + 1 - nFrom);
-        for (uint64_t n = nFrom; n <= nLast; ++n) columns.push_back(level.ring[n % kRingColumns]);
+        const uint64_t nFrom = *pbReset ? (nLast >= kRingColumns ? nLast - kRingColumns + 1 : 1) : nAfter + 1;
+        indices.reserve(nLast + 1 - nFrom);
+        mins.reserve((nLast + 1 - nFrom) * nChannels_);
+        maxs.reserve(mins.capacity());
+        for (uint64_t n = nFrom; n <= nLast; ++n) {
+            const size_t nSlot = n % kRingColumns;
+            indices.push_back(level.ringIndex[nSlot]);
+            mins.insert(mins.end(), level.ringMins.begin() + nSlot * nChannels_, level.ringMins.begin() + (nSlot + 1) * nChannels_);
+            maxs.insert(maxs.end(), level.ringMaxs.begin() + nSlot * nChannels_, level.ringMaxs.begin() + (nSlot + 1) * nChannels_);
+        }
         *pnLast = nLast;
     }
     std::string s = "[";
-    s.reserve(columns.size() * nChannels_ * 24 + 2);
-    for (size_t i = 0; i < columns.size(); ++i) {
-        const Column& column = columns[i];
+    s.reserve(indices.size() * nChannels_ * 24 + 2);
+    for (size_t i = 0; i < indices.size(); ++i) {
         s += i == 0 ? "[" : ",[";
-        appendSeconds(&s, clock_.micros(column.nIndex * level.nScansPerColumn));
+        appendSeconds(&s, clock_.micros(indices[i] * level.nScansPerColumn));
         for (size_t c = 0; c < nChannels_; ++c) {
             const ScaleInfo& scale = board_.channels[c].scale;
             s += ',';
-            appendNumber(&s, ScaleSample(&scale, column.mins[c]));
+            appendNumber(&s, ScaleSample(&scale, mins[i * nChannels_ + c]));
             s += ',';
-            appendNumber(&s, ScaleSample(&scale, column.maxs[c]));
+            appendNumber(&s, ScaleSample(&scale, maxs[i * nChannels_ + c]));
         }
         s += ']';
     }

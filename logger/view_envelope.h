@@ -54,15 +54,17 @@ private:
     struct Column {
         uint64_t nIndex = 0;  // scan / scans per column
         std::vector<float> mins, maxs;  // per channel; NaN where no measurement
-        std::vector<uint8_t> limited;   // per channel: a sample at a limit
         bool bEmpty = true;
     };
     struct Level {
         uint64_t nScansPerColumn = 1;
         double dColumnSeconds = 0;
-        Column current;             // being filled (the writer's own)
-        std::vector<Column> ring;   // published, slot = sequence % kRingColumns
-        uint64_t nPublished = 0;    // sequence number of the last published column
+        Column current;  // being filled (the writer's own)
+        // Published columns, slot = sequence % kRingColumns, flat so that a viewer copies a
+        // run of them in one go: each slot's index, and its channels' minima and maxima.
+        std::vector<uint64_t> ringIndex;
+        std::vector<float> ringMins, ringMaxs;
+        uint64_t nPublished = 0;  // sequence number of the last published column
     };
 
     void resetColumn(Column* pColumn, uint64_t nIndex) const;
