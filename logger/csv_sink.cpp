@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "status_line.h"
+#include "program_messages.h"
 
 namespace qlog {
 
@@ -97,9 +97,9 @@ void CsvSink::writeHeader() {
         formatUtcMicros(clock_.startMicros(), sStart, sizeof(sStart));
         formatUtcMicros(clock_.micros(0), sFirst, sizeof(sFirst));
         snprintf(sLine, sizeof(sLine),
-                 "# rate %.15g S/s, started %s (system clock when the start returned), input filter delay %llu scans "
+                 "# rate %s S/s, started %s (system clock when the start returned), input filter delay %llu scans "
                  "(%.15g s): scan 0 at %s\n",
-                 board_.dRate, sStart, static_cast<unsigned long long>(clock_.delayScans()), clock_.delaySeconds(), sFirst);
+                 board_.rate.sText.c_str(), sStart, static_cast<unsigned long long>(clock_.delayScans()), clock_.delaySeconds(), sFirst);
         headerLines_.push_back(sLine);
         for (const LoggedChannel& channel : board_.channels) {
             std::string s = "# AI" + std::to_string(channel.nChannel) + ": " + channel.sMode + ", Range " + channel.sRange;
@@ -163,9 +163,7 @@ bool CsvSink::flushBuffer() {
     nUsed_ = 0;
     nLastFlush_ = monotonicMicros();
     if (!bWritten) {
-        clearStatusLine();
-        fprintf(stderr, "queno_log: cannot write %s: %s - stopping\n", pOutput_->name().c_str(),
-                strerror(pOutput_->error()));
+        say("cannot write " + pOutput_->name() + ": " + strerror(pOutput_->error()) + " - stopping");
         bFailed_ = true;
     }
     return bWritten;
@@ -179,8 +177,7 @@ void CsvSink::rotateBefore(uint64_t nScan, size_t nRowStart) {
     if (!flushBuffer()) return;
     std::string sError;
     if (!pOutput_->rotate(&sError)) {
-        clearStatusLine();
-        fprintf(stderr, "queno_log: %s - stopping\n", sError.c_str());
+        say(sError + " - stopping");
         bFailed_ = true;
         return;
     }

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "board_setup.h"
+#include "acquisition_core.h"
 #include "view_envelope.h"
 
 namespace httplib {

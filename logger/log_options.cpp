@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+#include "host_port.h"
+
 namespace qlog {
 
 const char kLogVersion[] = "queno_log " QUENO_VERSION "\n";
@@ -165,8 +167,8 @@ std::string sigmfBase(const std::string& sName) {
 }
 
 std::string boardLabel(const LogOptions& options) {
-    if (options.sBoardSerial.empty()) return std::to_string(options.nBoardId);
-    std::string sLabel = options.sBoardSerial;
+    if (options.board.sBoardSerial.empty()) return std::to_string(options.board.nBoardId);
+    std::string sLabel = options.board.sBoardSerial;
     for (char& c : sLabel) {
         if (!isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') c = '_';
     }
@@ -228,8 +230,9 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     opterr = 0;
     int nOption = 0;
     bool bFormatGiven = false;
-    auto fail = [&](const std::string& sWhy) {
-        *pError = sWhy;
+    std::string sWhy;
+    auto fail = [&](const std::string& sReason) {
+        *pError = sReason;
         return ParseOutcome::Error;
     };
     while ((nOption = getopt_long(argc, argv, ":b:r:d:n:o:O:q", kLongOptions, nullptr)) != -1) {
@@ -238,23 +241,21 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
         switch (nOption) {
             case 'b':
                 if (sArg.compare(0, 7, "serial:") == 0 && sArg.size() > 7 && !hasControlCharacter(sArg)) {
-                    o.sBoardSerial = sArg.substr(7);
+                    o.board.sBoardSerial = sArg.substr(7);
                     break;
                 }
                 if (!parseWhole(optarg, 0, INT32_MAX, &n)) {
                     return fail("--board \"" + printable(sArg) + "\": a board id from 0, or serial:<serial number>");
                 }
-                o.nBoardId = static_cast<int32_t>(n);
-                o.sBoardSerial.clear();
+                o.board.nBoardId = static_cast<int32_t>(n);
+                o.board.sBoardSerial.clear();
                 break;
             case 'r': {
                 char* pEnd = nullptr;
-                o.dRate = strtod(sArg.c_str(), &pEnd);
-                if (sArg.empty() || *pEnd != '\0' || !isfinite(o.dRate) || o.dRate < 0.001 || o.dRate > 1e8) {
+                o.board.dRate = strtod(sArg.c_str(), &pEnd);
+                if (sArg.empty() || *pEnd != '\0' || !isfinite(o.board.dRate) || o.board.dRate < 0.001 || o.board.dRate > 1e8) {
                     return fail("--rate \"" + sArg + "\": scans per second, from 0.001");
                 }
-                // Scan times are kept exact in thousandths of a scan per second.
-                o.dRate = nearbyint(o.dRate * 1000) / 1000;
                 break;
             }
             case 'd':
@@ -301,11 +302,8 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
             case kRaw: o.bRaw = true; break;
             case kKeepLimits: o.bKeepLimits = true; break;
             case kMqtt: {
-                if (!parseMqttUrl(sArg, &o.mqtt.sHost, &o.mqtt.nPort, &o.mqtt.bTls)) {
-                    return fail("--mqtt \"" + sArg + "\": mqtt://host[:port] or mqtts://host[:port]");
-                }
+                if (!parseMqttUrl(sArg, &o.mqtt.sHost, &o.mqtt.nPort, &o.mqtt.bTls, &sWhy)) return fail("--mqtt " + sWhy);
                 o.bMqtt = true;
-                o.mqtt.sUrl = sArg;
                 break;
             }
             case kTopic:
@@ -332,8 +330,8 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
             case kCert: o.mqtt.sCert = sArg; break;
             case kKey: o.mqtt.sKey = sArg; break;
             case kHttp:
-                if (!parseHttpAddress(sArg, &o.sHttpHost, &o.nHttpPort)) {
-                    return fail("--http: \"" + sArg + "\" is no [HOST:]PORT (a port from 0 to 65535; 0: any free one)");
+                if (!parseHttpAddress(sArg, &o.sHttpHost, &o.nHttpPort, &sWhy)) {
+                    return fail("--http " + sWhy + " ([HOST:]PORT, a port from 0 to 65535; 0: any free one)");
                 }
                 o.bHttp = true;
                 break;
@@ -345,9 +343,8 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
             }
         }
     }
-    std::string sWhy;
-    if (!addChannelRequests(std::vector<std::string>(argv + optind, argv + argc), &o.channels, &sWhy)) return fail(sWhy);
-    if (o.channels.empty()) return fail("no CHANNEL given (for example AI0:rtd)");
+    if (!addChannelRequests(std::vector<std::string>(argv + optind, argv + argc), &o.board.channels, &sWhy)) return fail(sWhy);
+    if (o.board.channels.empty()) return fail("no CHANNEL given (for example AI0:rtd)");
     const bool bMqttOption = !o.mqtt.sTopic.empty() || o.mqtt.nSpoolRows > 0 || !o.mqtt.sUser.empty() ||
                              !o.mqtt.sPasswordFile.empty() || !o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() ||
                              !o.mqtt.sKey.empty();
@@ -374,21 +371,27 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     return ParseOutcome::Run;
 }
 
-bool parseHttpAddress(const std::string& sText, std::string* pHost, int* pnPort) {
-    const size_t nColon = sText.rfind(':');
-    std::string sHost = nColon == std::string::npos ? "127.0.0.1" : sText.substr(0, nColon);
-    const std::string sPort = nColon == std::string::npos ? sText : sText.substr(nColon + 1);
-    if (sHost.size() > 2 && sHost.front() == '[' && sHost.back() == ']') sHost = sHost.substr(1, sHost.size() - 2);
-    uint64_t nPort = 0;
-    if (sHost.empty() || sHost.find_first_of(" \t/[]") != std::string::npos || !parseWhole(sPort.c_str(), 0, 65535, &nPort)) {
+bool parseHttpAddress(const std::string& sText, std::string* pHost, int* pnPort, std::string* pError) {
+    HostPort address;
+    // A number alone is a port on the loopback address.
+    if (!sText.empty() && sText.find_first_not_of("0123456789") == std::string::npos) {
+        address.sHost = "127.0.0.1";
+        if (!parseHostPort("127.0.0.1:" + sText, &address, pError)) {
+            *pError = "\"" + sText + "\": the port is a number from 0 to 65535";
+            return false;
+        }
+    } else if (!parseHostPort(sText, &address, pError)) {
+        return false;
+    } else if (address.nPort < 0) {
+        *pError = "\"" + sText + "\": [HOST:]PORT, the port is missing";
         return false;
     }
-    *pHost = sHost;
-    *pnPort = static_cast<int>(nPort);
+    *pHost = address.sHost;
+    *pnPort = address.nPort;
     return true;
 }
 
-bool parseMqttUrl(const std::string& sUrl, std::string* pHost, int* pnPort, bool* pbTls) {
+bool parseMqttUrl(const std::string& sUrl, std::string* pHost, int* pnPort, bool* pbTls, std::string* pError) {
     std::string sRest;
     if (sUrl.compare(0, 7, "mqtt://") == 0) {
         *pbTls = false;
@@ -397,22 +400,18 @@ bool parseMqttUrl(const std::string& sUrl, std::string* pHost, int* pnPort, bool
         *pbTls = true;
         sRest = sUrl.substr(8);
     } else {
+        *pError = "\"" + sUrl + "\": mqtt://host[:port] or mqtts://host[:port]";
         return false;
     }
     if (!sRest.empty() && sRest.back() == '/') sRest.pop_back();
-    *pnPort = *pbTls ? 8883 : 1883;
-    size_t nColon = sRest.rfind(':');
-    if (nColon != std::string::npos && sRest.find(']') == std::string::npos) {
-        std::string sPort = sRest.substr(nColon + 1);
-        char* pEnd = nullptr;
-        long n = strtol(sPort.c_str(), &pEnd, 10);
-        if (sPort.empty() || *pEnd != '\0' || n < 1 || n > 65535) return false;
-        *pnPort = static_cast<int>(n);
-        sRest = sRest.substr(0, nColon);
+    HostPort address;
+    if (!parseHostPort(sRest, &address, pError)) return false;
+    if (address.nPort == 0) {
+        *pError = "\"" + sUrl + "\": the port is a number from 1 to 65535";
+        return false;
     }
-    if (sRest.size() > 2 && sRest.front() == '[' && sRest.back() == ']') sRest = sRest.substr(1, sRest.size() - 2);
-    if (sRest.empty() || sRest.find_first_of("/ ") != std::string::npos) return false;
-    *pHost = sRest;
+    *pHost = address.sHost;
+    *pnPort = address.nPort > 0 ? address.nPort : (*pbTls ? 8883 : 1883);
     return true;
 }
 

@@ -6,14 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "channel_request.h"
+#include "acquisition_core.h"
 
 namespace qlog {
 
 // Publishing to an MQTT broker beside the file (or instead of it, with -o none).
 struct MqttOptions {
-    std::string sUrl;           // mqtt://host[:port] or mqtts://host[:port], read into:
-    std::string sHost;
+    std::string sHost;          // from mqtt://host[:port] or mqtts://host[:port]
     int nPort = 1883;
     bool bTls = false;
     std::string sTopic;         // default queno/<hostname>/board<N>
@@ -25,13 +24,11 @@ struct MqttOptions {
     std::string sCaFile, sCert, sKey;
 };
 
-// "mqtt://broker:1883" -> host, port, TLS. False for anything else.
-bool parseMqttUrl(const std::string& sUrl, std::string* pHost, int* pnPort, bool* pbTls);
+// "mqtt://broker:1883", "mqtts://[::1]" -> host, port, TLS. False with *pError for anything else.
+bool parseMqttUrl(const std::string& sUrl, std::string* pHost, int* pnPort, bool* pbTls, std::string* pError);
 
 struct LogOptions {
-    int32_t nBoardId = 0;
-    std::string sBoardSerial;      // -b serial:<number>: the board is found by its serial number
-    double dRate = 1000;           // scans per second asked of the driver
+    BoardConfig board;             // -b, -r and the CHANNEL arguments: what the core acquires
     double dDurationSeconds = 0;   // 0: until stopped
     uint64_t nScans = 0;           // 0: no limit
     std::string sOutput;           // "" the default name, "-" standard output
@@ -43,7 +40,6 @@ struct LogOptions {
     bool bSigmf = false;           // a SigMF pair (counts or means, binary) instead of CSV
     bool bKeepLimits = false;      // a sample at its range's limit written as that value, not left empty
     bool bQuiet = false;
-    std::vector<ChannelRequest> channels;  // ascending by channel number
     bool bMqtt = false;
     MqttOptions mqtt;
     bool bHttp = false;            // --http: the live view
@@ -64,7 +60,7 @@ enum class ParseOutcome { Run, Help, Version, Error };
 ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::string* pError);
 
 // --http's [HOST:]PORT ("8080", "0.0.0.0:8080", "[::1]:8080"); the host defaults to 127.0.0.1.
-bool parseHttpAddress(const std::string& sText, std::string* pHost, int* pnPort);
+bool parseHttpAddress(const std::string& sText, std::string* pHost, int* pnPort, std::string* pError);
 
 // "30s", "10m", "24h", "7d", "250ms", or plain seconds. False when the text is none of these.
 bool parseDuration(const std::string& sText, double* pdSeconds);

@@ -24,8 +24,7 @@
 #include <memory>
 #include <string>
 
-#include "acquirer.h"
-#include "board_setup.h"
+#include "acquisition_core.h"
 #include "csv_sink.h"
 #include "kivo_api.h"
 #include "log_options.h"
@@ -38,9 +37,9 @@
 #include "mqtt_publisher.h"
 #include "mqtt_sink.h"
 #endif
+#include "host_port.h"
 #include "output_file.h"
-#include "scan_clock.h"
-#include "scan_queue.h"
+#include "program_messages.h"
 #include "sigmf_sink.h"
 #include "status_line.h"
 #include "stop_signals.h"
@@ -64,10 +63,8 @@ int usageError(const std::string& sWhy) {
 // The tools report a missing driver in their own words; standard output stays untouched.
 bool loadDriver() {
     if (KiVoPxiLoad() > 0) return true;
-    fprintf(stderr,
-            "queno_log: the QUENO driver (%s) could not be loaded: install the driver, or run the logger on the "
-            "simulated board with: queno-sim queno_log ...\n",
-            KIVO_DRIVER_LIBRARY);
+    say(std::string("the QUENO driver (") + KIVO_DRIVER_LIBRARY +
+        ") could not be loaded: install the driver, or run the logger on the simulated board with: queno-sim queno_log ...");
     return false;
 }
 
@@ -84,7 +81,7 @@ uint64_t scanLimit(const LogOptions& options, double dRate) {
 // An hour of rows at the rate asked for, from 1000 to 4 million (a million rows of 16 values are
 // about 300 MB of spool file).
 uint64_t defaultSpoolRows(const LogOptions& options) {
-    double dRows = ceil(3600.0 * options.dRate / options.nAverage);
+    double dRows = ceil(3600.0 * options.board.dRate / options.nAverage);
     return dRows < 1000 ? 1000 : (dRows > 4e6 ? 4000000 : static_cast<uint64_t>(dRows));
 }
 #endif
@@ -143,17 +140,76 @@ std::string viewFacts(const WriterThread& writer, const ScanQueue& queue, double
 }
 #endif
 
-int record(const LogOptions& options, BoardSetup& board, OutputFile& output, MqttPublisher* pPublisher, LiveView* pView) {
+// The board stays open while this lives: closed on every path, stopped first once started.
+class OpenBoard {
+public:
+    OpenBoard(const BoardSetup& board, MessageSink& messages) : board_(board), messages_(messages) {}
+    ~OpenBoard() { close(false); }
+    OpenBoard(const OpenBoard&) = delete;
+    OpenBoard& operator=(const OpenBoard&) = delete;
+    void close(bool bStop) {
+        if (bOpen_) closeBoard(board_, bStop, messages_);
+        bOpen_ = false;
+    }
+
+private:
+    const BoardSetup& board_;
+    MessageSink& messages_;
+    bool bOpen_ = true;
+};
+
+// The driver stays loaded while this lives.
+class LoadedDriver {
+public:
+    LoadedDriver() = default;
+    ~LoadedDriver() {
+        if (bLoaded_) KiVoPxiUnload();
+    }
+    LoadedDriver(const LoadedDriver&) = delete;
+    LoadedDriver& operator=(const LoadedDriver&) = delete;
+    bool load() { return bLoaded_ = loadDriver(); }
+
+private:
+    bool bLoaded_ = false;
+};
+
+// The output is removed again unless a recording began in it.
+class PendingOutput {
+public:
+    explicit PendingOutput(OutputFile& output) : output_(output) {}
+    ~PendingOutput() {
+        if (!bKept_) output_.abandon();
+    }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+    void keep() { bKept_ = true; }
+
+private:
+    OutputFile& output_;
+    bool bKept_ = false;
+};
+
+int exitStatusOf(const SetupOutcome& outcome) {
+    switch (outcome.result) {
+        case SetupResult::Done: return 0;
+        case SetupResult::Refused: return 2;
+        case SetupResult::Stopped: return 128 + StopSignalReceived();
+        case SetupResult::NoDriver:
+        case SetupResult::NoBoard:
+        case SetupResult::DriverFailure: return 1;
+    }
+    return 1;
+}
+
+int record(const LogOptions& options, const BoardSetup& board, OpenBoard& openBoard, PendingOutput& pending, OutputFile& output,
+           MqttPublisher* pPublisher, LiveView* pView, MessageSink& messages) {
     const uint32_t nWords = static_cast<uint32_t>(board.channels.size());
     ScanQueue queue(queueCapacityScans(board.dRate, nWords), nWords);
     const uint64_t nLimit = scanLimit(options, board.dRate);
-    Acquirer acquirer(board, &queue, nLimit);
-    if (acquirer.start() != 0) {
-        output.abandon();
-        closeBoard(board, false);
-        return 1;
-    }
-    const ScanClock clock(acquirer.firstScanMicros(), board.nSampleDelay, board.dRate);
+    Acquirer acquirer(board, &queue, nLimit, messages);
+    if (acquirer.start() != 0) return 1;
+    pending.keep();
+    const ScanClock clock(acquirer.firstScanMicros(), board.nSampleDelay, board.rate);
     const int64_t nDeadline = options.dDurationSeconds > 0
                                   ? monotonicMicros() + static_cast<int64_t>(options.dDurationSeconds * 1e6) + kDurationGraceMicros
                                   : INT64_MAX;
@@ -196,7 +252,7 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
             status.update(statusFacts(acquirer, writer, queue, clock, nLimit, pPublisher), acquirer.latest());
         }
     }
-    closeBoard(board, true);
+    openBoard.close(true);
     acquirer.finish();
     writer.finish();
 #ifdef QUENO_WITH_HTTP
@@ -212,16 +268,15 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
 #ifdef QUENO_WITH_MQTT
     if (pPublisher != nullptr) nDropped = pPublisher->dropped();
     if (nDropped > 0) {
-        fprintf(stderr, "queno_log: %llu row%s dropped: the broker could not take them in time\n",
-                static_cast<unsigned long long>(nDropped), nDropped == 1 ? "" : "s");
+        say(textf("%llu row%s dropped: the broker could not take them in time", static_cast<unsigned long long>(nDropped),
+                  nDropped == 1 ? "" : "s"));
     }
 #endif
     const uint64_t nLost = writer.counts().nLost.load();
     if (nLost > 0) {
-        fprintf(stderr, "queno_log: %llu scan%s lost in %llu gap%s; %s say where\n",
-                static_cast<unsigned long long>(nLost), nLost == 1 ? "" : "s",
-                static_cast<unsigned long long>(writer.counts().nGaps.load()), writer.counts().nGaps.load() == 1 ? "" : "s",
-                options.bSigmf ? "the recording's gap annotations" : "the file's gap lines");
+        say(textf("%llu scan%s lost in %llu gap%s; %s say where", static_cast<unsigned long long>(nLost), nLost == 1 ? "" : "s",
+                  static_cast<unsigned long long>(writer.counts().nGaps.load()), writer.counts().nGaps.load() == 1 ? "" : "s",
+                  options.bSigmf ? "the recording's gap annotations" : "the file's gap lines"));
         return 3;
     }
     return nDropped > 0 ? 3 : 0;
@@ -230,6 +285,7 @@ int record(const LogOptions& options, BoardSetup& board, OutputFile& output, Mqt
 }  // namespace
 
 int main(int argc, char** argv) {
+    setProgramName("queno_log");
     LogOptions options;
     std::string sError;
     switch (parseLogOptions(argc, argv, &options, &sError)) {
@@ -238,8 +294,10 @@ int main(int argc, char** argv) {
         case ParseOutcome::Error: return usageError(sError);
         case ParseOutcome::Run: break;
     }
-    InstallStopSignals();
-    BlockStopSignals();  // before the broker's, the driver's and our own threads start
+    // Before the broker's, the driver's and our own threads start: one thread takes the stop
+    // signals, so a stop is taken at any moment (a silent broker, a slow setup, a stall).
+    StartStopSignalThread();
+    ProgramMessages messages;
 
 #ifdef QUENO_WITH_HTTP
     // The port is taken first: one in use must not leave a board configured for nothing.
@@ -247,12 +305,10 @@ int main(int argc, char** argv) {
     if (options.bHttp) {
         view.reset(new LiveView);
         if (!view->listen(options.sHttpHost, options.nHttpPort, &sError)) {
-            fprintf(stderr, "queno_log: --http: %s\n", sError.c_str());
+            say("--http: " + sError);
             return 1;
         }
-        const bool bV6 = options.sHttpHost.find(':') != std::string::npos;
-        fprintf(stderr, "queno_log: live view at http://%s%s%s:%d/\n", bV6 ? "[" : "", options.sHttpHost.c_str(), bV6 ? "]" : "",
-                view->port());
+        say("live view at http://" + hostPortText(options.sHttpHost, view->port()) + "/");
     }
     LiveView* pView = view.get();
 #else
@@ -261,12 +317,12 @@ int main(int argc, char** argv) {
 #endif
     OutputFile output;
     const std::string sPath = outputPath(options);
-    if (options.sOutput.empty()) fprintf(stderr, "queno_log: recording to %s\n", sPath.c_str());
     if (options.bSigmf) output.pairWith(".sigmf-meta");
     if (!output.open(sPath, options.dRotateSeconds > 0 || options.nRotateBytes > 0, &sError)) {
-        fprintf(stderr, "queno_log: %s\n", sError.c_str());
+        say(sError);
         return 1;
     }
+    PendingOutput pending(output);
     MqttPublisher* pPublisher = nullptr;
 #ifdef QUENO_WITH_MQTT
     std::unique_ptr<MqttPublisher> publisher;
@@ -278,31 +334,23 @@ int main(int argc, char** argv) {
         publisher.reset(new MqttPublisher);
         uint64_t nSpool = options.mqtt.nSpoolRows > 0 ? options.mqtt.nSpoolRows : defaultSpoolRows(options);
         if (!publisher->start(options.mqtt, nSpool, &sError)) {
-            fprintf(stderr, "queno_log: MQTT: %s\n", sError.c_str());
-            output.abandon();
+            if (StopSignalReceived() != 0) return 128 + StopSignalReceived();
+            say("MQTT: " + sError);
             return 1;
         }
         pPublisher = publisher.get();
 #else
-        output.abandon();
         return usageError("--mqtt: this queno_log was built without MQTT (libmosquitto was missing)");
 #endif
     }
-    if (!loadDriver()) {
-        output.abandon();
-        return 1;
-    }
+    LoadedDriver driver;
+    if (!driver.load()) return 1;
+    if (StopSignalReceived() != 0) return 128 + StopSignalReceived();
     BoardSetup board;
-    int nStatus = setupBoard(options, &board);
-    if (nStatus == 0 && StopSignalReceived() != 0) {
-        closeBoard(board, false);
-        nStatus = 128 + StopSignalReceived();
-    }
-    if (nStatus == 0) {
-        nStatus = record(options, board, output, pPublisher, pView);
-    } else {
-        output.abandon();
-    }
-    KiVoPxiUnload();
-    return nStatus;
+    const SetupOutcome outcome = setupBoard(options.board, messages, &board);
+    if (!outcome.done()) return exitStatusOf(outcome);
+    OpenBoard open(board, messages);
+    if (StopSignalReceived() != 0) return 128 + StopSignalReceived();
+    if (options.sOutput.empty()) say("recording to " + sPath);
+    return record(options, board, open, pending, output, pPublisher, pView, messages);
 }

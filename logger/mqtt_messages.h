@@ -9,9 +9,8 @@
 
 #include <string>
 
-#include "board_setup.h"
+#include "acquisition_core.h"
 #include "log_options.h"
-#include "scan_clock.h"
 #include "value_text.h"
 
 namespace qlog {

@@ -16,7 +16,9 @@
 #include <algorithm>
 #include <fstream>
 
-#include "status_line.h"
+#include "host_port.h"
+#include "program_messages.h"
+#include "stop_signals.h"
 #include "value_text.h"
 
 namespace qlog {
@@ -40,8 +42,7 @@ bool readPassword(const std::string& sFile, std::string* pPassword, std::string*
         return false;
     }
     if (stat(sFile.c_str(), &info) == 0 && (info.st_mode & 077) != 0) {
-        fprintf(stderr, "queno_log: MQTT: warning: the password file %s can be read by others than its owner (chmod 600 %s)\n",
-                sFile.c_str(), sFile.c_str());
+        say("MQTT: warning: the password file " + sFile + " can be read by others than its owner (chmod 600 " + sFile + ")");
     }
     std::ifstream in(sFile);
     if (!in) {
@@ -72,9 +73,12 @@ bool reachable(const std::string& sHost, int nPort, int nSeconds, std::string* p
         if (fd < 0) continue;
         int nError = connect(fd, p->ai_addr, p->ai_addrlen) == 0 ? 0 : errno;
         if (nError == EINPROGRESS) {
-            pollfd wait = {fd, POLLOUT, 0};
+            // A stop signal ends the wait too (its descriptor turns readable).
+            pollfd waits[2] = {{fd, POLLOUT, 0}, {StopSignalDescriptor(), POLLIN, 0}};
             socklen_t nSize = sizeof(nError);
-            if (poll(&wait, 1, nSeconds * 1000) != 1) nError = ETIMEDOUT;
+            const int nReady = poll(waits, waits[1].fd >= 0 ? 2 : 1, nSeconds * 1000);
+            if (StopSignalReceived() != 0) nError = EINTR;
+            else if (nReady < 1 || (waits[0].revents & (POLLOUT | POLLERR | POLLHUP)) == 0) nError = ETIMEDOUT;
             else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &nError, &nSize) != 0) nError = errno;
         }
         close(fd);
@@ -159,14 +163,14 @@ bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::
     mosquitto_publish_callback_set(pMosq_, onPublish);
     mosquitto_log_callback_set(pMosq_, onLog);
 
-    const std::string sWhere = sHost + ":" + std::to_string(nPort);
+    const std::string sWhere = hostPortText(sHost, nPort);
     const std::string sTlsHint =
         " (the broker's certificate was not accepted: is it signed by " +
         std::string(options.sCaFile.empty() ? "a CA of this system (or give --cafile)" : "the --cafile given") +
         ", issued for " + sHost + " and within its dates?)";
     std::string sProblem;
     if (!reachable(sHost, nPort, kConnectSeconds, &sProblem)) {
-        *pError = "cannot connect to " + sWhere + ": " + sProblem;
+        *pError = StopSignalReceived() != 0 ? "stopped while connecting to " + sWhere : "cannot connect to " + sWhere + ": " + sProblem;
         return false;
     }
     int nResult = mosquitto_connect_async(pMosq_, sHost.c_str(), nPort, 30);
@@ -180,7 +184,15 @@ bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::
     mosquitto_loop_start(pMosq_);
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait_for(lock, std::chrono::seconds(kConnectSeconds), [this] { return nConnackResult_ != -1; });
+        // In slices, so that a stop signal is taken within a tenth of a second of a silent broker.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(kConnectSeconds);
+        while (nConnackResult_ == -1 && StopSignalReceived() == 0 && std::chrono::steady_clock::now() < giveUp) {
+            wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return nConnackResult_ != -1; });
+        }
+        if (nConnackResult_ == -1 && StopSignalReceived() != 0) {
+            *pError = "stopped while connecting to " + sWhere;
+            return false;
+        }
         const bool bCertificate = sLastProblem_.find("certificate") != std::string::npos;
         if (nConnackResult_ == kConnectFailed) {
             *pError = "cannot connect to " + sWhere + ": " + sLastProblem_ + (bTls && bCertificate ? sTlsHint : "");
@@ -283,10 +295,9 @@ void MqttPublisher::publish(std::string sPayload) {
             return;
         }
         if (!bSpoolFileSaid_) {
-            clearStatusLine();
-            fprintf(stderr, "queno_log: MQTT: the spool file cannot be written (%s): rows beyond %zu MiB waiting are dropped\n",
-                    nSpoolFd_ < 0 ? "it could not be made" : nWritten >= 0 ? strerror(ENOSPC) : strerror(errno),
-                    kMemoryBytes >> 20);
+            say(textf("MQTT: the spool file cannot be written (%s): rows beyond %zu MiB waiting are dropped",
+                      nSpoolFd_ < 0 ? "it could not be made" : nWritten >= 0 ? strerror(ENOSPC) : strerror(errno),
+                      kMemoryBytes >> 20));
             bSpoolFileSaid_ = true;
         }
         nDropped_.fetch_add(1);
@@ -377,10 +388,8 @@ void MqttPublisher::onConnect(mosquitto*, void* pSelf, int nResult) {
     if (nResult != 0) self->sLastProblem_ = mosquitto_connack_string(nResult);
     if (nResult == 0) {
         if (self->nLostAt_ != 0) {
-            clearStatusLine();
-            fprintf(stderr, "queno_log: MQTT: broker back after %.1f s, %llu rows to send\n",
-                    static_cast<double>(monotonicMicros() - self->nLostAt_) / 1e6,
-                    static_cast<unsigned long long>(self->rows_.size() + self->nFileRows_));
+            say(textf("MQTT: broker back after %.1f s, %llu rows to send", static_cast<double>(monotonicMicros() - self->nLostAt_) / 1e6,
+                      static_cast<unsigned long long>(self->rows_.size() + self->nFileRows_)));
             self->nLostAt_ = 0;
         }
         // A broker restarted without persistence has forgotten both.
@@ -399,9 +408,8 @@ void MqttPublisher::onDisconnect(mosquitto*, void* pSelf, int nResult) {
         self->nConnackResult_ = kConnectFailed;  // the first connection failed before the broker answered
     } else if (nResult != 0 && !self->bStopping_ && self->nLostAt_ == 0) {
         self->nLostAt_ = monotonicMicros();
-        clearStatusLine();
-        fprintf(stderr, "queno_log: MQTT: broker lost at %s (%s), %llu rows waiting\n", utcNow().c_str(),
-                self->sLastProblem_.c_str(), static_cast<unsigned long long>(self->rows_.size() + self->nFileRows_));
+        say(textf("MQTT: broker lost at %s (%s), %llu rows waiting", utcNow().c_str(), self->sLastProblem_.c_str(),
+                  static_cast<unsigned long long>(self->rows_.size() + self->nFileRows_)));
     }
     // What was in flight is sent again after the reconnect: at least once.
     self->nSentPrefix_ = 0;

@@ -4,10 +4,9 @@
 
 #include <vector>
 
-#include "board_setup.h"
+#include "acquisition_core.h"
 #include "mqtt_messages.h"
 #include "mqtt_publisher.h"
-#include "scan_clock.h"
 #include "sink.h"
 
 namespace qlog {

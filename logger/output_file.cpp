@@ -9,7 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "status_line.h"
+#include "program_messages.h"
 
 namespace qlog {
 
@@ -131,9 +131,7 @@ bool OutputFile::rotate(std::string* pError) {
     close();
     const int nNext = nextFreeNumber();
     if (nNext != nNumber_ + 1) {
-        clearStatusLine();
-        fprintf(stderr, "queno_log: %s exists and is left alone; the recording goes on in %s\n",
-                numberedName(nNumber_ + 1).c_str(), numberedName(nNext).c_str());
+        say(numberedName(nNumber_ + 1) + " exists and is left alone; the recording goes on in " + numberedName(nNext));
     }
     nNumber_ = nNext;
     return openNamed(numberedName(nNumber_), pError);

@@ -10,7 +10,10 @@ namespace qlog {
 
 class OutputFile {
 public:
+    OutputFile() = default;
     ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
 
     // Files come in pairs: beside each file a companion of the same name with this extension
     // (".sigmf-meta" beside ".sigmf-data"), created empty with it and replaced by its writer. A

@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "queno_convert: %s\n", sError.c_str());
         return 1;
     }
-    const ScanClock clock(recording.nStartMicros, recording.nDelayScans, recording.board.dRate);
+    const ScanClock clock(recording.nStartMicros, recording.nDelayScans, recording.board.rate);
     CsvSink sink(recording.options, recording.board, &output, clock);
     const std::string sMeta = recording.sMetaPath.substr(recording.sMetaPath.rfind('/') + 1);
     sink.convertedFrom("# " + recording.sRecorder + ": " + sMeta + ", converted by queno_convert " QUENO_VERSION, recording.nFile,

@@ -93,6 +93,7 @@ void readGlobal(const Json& global, SigmfRecording* pRecording) {
     board.nFullScale = static_cast<int32_t>(whole(global, "queno:full_scale", 1, INT32_MAX));
     board.dRate = real(global, "queno:rate");
     if (!(board.dRate >= 0.001)) throw Refusal("the rate is below 0.001 scans/s");
+    board.rate = scanRateOf(board.dRate);  // the decimal the recorder wrote, exact again
     r.nStartMicros = whole(global, "queno:started_us", 0, INT64_MAX);
     r.nDelayScans = static_cast<int32_t>(whole(global, "queno:delay_scans", 0, 1 << 20));
     board.nSampleDelay = r.nDelayScans;

@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "board_setup.h"
+#include "acquisition_core.h"
 #include "log_options.h"
-#include "scan_queue.h"
 #include "sink.h"
 
 namespace qlog {

@@ -11,7 +11,7 @@
 #include <algorithm>
 
 #include "json_text.h"
-#include "status_line.h"
+#include "program_messages.h"
 #include "value_text.h"
 
 namespace qlog {
@@ -90,8 +90,7 @@ SigmfSink::SigmfSink(const LogOptions& options, const BoardSetup& board, OutputF
 
 void SigmfSink::fail(const std::string& sWhy) {
     if (bFailed_) return;
-    clearStatusLine();
-    fprintf(stderr, "queno_log: %s - stopping\n", sWhy.c_str());
+    say(sWhy + " - stopping");
     bFailed_ = true;
 }
 
@@ -234,7 +233,7 @@ std::string SigmfSink::globalJson(const RunTotals* pTotals) const {
                     ",\"core:extensions\":[{\"name\":\"queno\",\"version\":\"1.0.0\",\"optional\":true}]";
     s += ",\"queno:board\":" + std::to_string(board_.nBoardId) + ",\"queno:model\":" + jsonText(board_.sName) +
          ",\"queno:serial\":" + jsonText(board_.sSerial) + ",\"queno:resolution\":" + std::to_string(board_.nResolution) +
-         ",\"queno:full_scale\":" + std::to_string(board_.nFullScale) + ",\"queno:rate\":" + number(board_.dRate) +
+         ",\"queno:full_scale\":" + std::to_string(board_.nFullScale) + ",\"queno:rate\":" + board_.rate.sText +
          ",\"queno:average\":" + std::to_string(options_.nAverage) +
          ",\"queno:keep_limits\":" + (options_.bKeepLimits ? "true" : "false") +
          ",\"queno:started\":\"" + utcText(clock_.startMicros()) + "\",\"queno:started_us\":" +

@@ -17,10 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "board_setup.h"
+#include "acquisition_core.h"
 #include "log_options.h"
 #include "output_file.h"
-#include "scan_clock.h"
 #include "sink.h"
 
 namespace qlog {

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "scan_queue.h"
+#include "acquisition_core.h"
 
 namespace qlog {
 

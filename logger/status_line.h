@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "board_setup.h"
+#include "acquisition_core.h"
 
 namespace qlog {
 

@@ -142,16 +142,4 @@ void formatUtcMicros(int64_t nMicros, char* sText, int nSize) {
     snprintf(sText, static_cast<size_t>(nSize), "%s", sBuffer);
 }
 
-int64_t monotonicMicros() {
-    struct timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-int64_t utcMicrosNow() {
-    struct timespec now = {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
 }  // namespace qlog

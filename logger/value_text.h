@@ -31,9 +31,4 @@ private:
 // The same as one text, for header lines.
 void formatUtcMicros(int64_t nMicros, char* sText, int nSize);
 
-// Microseconds since the epoch, now, from the system clock.
-int64_t utcMicrosNow();
-// Microseconds from the monotonic clock, for intervals.
-int64_t monotonicMicros();
-
 }  // namespace qlog

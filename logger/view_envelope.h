@@ -16,9 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "board_setup.h"
-#include "scan_clock.h"
-#include "scan_queue.h"
+#include "acquisition_core.h"
 #include "sink.h"
 
 namespace qlog {

@@ -14,8 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "board_setup.h"
-#include "scan_queue.h"
+#include "acquisition_core.h"
 #include "sink.h"
 
 namespace qlog {

@@ -16,13 +16,23 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 libdir=$(dirname "$(find "$prefix" -name queno-example.pc)")
 
 expected="board 0: QUENO-1600-UNIV
-board 1: QUENO-3200-HV"
-for way in cmake-package pkg-config; do
+board 1: QUENO-3200-HV
+full scale: 10.000 V"
+for way in cmake-package pkg-config cc; do
   options=(-DCMAKE_PREFIX_PATH="$prefix")
   [ "$way" = pkg-config ] && options=(-DQUENO_USE_PKG_CONFIG=ON)
   [ -n "${QUENO_TOOLCHAIN_FILE:-}" ] && options+=(-DCMAKE_TOOLCHAIN_FILE="$QUENO_TOOLCHAIN_FILE")
-  PKG_CONFIG_PATH="$libdir" cmake -S "$source_dir/tests/consumer" -B "$work/$way" "${options[@]}" >/dev/null
-  cmake --build "$work/$way" >/dev/null
+  if [ "$way" = cc ]; then
+    # The README's one line: the compiler and pkg-config alone (native builds only).
+    [ -n "${QUENO_TOOLCHAIN_FILE:-}" ] && continue
+    mkdir -p "$work/cc"
+    # shellcheck disable=SC2046
+    cc "$source_dir/tests/consumer/list_boards.c" -o "$work/cc/list_boards" \
+       $(PKG_CONFIG_PATH="$libdir" pkg-config --cflags --libs queno-example) -rdynamic
+  else
+    PKG_CONFIG_PATH="$libdir" cmake -S "$source_dir/tests/consumer" -B "$work/$way" "${options[@]}" >/dev/null
+    cmake --build "$work/$way" >/dev/null
+  fi
   actual=$("$prefix/bin/queno-sim" --script overflow ${QUENO_EMULATOR:-} "$work/$way/list_boards")
   if [ "$actual" != "$expected" ]; then
     echo "consumer built with $way printed:"; echo "$actual"; exit 1

@@ -1,6 +1,9 @@
 // Stop signals: a flag for the run, an emergency exit for the impatient.
 #include "stop_signals.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/select.h>
@@ -14,6 +17,10 @@ const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 volatile sig_atomic_t gnStopSignal = 0;
 // Each kind counts on its own: a SIGTERM after a Ctrl-C is still a first request.
 volatile sig_atomic_t gbSeen[NSIG] = {};
+
+// The signal thread's pipe: a byte is written at the first stop and never read, so the read end
+// stays readable for every poll from then on.
+int gWakePipe[2] = {-1, -1};
 
 termios gTerminalAtStart = {};
 volatile sig_atomic_t gbTerminalSaved = 0;
@@ -32,6 +39,31 @@ void onStopSignal(int nSignal) {
     }
     gbSeen[nSignal] = 1;
     if (gnStopSignal == 0) gnStopSignal = nSignal;
+}
+
+sigset_t stopSet() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int nSignal : kStopSignals) sigaddset(&stops, nSignal);
+    return stops;
+}
+
+void* takeStopSignals(void*) {
+    const sigset_t stops = stopSet();
+    for (;;) {
+        int nSignal = 0;
+        if (sigwait(&stops, &nSignal) != 0 || nSignal <= 0 || nSignal >= NSIG) continue;
+        if (gbSeen[nSignal]) {
+            if (gbTerminalSaved && inForegroundOfTerminal()) tcsetattr(STDIN_FILENO, TCSANOW, &gTerminalAtStart);
+            _exit(128 + nSignal);
+        }
+        gbSeen[nSignal] = 1;
+        if (gnStopSignal == 0) gnStopSignal = nSignal;
+        const char cByte = 's';
+        while (write(gWakePipe[1], &cByte, 1) < 0 && errno == EINTR) {
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -63,13 +95,35 @@ void InstallStopSignals(void) {
 int StopSignalReceived(void) { return gnStopSignal; }
 
 void BlockStopSignals(void) {
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (int nSignal : kStopSignals) sigaddset(&stops, nSignal);
+    const sigset_t stops = stopSet();
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 }
 
+int StartStopSignalThread(void) {
+    InstallStopSignals();  // the terminal's attributes, SIGPIPE, and the handlers should the thread not start
+    BlockStopSignals();
+    if (gWakePipe[0] >= 0) return 0;
+    if (pipe2(gWakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, takeStopSignals, nullptr) != 0) {
+        close(gWakePipe[0]);
+        close(gWakePipe[1]);
+        gWakePipe[0] = gWakePipe[1] = -1;
+        return -1;
+    }
+    pthread_detach(thread);
+    return 0;
+}
+
+int StopSignalDescriptor(void) { return gWakePipe[0]; }
+
 void SleepUntilStopSignal(int nMs) {
+    if (gWakePipe[0] >= 0) {
+        pollfd wait = {gWakePipe[0], POLLIN, 0};
+        while (poll(&wait, 1, nMs) < 0 && errno == EINTR) {
+        }
+        return;
+    }
     sigset_t during;
     pthread_sigmask(SIG_SETMASK, nullptr, &during);
     for (int nSignal : kStopSignals) sigdelset(&during, nSignal);

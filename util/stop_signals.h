@@ -23,9 +23,22 @@ int StopSignalReceived(void);
  * is born with them blocked; the main thread then takes them only while it waits in
  * SleepUntilStopSignal. */
 void BlockStopSignals(void);
-/* Sleeps nMs milliseconds with the stop signals unblocked for the wait alone; a stop signal ends it
- * at once. */
+/* Sleeps nMs milliseconds; a stop signal ends it at once. Without the signal thread below, the
+ * stop signals are unblocked for the wait alone. */
 void SleepUntilStopSignal(int nMs);
+
+/* For a program with threads that must take a stop at any moment (during a broker's first connect,
+ * a board setup, a stall), not only while its main thread sleeps: blocks the stop signals in the
+ * calling thread, before any other thread starts, and starts one thread that takes them with
+ * sigwait. It sets the flag StopSignalReceived reads and makes StopSignalDescriptor readable, which
+ * wakes every wait that polls it; a second signal of a kind already received restores the terminal
+ * and ends the process with status 128 + signal. Signals the caller ignored stay ignored. Returns 0,
+ * or -1 when the thread could not be started (the stop signals are then taken as
+ * InstallStopSignals takes them). */
+int StartStopSignalThread(void);
+/* A descriptor that becomes readable, and stays so, once a stop signal was taken by the signal
+ * thread; -1 without that thread. For poll loops that must end at a stop. */
+int StopSignalDescriptor(void);
 
 #ifdef __cplusplus
 }

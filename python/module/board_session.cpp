@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "driver_report.h"
+#include "acquisition_session.h"
 #include "kivo_api.h"
-#include "scan_session.h"
+#include "messages.h"
 
 namespace qpy {
 
@@ -57,7 +57,7 @@ std::vector<info::BoardInfo> listBoards() {
     std::lock_guard<std::mutex> lock(driverMutex());
     int32_t nBoards = 0;
     const int32_t nInit = KiVoDriverInit(&nBoards);
-    if (nInit > 0) throw SessionError(ErrorKind::Error, "the driver could not be initialised: " + qlog::driverText(nInit), nInit);
+    if (nInit > 0) throw SessionError(ErrorKind::Error, "the driver could not be initialised: " + qacq::driverText(nInit), nInit);
     std::vector<info::BoardInfo> boards;
     for (int32_t nId = 0; nId < nBoards && nId < 1024; ++nId) boards.push_back(info::readBoard(nId));
     return boards;
@@ -66,8 +66,8 @@ std::vector<info::BoardInfo> listBoards() {
 std::shared_ptr<BoardSession> BoardSession::open(int32_t nId, const std::string& sSerial) {
     std::shared_ptr<BoardSession> session(new BoardSession());
     session->driver_.reset(new DriverUse());
-    session->options_.nBoardId = nId;
-    session->options_.sBoardSerial = sSerial;
+    session->config_.nBoardId = nId;
+    session->config_.sBoardSerial = sSerial;
     {
         std::lock_guard<std::mutex> lock(gBoardsMutex);
         for (const BoardSession* other : gOpenBoards) {
@@ -77,12 +77,8 @@ std::shared_ptr<BoardSession> BoardSession::open(int32_t nId, const std::string&
         }
     }
     std::lock_guard<std::mutex> lock(driverMutex());
-    const size_t nMark = messageMark();
-    if (qlog::openBoard(session->options_, &session->board_) != 0) {
-        // A driver that answers with a code refused; without one, there is no such board.
-        const SessionError error = errorSince(nMark, ErrorKind::BoardNotFound, "no such board");
-        throw SessionError(error.nCode > 0 ? ErrorKind::Error : ErrorKind::BoardNotFound, error.what(), error.nCode);
-    }
+    const qacq::SetupOutcome outcome = qacq::openBoard(session->config_, session->messages_, &session->board_);
+    if (!outcome.done()) throw setupError(outcome, "no such board");
     session->bOpen_ = true;
     std::lock_guard<std::mutex> boards(gBoardsMutex);
     gOpenBoards.push_back(session.get());
@@ -96,50 +92,51 @@ BoardSession::~BoardSession() {
 }
 
 void BoardSession::reopen() {
-    qlog::reportDriver(board_.sPath + ": opening the board", KiVoSetParam_i32(board_.nBoardId, ParamOpenBoard, 0));
-    qlog::reportDriver(board_.sPath + ": resetting the board", KiVoSetParam_i32(board_.nBoardId, ParamResetBoard, 0));
+    qacq::reportDriver(messages_, board_.sPath + ": opening the board", KiVoSetParam_i32(board_.nBoardId, ParamOpenBoard, 0));
+    qacq::reportDriver(messages_, board_.sPath + ": resetting the board", KiVoSetParam_i32(board_.nBoardId, ParamResetBoard, 0));
     bOpen_ = true;
 }
 
-std::shared_ptr<ScanSession> BoardSession::scan(const ScanRequest& request) {
+std::shared_ptr<AcquisitionSession> BoardSession::scan(const ScanRequest& request) {
     if (driver_ == nullptr) throw SessionError(ErrorKind::Error, "the board is closed");
-    std::shared_ptr<ScanSession> running = scan_.lock();
+    std::shared_ptr<AcquisitionSession> running = scan_.lock();
     if (running != nullptr && !running->stopped()) {
         throw SessionError(ErrorKind::Error, board_.sPath + " is scanning already: stop that scan first");
     }
-    qlog::LogOptions options = options_;
-    options.nBoardId = board_.nBoardId;
-    options.dRate = request.dRate;
+    qacq::BoardConfig config = config_;
+    config.nBoardId = board_.nBoardId;
+    config.sBoardSerial.clear();
+    config.dRate = request.dRate;
     std::string sError;
-    if (!qlog::addChannelRequests(request.channels, &options.channels, &sError)) throw std::invalid_argument(sError);
-    if (options.channels.empty()) throw std::invalid_argument("no channel given (for example \"AI0:rtd\")");
+    if (!qacq::addChannelRequests(request.channels, &config.channels, &sError)) throw std::invalid_argument(sError);
+    if (config.channels.empty()) throw std::invalid_argument("no channel given (for example \"AI0:rtd\")");
 
     std::lock_guard<std::mutex> lock(driverMutex());
-    const size_t nMark = messageMark();
     // The board forgets the last scan's settings, as if just opened; after a refusal the setup
     // closed it.
     if (!bOpen_) {
         reopen();
     } else if (bConfigured_) {
-        qlog::reportDriver(board_.sPath + ": resetting the board", KiVoSetParam_i32(board_.nBoardId, ParamResetBoard, 0));
+        qacq::reportDriver(messages_, board_.sPath + ": resetting the board", KiVoSetParam_i32(board_.nBoardId, ParamResetBoard, 0));
     }
     bConfigured_ = true;
-    const int nStatus = qlog::configureBoard(options, &board_);
-    if (nStatus != 0) {
+    const qacq::SetupOutcome outcome = qacq::configureBoard(config, messages_, &board_);
+    if (!outcome.done()) {
         bOpen_ = false;  // the setup closed it
-        throw errorSince(nMark, nStatus == 2 ? ErrorKind::SettingRefused : ErrorKind::Error, "the board was not configured");
+        throw setupError(outcome, "the board was not configured");
     }
-    std::shared_ptr<ScanSession> session(new ScanSession(shared_from_this(), board_, request.bKeepLimits, request.bRaiseOnGap));
+    std::shared_ptr<AcquisitionSession> session(
+        new AcquisitionSession(shared_from_this(), board_, request.bKeepLimits, request.bRaiseOnGap));
     scan_ = session;
     return session;
 }
 
 void BoardSession::close() {
-    if (std::shared_ptr<ScanSession> running = scan_.lock()) running->stop();
+    if (std::shared_ptr<AcquisitionSession> running = scan_.lock()) running->stop();
     if (driver_ == nullptr) return;
     {
         std::lock_guard<std::mutex> lock(driverMutex());
-        if (bOpen_) qlog::closeBoard(board_, false);
+        if (bOpen_) qacq::closeBoard(board_, false, messages_);
         bOpen_ = false;
     }
     driver_.reset();

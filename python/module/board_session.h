@@ -1,6 +1,6 @@
 // The driver and the boards as the Python module holds them. The driver is loaded when the first
 // board opens (or for a moment, to list the boards) and unloaded when the last one closes; a board
-// is opened and reset once, and configured anew for every scan of it.
+// is opened and reset once, and configured anew for every acquisition of it.
 #pragma once
 
 #include <stdint.h>
@@ -16,7 +16,7 @@
 
 namespace qpy {
 
-class ScanSession;
+class AcquisitionSession;
 
 // A use of the loaded driver: the first loads and initialises it, the last one gone unloads it.
 // Throws DriverNotFound with the loader's reason.
@@ -48,10 +48,11 @@ public:
     static std::shared_ptr<BoardSession> open(int32_t nId, const std::string& sSerial);
     ~BoardSession();
 
-    const qlog::BoardSetup& setup() const { return board_; }
+    const qacq::BoardSetup& setup() const { return board_; }
+    KeptMessages& messages() { return messages_; }
     bool isOpen() const { return bOpen_; }
-    // Configures the board and starts a scan; one scan at a time.
-    std::shared_ptr<ScanSession> scan(const ScanRequest& request);
+    // Configures the board and starts an acquisition; one at a time.
+    std::shared_ptr<AcquisitionSession> scan(const ScanRequest& request);
     // Stops a running scan and closes the board; the driver is unloaded with the last board.
     void close();
     // Every board still open, closed (at the interpreter's exit).
@@ -62,11 +63,12 @@ private:
     void reopen();
 
     std::unique_ptr<DriverUse> driver_;
-    qlog::LogOptions options_;
-    qlog::BoardSetup board_;
+    qacq::BoardConfig config_;
+    qacq::BoardSetup board_;
+    KeptMessages messages_;
     bool bOpen_ = false;
     bool bConfigured_ = false;  // a scan configured the board: the next one resets it first
-    std::weak_ptr<ScanSession> scan_;
+    std::weak_ptr<AcquisitionSession> scan_;
 };
 
 }  // namespace qpy

@@ -13,13 +13,13 @@
 
 #include "board_session.h"
 #include "kivo_api.h"
-#include "scan_session.h"
+#include "acquisition_session.h"
 #include "session_error.h"
 
 namespace py = pybind11;
 using qpy::BoardSession;
 using qpy::ErrorKind;
-using qpy::ScanSession;
+using qpy::AcquisitionSession;
 using qpy::SessionError;
 
 namespace {
@@ -42,21 +42,21 @@ py::object gapObject(uint64_t nNext, uint64_t nLost, const std::string& sReason)
     return py::module_::import("queno.recording").attr("Gap")(nNext, nLost, sReason);
 }
 
-py::object gapObject(const qlog::GapRecord& gap) { return gapObject(gap.nNextScan, gap.nLost, qlog::gapReason(gap)); }
+py::object gapObject(const qacq::GapRecord& gap) { return gapObject(gap.nNextScan, gap.nLost, qacq::gapReason(gap)); }
 
-[[noreturn]] void throwGap(const qlog::GapRecord& gap) {
-    SessionError error(ErrorKind::BufferOverflow, qlog::gapText(gap),
-                       gap.cause == qlog::GapCause::Overflow ? static_cast<int32_t>(ResultBufferOverflow) : 0);
+[[noreturn]] void throwGap(const qacq::GapRecord& gap) {
+    SessionError error(ErrorKind::BufferOverflow, qacq::gapText(gap),
+                       gap.cause == qacq::GapCause::Overflow ? static_cast<int32_t>(ResultBufferOverflow) : 0);
     error.nGapNext = gap.nNextScan;
     error.nGapLost = gap.nLost;
-    error.sGapReason = qlog::gapReason(gap);
+    error.sGapReason = qacq::gapReason(gap);
     throw error;
 }
 
 // The reader's hold on a scan: one thread reads at a time.
 class Reading {
 public:
-    explicit Reading(ScanSession& scan) : lock_(scan.readerMutex(), std::try_to_lock) {
+    explicit Reading(AcquisitionSession& scan) : lock_(scan.readerMutex(), std::try_to_lock) {
         if (!lock_.owns_lock()) throw std::runtime_error("another thread is reading this scan");
     }
 
@@ -66,7 +66,7 @@ private:
 
 // Waits for scans with the GIL released, a slice at a time; Ctrl-C between slices raises
 // KeyboardInterrupt. dTimeout < 0: as long as it takes.
-ScanSession::State waitForScans(ScanSession& scan, double dTimeout) {
+AcquisitionSession::State waitForScans(AcquisitionSession& scan, double dTimeout) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(static_cast<int64_t>(dTimeout * 1e6));
     for (;;) {
         int nSlice = kWaitSliceMs;
@@ -74,27 +74,27 @@ ScanSession::State waitForScans(ScanSession& scan, double dTimeout) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() < nSlice) nSlice = left.count() > 0 ? static_cast<int>(left.count()) : 0;
         }
-        ScanSession::State state;
+        AcquisitionSession::State state;
         {
             py::gil_scoped_release released;
             state = scan.wait(nSlice);
         }
-        if (state != ScanSession::State::Waiting) return state;
+        if (state != AcquisitionSession::State::Waiting) return state;
         if (PyErr_CheckSignals() != 0) throw py::error_already_set();
         if (dTimeout >= 0 && std::chrono::steady_clock::now() >= deadline) return state;
     }
 }
 
-void raiseIfFailed(ScanSession& scan) {
+void raiseIfFailed(AcquisitionSession& scan) {
     const std::string sFailure = scan.failure();
     if (!sFailure.empty()) throw SessionError(ErrorKind::Error, sFailure);
 }
 
-py::list channelFacts(const qlog::BoardSetup& board) {
+py::list channelFacts(const qacq::BoardSetup& board) {
     py::list channels;
-    for (const qlog::LoggedChannel& c : board.channels) {
+    for (const qacq::LoggedChannel& c : board.channels) {
         py::dict settled;
-        for (const qlog::PropertyWrite& p : c.settled) settled[py::str(p.first)] = p.second;
+        for (const qacq::PropertyWrite& p : c.settled) settled[py::str(p.first)] = p.second;
         channels.append(py::dict(py::arg("name") = "AI" + std::to_string(c.nChannel), py::arg("path") = c.sPath,
                                  py::arg("mode") = c.sMode, py::arg("range") = c.sRange, py::arg("unit") = c.sUnit,
                                  py::arg("scale") = c.scale.scale, py::arg("offset") = c.scale.offset,
@@ -107,20 +107,20 @@ py::list channelFacts(const qlog::BoardSetup& board) {
 // A scan as the Python side sees it.
 class Scan {
 public:
-    explicit Scan(std::shared_ptr<ScanSession> session) : session_(std::move(session)) {}
+    explicit Scan(std::shared_ptr<AcquisitionSession> session) : session_(std::move(session)) {}
 
     // The next run of scans (scan0, counts [n, channels]), a gap alone ("gap", Gap) when one comes
     // first, () when nothing came within the timeout, None at the end.
     py::object nextBlock(uint64_t nMax, double dTimeout) {
-        ScanSession& scan = *session_;
+        AcquisitionSession& scan = *session_;
         Reading reading(scan);
-        const ScanSession::State state = waitForScans(scan, dTimeout);
-        if (state == ScanSession::State::Waiting) return py::tuple();
-        if (state == ScanSession::State::Ended) {
+        const AcquisitionSession::State state = waitForScans(scan, dTimeout);
+        if (state == AcquisitionSession::State::Waiting) return py::tuple();
+        if (state == AcquisitionSession::State::Ended) {
             raiseIfFailed(scan);
             return py::none();
         }
-        const ScanSession::Piece piece = scan.next(nMax == 0 ? UINT64_MAX : nMax);
+        const AcquisitionSession::Piece piece = scan.next(nMax == 0 ? UINT64_MAX : nMax);
         if (piece.bGap) {
             scan.take(piece);
             if (scan.raiseOnGap()) throwGap(piece.gap);
@@ -140,7 +140,7 @@ public:
     // Fills every row of out (int32 [n, channels], C order) with the next scans; answers the rows
     // filled (fewer only when the scan was stopped), each row's scan number and the gaps met.
     py::tuple readInto(py::array out) {
-        ScanSession& scan = *session_;
+        AcquisitionSession& scan = *session_;
         const size_t nWords = scan.board().channels.size();
         if (!out.dtype().is(py::dtype::of<int32_t>())) throw py::type_error("out must be an int32 array");
         if (out.ndim() != 2 || static_cast<size_t>(out.shape(1)) != nWords) {
@@ -157,12 +157,12 @@ public:
         py::list gaps;
         uint64_t nFilled = 0;
         while (nFilled < nWanted) {
-            const ScanSession::State state = waitForScans(scan, -1);
-            if (state == ScanSession::State::Ended) {
+            const AcquisitionSession::State state = waitForScans(scan, -1);
+            if (state == AcquisitionSession::State::Ended) {
                 raiseIfFailed(scan);
                 break;
             }
-            const ScanSession::Piece piece = scan.next(nWanted - nFilled);
+            const AcquisitionSession::Piece piece = scan.next(nWanted - nFilled);
             if (piece.bGap) {
                 scan.take(piece);
                 if (scan.raiseOnGap()) throwGap(piece.gap);
@@ -180,7 +180,7 @@ public:
 
     // count x scale - offset of each channel; NaN at a limit of the range unless the limits are kept.
     py::array_t<double> values(py::array_t<int32_t, py::array::c_style | py::array::forcecast> counts) const {
-        const qlog::BoardSetup& board = session_->board();
+        const qacq::BoardSetup& board = session_->board();
         const size_t nWords = board.channels.size();
         if (counts.ndim() != 2 || static_cast<size_t>(counts.shape(1)) != nWords) {
             throw py::value_error("counts must have the shape (scans, " + std::to_string(nWords) + ")");
@@ -194,7 +194,7 @@ public:
         for (size_t r = 0; r < nRows; ++r) {
             for (size_t c = 0; c < nWords; ++c) {
                 const int32_t nCount = pIn[r * nWords + c];
-                pOut[r * nWords + c] = !bKeep && qlog::limitSide(nCount, board.nFullScale) != 0
+                pOut[r * nWords + c] = !bKeep && qacq::limitSide(nCount, board.nFullScale) != 0
                                            ? NAN
                                            : ScaleSample(&board.channels[c].scale, static_cast<double>(nCount));
             }
@@ -207,7 +207,7 @@ public:
         py::array_t<int64_t> micros(scans.size());
         const uint64_t* pIn = scans.data();
         int64_t* pOut = micros.mutable_data();
-        const qlog::ScanClock& clock = session_->clock();
+        const qacq::ScanClock& clock = session_->clock();
         for (py::ssize_t i = 0; i < scans.size(); ++i) pOut[i] = clock.micros(pIn[i]);
         return micros;
     }
@@ -217,10 +217,10 @@ public:
         session_->stop();
     }
 
-    const ScanSession& session() const { return *session_; }
+    const AcquisitionSession& session() const { return *session_; }
 
 private:
-    std::shared_ptr<ScanSession> session_;
+    std::shared_ptr<AcquisitionSession> session_;
 };
 
 class Board {

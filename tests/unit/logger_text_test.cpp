@@ -83,27 +83,50 @@ TEST(LoggerText, DurationsAndSizes) {
     }
 }
 
-TEST(LoggerText, HttpAddresses) {
+// One reader of HOST[:PORT] for --http and --mqtt: what each takes, what each refuses.
+TEST(LoggerText, Addresses) {
     struct Case {
+        bool bMqtt;
         const char* sText;
         const char* sHost;  // nullptr: refused
         int nPort;
     };
-    const Case kCases[] = {{"8080", "127.0.0.1", 8080},  {"0.0.0.0:8080", "0.0.0.0", 8080}, {"0", "127.0.0.1", 0},
-                           {"[::1]:80", "::1", 80},       {"board.local:65535", "board.local", 65535},
-                           {"65536", nullptr, 0},         {":8080", nullptr, 0},          {"host:", nullptr, 0},
-                           {"-1", nullptr, 0},            {"a b:80", nullptr, 0},         {"host:80x", nullptr, 0},
-                           {"", nullptr, 0}};
+    const Case kCases[] = {
+        {false, "8080", "127.0.0.1", 8080},          {false, "0.0.0.0:8080", "0.0.0.0", 8080},
+        {false, "0", "127.0.0.1", 0},                {false, "[::1]:80", "::1", 80},
+        {false, "board.local:65535", "board.local", 65535}, {false, "[fe80::1%eth0]:8080", "fe80::1%eth0", 8080},
+        {false, "65536", nullptr, 0},                {false, ":8080", nullptr, 0},
+        {false, "host:", nullptr, 0},                {false, "-1", nullptr, 0},
+        {false, "a b:80", nullptr, 0},               {false, "host:80x", nullptr, 0},
+        {false, "", nullptr, 0},                     {false, "::1:8080", nullptr, 0},
+        {false, "[::1]", nullptr, 0},                {false, "[::1]x:80", nullptr, 0},
+        {false, "[host]:80", nullptr, 0},            {false, "host", nullptr, 0},
+        {true, "mqtt://broker", "broker", 1883},     {true, "mqtts://broker", "broker", 8883},
+        {true, "mqtt://[::1]:1884", "::1", 1884},    {true, "mqtts://[::1]", "::1", 8883},
+        {true, "mqtt://10.0.0.2:1884/", "10.0.0.2", 1884}, {true, "mqtt://::1", nullptr, 0},
+        {true, "mqtt://[::1", nullptr, 0},           {true, "mqtt://broker:0", nullptr, 0},
+        {true, "mqtt://broker:99999", nullptr, 0},   {true, "http://broker", nullptr, 0},
+        {true, "mqtt://", nullptr, 0},               {true, "mqtt://user@broker", nullptr, 0},
+    };
     for (const Case& c : kCases) {
-        std::string sHost;
+        std::string sHost, sError;
         int nPort = -1;
-        const bool bOk = qlog::parseHttpAddress(c.sText, &sHost, &nPort);
+        bool bTls = false;
+        const bool bOk = c.bMqtt ? qlog::parseMqttUrl(c.sText, &sHost, &nPort, &bTls, &sError)
+                                 : qlog::parseHttpAddress(c.sText, &sHost, &nPort, &sError);
         EXPECT_EQ(bOk, c.sHost != nullptr) << c.sText;
         if (bOk && c.sHost != nullptr) {
             EXPECT_EQ(sHost, c.sHost) << c.sText;
             EXPECT_EQ(nPort, c.nPort) << c.sText;
+        } else {
+            EXPECT_FALSE(sError.empty()) << c.sText;
         }
     }
+    std::string sHost, sError;
+    int nPort = 0;
+    bool bTls = false;
+    ASSERT_FALSE(qlog::parseMqttUrl("mqtt://::1", &sHost, &nPort, &bTls, &sError));
+    EXPECT_NE(sError.find("in brackets"), std::string::npos) << sError;
 }
 
 TEST(LoggerText, ChannelRequestsExpandPresetsAndKeepTheModeFirst) {

@@ -51,7 +51,7 @@ void addScans(ViewEnvelope* pView, uint64_t nFirst, const std::vector<int32_t>& 
 
 TEST(ViewEnvelope, ColumnsHoldEverySpikeAtEveryWidth) {
     const BoardSetup board = boardAt(100000);  // 1000 scans a 10 ms column, 6000 a 60 ms one
-    const ScanClock clock(0, 0, 100000);
+    const ScanClock clock(0, 0, scanRateOf(100000));
     ViewEnvelope view(board, clock);
     std::vector<int32_t> counts;
     for (int32_t n = 0; n < 12000; ++n) {
@@ -80,7 +80,7 @@ TEST(ViewEnvelope, ColumnsHoldEverySpikeAtEveryWidth) {
 
 TEST(ViewEnvelope, ViewersGetWhatIsNewOrAllAgainWhenBehind) {
     const BoardSetup board = boardAt(100);  // a column per scan at the finest width
-    ViewEnvelope view(board, ScanClock(0, 0, 100));
+    ViewEnvelope view(board, ScanClock(0, 0, scanRateOf(100)));
     addScans(&view, 0, std::vector<int32_t>(2 * 10, 1));
     uint64_t nLast = 0;
     bool bReset = false;
@@ -108,7 +108,7 @@ TEST(ViewEnvelope, ViewersGetWhatIsNewOrAllAgainWhenBehind) {
 
 TEST(ViewEnvelope, MeansWithALimitAreNoMeasurement) {
     const BoardSetup board = boardAt(1000);  // 10 scans a column: one mean of 10 each
-    ViewEnvelope view(board, ScanClock(0, 0, 1000));
+    ViewEnvelope view(board, ScanClock(0, 0, scanRateOf(1000)));
     const double means[] = {1.5, -2.25, 3.5, 4.0, 5.0, 6.0};
     const uint8_t limited[] = {0, 0, 0, 1, 0, 0};
     RowBlock block;

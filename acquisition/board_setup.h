@@ -1,5 +1,5 @@
-// The board as the logger uses it: found, opened, its inputs configured, and what the driver
-// settled on read back, since the scaling and the file's header must describe what was measured.
+// One board as an acquisition uses it: found, opened, its inputs configured, and what the driver
+// settled on read back, since the scaling and a recording's header must describe what was measured.
 #pragma once
 
 #include <stdint.h>
@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "board_config.h"
 #include "channel_request.h"
-#include "driver_report.h"
-#include "log_options.h"
+#include "messages.h"
+#include "scan_rate.h"
 #include "scaling.h"
 
-namespace qlog {
+namespace qacq {
 
 struct LoggedChannel {
     int32_t nChannel = 0;
@@ -34,25 +35,26 @@ struct BoardSetup {
     int nResolution = 24;                 // bits of a sample
     int nShift = 8;                       // the sample sits in the upper bits of its word
     int32_t nFullScale = 8388607;         // the largest count; its negative is the lowest
-    double dRate = 0;                     // scans per second, as the driver settled it
+    ScanRate rate;                        // scans per second, exactly as the driver settled it
+    double dRate = 0;                     // the same as a number, for what needs no exactness
     int32_t nSampleDelay = 0;
     int32_t nScanSize = 0;
     std::vector<LoggedChannel> channels;  // in scan order
 };
 
 // Initialises the driver, opens and resets the board, writes the rate and every channel's
-// properties, applies them and reads back what was settled. Returns 0, or the exit status with
-// the reason already printed: 1 no board or a driver that cannot serve, 2 a refused setting.
-// On a non-zero result the board is closed again when it was opened.
-int setupBoard(const LogOptions& options, BoardSetup* pBoard);
-// Its two halves: the driver initialised and the board opened and reset (1 on failure, nothing
-// left open); then the rate and channels written, applied and read back (the board closed on
-// failure).
-int openBoard(const LogOptions& options, BoardSetup* pBoard);
-int configureBoard(const LogOptions& options, BoardSetup* pBoard);
+// properties, applies them and reads back what was settled. Every failure is said to the sink
+// (in the driver's words, with what the board offers instead where it lists it) and returned typed.
+// When the setup fails, the board is closed again if it was opened.
+SetupOutcome setupBoard(const BoardConfig& config, MessageSink& messages, BoardSetup* pBoard);
+// Its two halves: the driver initialised and the board opened and reset (nothing left open on
+// failure); then the rate and channels written, applied and read back (the board closed on
+// failure). A stop signal between two settings ends the setup as Stopped.
+SetupOutcome openBoard(const BoardConfig& config, MessageSink& messages, BoardSetup* pBoard);
+SetupOutcome configureBoard(const BoardConfig& config, MessageSink& messages, BoardSetup* pBoard);
 
 // Stops the acquisition (when bStop) and closes the board.
-void closeBoard(const BoardSetup& board, bool bStop);
+void closeBoard(const BoardSetup& board, bool bStop, MessageSink& messages);
 
 // A count at the limit of its range is no measurement: the sensor is open or shorted, or the input
 // is over range. +1 at the upper limit, -1 at the lower one, 0 within.
@@ -63,4 +65,4 @@ inline int limitSide(int32_t nCount, int32_t nFullScale) {
 // Decimals that resolve one count of a scale: 1.8e-5 per count needs 5.
 int decimalsFor(double dScale);
 
-}  // namespace qlog
+}  // namespace qacq

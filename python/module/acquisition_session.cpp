@@ -1,32 +1,32 @@
-#include "scan_session.h"
+#include "acquisition_session.h"
 
 #include <chrono>
 
 #include "board_session.h"
-#include "driver_report.h"
+#include "messages.h"
 #include "kivo_api.h"
 #include "session_error.h"
 #include "stop_signals.h"
 
 namespace qpy {
 
-ScanSession::ScanSession(std::shared_ptr<BoardSession> owner, const qlog::BoardSetup& board, bool bKeepLimits,
+AcquisitionSession::AcquisitionSession(std::shared_ptr<BoardSession> owner, const qacq::BoardSetup& board, bool bKeepLimits,
                          bool bRaiseOnGap)
     : owner_(std::move(owner)), board_(board), bKeepLimits_(bKeepLimits), bRaiseOnGap_(bRaiseOnGap),
-      nCapacity_(qlog::queueCapacityScans(board.dRate, static_cast<uint32_t>(board.channels.size()))),
-      queue_(nCapacity_, static_cast<uint32_t>(board.channels.size())), acquirer_(board_, &queue_, UINT64_MAX) {
-    nMark_ = messageMark();
+      nCapacity_(qacq::queueCapacityScans(board.dRate, static_cast<uint32_t>(board.channels.size()))),
+      queue_(nCapacity_, static_cast<uint32_t>(board.channels.size())), acquirer_(board_, &queue_, UINT64_MAX, owner_->messages()) {
+    nMark_ = owner_->messages().mark();
     if (acquirer_.start() != 0) {
         bStopped_ = true;
-        throw errorSince(nMark_, ErrorKind::Error, "the acquisition did not start");
+        throw owner_->messages().errorSince(nMark_, ErrorKind::Error, "the acquisition did not start");
     }
-    clock_ = qlog::ScanClock(acquirer_.firstScanMicros(), board_.nSampleDelay, board_.dRate);
+    clock_ = qacq::ScanClock(acquirer_.firstScanMicros(), board_.nSampleDelay, board_.rate);
     thread_ = std::thread([this] { run(); });
 }
 
-ScanSession::~ScanSession() { stop(); }
+AcquisitionSession::~AcquisitionSession() { stop(); }
 
-void ScanSession::run() {
+void AcquisitionSession::run() {
     // Ctrl-C belongs to the interpreter's main thread.
     BlockStopSignals();
     std::unique_lock<std::mutex> lock(mutex_);
@@ -42,7 +42,7 @@ void ScanSession::run() {
         lock.lock();
         if (!bGoOn) {
             bEnded_ = true;
-            if (acquirer_.failed()) sFailure_ = errorSince(nMark_, ErrorKind::Error, "the acquisition failed").what();
+            if (acquirer_.failed()) sFailure_ = owner_->messages().errorSince(nMark_, ErrorKind::Error, "the acquisition failed").what();
             break;
         }
         ready_.notify_all();
@@ -51,7 +51,7 @@ void ScanSession::run() {
     ready_.notify_all();
 }
 
-void ScanSession::stop() {
+void AcquisitionSession::stop() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (bStopped_) return;
@@ -61,20 +61,20 @@ void ScanSession::stop() {
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
     std::lock_guard<std::mutex> driver(driverMutex());
-    qlog::reportDriver(board_.sPath + ": stopping the acquisition",
+    qacq::reportDriver(owner_->messages(), board_.sPath + ": stopping the acquisition",
                        KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
     acquirer_.finish();
     std::lock_guard<std::mutex> lock(mutex_);
     ready_.notify_all();
 }
 
-std::string ScanSession::failure() const {
+std::string AcquisitionSession::failure() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return sFailure_;
 }
 
-ScanSession::State ScanSession::wait(int nTimeoutMs) {
-    qlog::GapRecord gap;
+AcquisitionSession::State AcquisitionSession::wait(int nTimeoutMs) {
+    qacq::GapRecord gap;
     const auto readable = [&] { return queue_.readable() > 0 || queue_.peekGap(&gap); };
     std::unique_lock<std::mutex> lock(mutex_);
     if (ready_.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return readable() || bEnded_; })) {
@@ -84,10 +84,10 @@ ScanSession::State ScanSession::wait(int nTimeoutMs) {
     return State::Waiting;
 }
 
-ScanSession::Piece ScanSession::next(uint64_t nMax) {
+AcquisitionSession::Piece AcquisitionSession::next(uint64_t nMax) {
     Piece piece;
     const uint64_t nConsumed = queue_.consumed();
-    qlog::GapRecord gap;
+    qacq::GapRecord gap;
     const bool bGapAhead = queue_.peekGap(&gap);
     if (bGapAhead && gap.nQueuedBefore <= nConsumed) {
         piece.bGap = true;
@@ -102,7 +102,7 @@ ScanSession::Piece ScanSession::next(uint64_t nMax) {
     return piece;
 }
 
-void ScanSession::take(const Piece& piece) {
+void AcquisitionSession::take(const Piece& piece) {
     if (piece.bGap) {
         queue_.popGap();
         nNextScan_ = piece.gap.nNextScan;

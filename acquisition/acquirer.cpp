@@ -8,11 +8,10 @@
 
 #include "kivo_api.h"
 #include "scaling.h"
-#include "status_line.h"
 #include "stop_signals.h"
-#include "value_text.h"
+#include "host_clock.h"
 
-namespace qlog {
+namespace qacq {
 
 namespace {
 
@@ -21,8 +20,8 @@ int32_t mul32(int32_t a, int32_t b) { return static_cast<int32_t>(static_cast<ui
 
 }  // namespace
 
-Acquirer::Acquirer(const BoardSetup& board, ScanQueue* pQueue, uint64_t nScanLimit)
-    : board_(board), pQueue_(pQueue), nScanLimit_(nScanLimit), words_(board.channels.size(), 0),
+Acquirer::Acquirer(const BoardSetup& board, ScanQueue* pQueue, uint64_t nScanLimit, MessageSink& messages)
+    : board_(board), pQueue_(pQueue), nScanLimit_(nScanLimit), messages_(messages), words_(board.channels.size(), 0),
       latest_(board.channels.size(), 0) {
     walk_.nScanSize = board.nScanSize;
 }
@@ -30,16 +29,16 @@ Acquirer::Acquirer(const BoardSetup& board, ScanQueue* pQueue, uint64_t nScanLim
 // After every start: the driver may place the buffer elsewhere.
 void Acquirer::readBufferGeometry() {
     const std::string sStep = board_.sPath + ": reading the buffer's place";
-    reportDriver(sStep, KiVoGetParam_i64(board_.nBoardId, ParamBufferQuery32, &nBufferQuery32_));
-    reportDriver(sStep, KiVoGetParam_i64(board_.nBoardId, ParamBufferEnd, &walk_.nBufferEnd));
-    reportDriver(sStep, KiVoGetParam_i32(board_.nBoardId, ParamBufferSize, &walk_.nBufferSize));
+    reportDriver(messages_, sStep, KiVoGetParam_i64(board_.nBoardId, ParamBufferQuery32, &nBufferQuery32_));
+    reportDriver(messages_, sStep, KiVoGetParam_i64(board_.nBoardId, ParamBufferEnd, &walk_.nBufferEnd));
+    reportDriver(messages_, sStep, KiVoGetParam_i32(board_.nBoardId, ParamBufferSize, &walk_.nBufferSize));
 }
 
 int Acquirer::start() {
     int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
     nFirstScanMicros_ = utcMicrosNow();
     if (nResult != 0) {
-        sayLine(textf("%s: the acquisition did not start: %s", board_.sPath.c_str(),
+        say(textf("%s: the acquisition did not start: %s", board_.sPath.c_str(),
                 driverText(nResult).c_str()), nResult);
         return 1;
     }
@@ -115,7 +114,7 @@ void Acquirer::restart(GapCause cause, const std::string& sWhat) {
     publishPending();
     recordDrops();
     const int64_t nGiveUp = monotonicMicros() + kRestartGiveUpMicros;
-    reportDriver(board_.sPath + ": stopping the acquisition", KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
+    reportDriver(messages_, board_.sPath + ": stopping the acquisition", KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
     int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
     while (nResult != 0 && monotonicMicros() < nGiveUp && StopSignalReceived() == 0) {
         SleepUntilStopSignal(pollIntervalMs());
@@ -124,7 +123,7 @@ void Acquirer::restart(GapCause cause, const std::string& sWhat) {
     }
     const int64_t nRestart = utcMicrosNow();
     if (nResult != 0) {
-        sayLine(textf("%s: the acquisition did not restart after %s: %s", board_.sPath.c_str(),
+        say(textf("%s: the acquisition did not restart after %s: %s", board_.sPath.c_str(),
                 cause == GapCause::Overflow ? "a buffer overflow" : sWhat.c_str(), driverText(nResult).c_str()), nResult);
         bFailed_ = true;
         return;
@@ -143,7 +142,7 @@ void Acquirer::restart(GapCause cause, const std::string& sWhat) {
     gap.cause = cause;
     gap.nRestartMicros = nRestart;
     pQueue_->addGap(gap);
-    sayLine(textf("%s after %llu scans: %llu lost; acquisition restarted", sWhat.c_str(),
+    say(textf("%s after %llu scans: %llu lost; acquisition restarted", sWhat.c_str(),
             static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(gap.nLost)));
     nNextScan_ = nResume;
     nFailingSince_ = 0;
@@ -155,7 +154,7 @@ bool Acquirer::queryFailed(const char* sQuery, int32_t nResult) {
     const std::string sFailure = std::string(sQuery) + " failed: " + driverText(nResult);
     if (sFailure != sFailure_) {
         queriesAnswerAgain();
-        sayLine(textf("%s: %s", board_.sPath.c_str(), sFailure.c_str()));
+        say(textf("%s: %s", board_.sPath.c_str(), sFailure.c_str()));
         sFailure_ = sFailure;
     } else {
         ++nRepeats_;
@@ -171,7 +170,7 @@ bool Acquirer::queryFailed(const char* sQuery, int32_t nResult) {
 
 void Acquirer::queriesAnswerAgain() {
     if (nRepeats_ > 0) {
-        sayLine(textf("%s: the same error %llu more time%s", board_.sPath.c_str(),
+        say(textf("%s: the same error %llu more time%s", board_.sPath.c_str(),
                 static_cast<unsigned long long>(nRepeats_), nRepeats_ == 1 ? "" : "s"));
     }
     nRepeats_ = 0;
@@ -188,7 +187,7 @@ bool Acquirer::poll() {
         return !bFailed_ && nNextScan_ < nScanLimit_;
     }
     if (nResult > 0) return queryFailed("the available-samples query", nResult);
-    reportDriver(board_.sPath + ": the available-samples query", nResult);
+    reportDriver(messages_, board_.sPath + ": the available-samples query", nResult);
     // The driver keeps the last nSampleDelay scans back while its filter settles.
     int64_t nReady = static_cast<int64_t>(nAvailable) - board_.nSampleDelay;
     if (nReady <= 0) {
@@ -206,7 +205,7 @@ bool Acquirer::poll() {
     const int32_t nWords = static_cast<int32_t>(words_.size());
     if (!RingWalk_Usable(&walk_, nTake, nWords)) {
         if (!bReported_) {
-            sayLine(textf("the ring buffer the driver describes cannot be read safely (buffer size %d, "
+            say(textf("the ring buffer the driver describes cannot be read safely (buffer size %d, "
                     "scan size %d); its scans are not read", static_cast<int>(walk_.nBufferSize),
                     static_cast<int>(walk_.nScanSize)));
             bReported_ = true;
@@ -230,7 +229,7 @@ bool Acquirer::poll() {
         restart(GapCause::ReleaseFailed, "the driver did not take back the scans read (" + driverText(nResult) + ")");
         return !bFailed_ && nNextScan_ < nScanLimit_;
     }
-    reportDriver(board_.sPath + ": releasing scans", nResult);
+    reportDriver(messages_, board_.sPath + ": releasing scans", nResult);
     return nNextScan_ < nScanLimit_;
 }
 
@@ -244,7 +243,7 @@ void Acquirer::endUndelivered() {
     gap.nLost = nScanLimit_ - nNextScan_;
     gap.cause = GapCause::Undelivered;
     pQueue_->addGap(gap);
-    sayLine(textf("the duration has passed, but the driver has delivered only %llu of its %llu scans; ending",
+    say(textf("the duration has passed, but the driver has delivered only %llu of its %llu scans; ending",
             static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(nScanLimit_)));
     nNextScan_ = nScanLimit_;
 }
@@ -254,4 +253,4 @@ void Acquirer::finish() {
     recordDrops();
 }
 
-}  // namespace qlog
+}  // namespace qacq

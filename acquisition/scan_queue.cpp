@@ -2,13 +2,12 @@
 
 #include <math.h>
 
-#include "value_text.h"
+#include "host_clock.h"
 
-namespace qlog {
+namespace qacq {
 
 std::string gapReason(const GapRecord& gap) {
-    char sTime[40];
-    formatUtcMicros(gap.nRestartMicros, sTime, sizeof(sTime));
+    const std::string sTime = utcText(gap.nRestartMicros);
     switch (gap.cause) {
         case GapCause::QueueFull: return "the logger's queue was full: the output did not keep up";
         case GapCause::Overflow: return std::string("buffer overflow; acquisition restarted at ") + sTime;
@@ -78,4 +77,4 @@ uint32_t ScanQueue::fillPerMille() const {
     return static_cast<uint32_t>(nUsed * 1000 / nCapacity_);
 }
 
-}  // namespace qlog
+}  // namespace qacq

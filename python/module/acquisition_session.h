@@ -1,4 +1,4 @@
-// One scan of a board from Python: the acquisition runs on a thread of its own exactly as in
+// One acquisition of a board from Python (what queno.Board.scan() starts): it runs on a thread of its own exactly as in
 // queno_log (the ring buffer read in place, handed back at once, the scans kept in a queue with
 // their gaps), and the Python side takes what the queue holds, as runs of whole scans.
 #pragma once
@@ -20,20 +20,20 @@ namespace qpy {
 
 class BoardSession;
 
-class ScanSession {
+class AcquisitionSession {
 public:
     // Starts the acquisition of a configured board; throws SessionError when the driver refuses.
-    ScanSession(std::shared_ptr<BoardSession> owner, const qlog::BoardSetup& board, bool bKeepLimits, bool bRaiseOnGap);
-    ~ScanSession();
-    ScanSession(const ScanSession&) = delete;
-    ScanSession& operator=(const ScanSession&) = delete;
+    AcquisitionSession(std::shared_ptr<BoardSession> owner, const qacq::BoardSetup& board, bool bKeepLimits, bool bRaiseOnGap);
+    ~AcquisitionSession();
+    AcquisitionSession(const AcquisitionSession&) = delete;
+    AcquisitionSession& operator=(const AcquisitionSession&) = delete;
 
     // Stops the acquisition; what the queue holds can still be read. Called again, nothing happens.
     void stop();
     bool stopped() const { return bStopped_; }
 
-    const qlog::BoardSetup& board() const { return board_; }
-    const qlog::ScanClock& clock() const { return clock_; }
+    const qacq::BoardSetup& board() const { return board_; }
+    const qacq::ScanClock& clock() const { return clock_; }
     bool keepLimits() const { return bKeepLimits_; }
     bool raiseOnGap() const { return bRaiseOnGap_; }
 
@@ -44,7 +44,7 @@ public:
     // What comes next: a gap, or up to nMax scans that lie in one run of the queue's memory.
     struct Piece {
         bool bGap = false;
-        qlog::GapRecord gap;
+        qacq::GapRecord gap;
         const int32_t* pCounts = nullptr;  // nScans x channels
         uint64_t nScans = 0;
         uint64_t nFirstScan = 0;
@@ -64,13 +64,13 @@ private:
     void run();
 
     std::shared_ptr<BoardSession> owner_;  // the board stays open while a scan of it lives
-    const qlog::BoardSetup board_;
+    const qacq::BoardSetup board_;
     const bool bKeepLimits_;
     const bool bRaiseOnGap_;
     const uint64_t nCapacity_;
-    qlog::ScanQueue queue_;
-    qlog::Acquirer acquirer_;
-    qlog::ScanClock clock_;
+    qacq::ScanQueue queue_;
+    qacq::Acquirer acquirer_;
+    qacq::ScanClock clock_;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;   // the acquisition: stop now

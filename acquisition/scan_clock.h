@@ -9,23 +9,28 @@
 
 #include <stdint.h>
 
-namespace qlog {
+#include "scan_rate.h"
+
+namespace qacq {
 
 class ScanClock {
 public:
     ScanClock() = default;
-    ScanClock(int64_t nStartMicros, int32_t nDelayScans, double dRate);
+    ScanClock(int64_t nStartMicros, int32_t nDelayScans, const ScanRate& rate);
 
-    // UTC microseconds of scan nScan, exact for any run length (no floating-point drift).
+    // UTC microseconds of scan nScan (rounded down to the microsecond), computed from the exact
+    // rate in integers: no drift for any run length.
     int64_t micros(uint64_t nScan) const;
     int64_t startMicros() const { return nStartMicros_; }
     uint64_t delayScans() const { return nDelayScans_; }
-    double delaySeconds() const { return static_cast<double>(nDelayScans_) * 1000.0 / static_cast<double>(nRateMilli_); }
+    double delaySeconds() const { return static_cast<double>(nDelayScans_) / rate_.value(); }
+    const ScanRate& rate() const { return rate_; }
 
 private:
     int64_t nStartMicros_ = 0;
     uint64_t nDelayScans_ = 0;
-    uint64_t nRateMilli_ = 1000;  // the rate in thousandths of a scan per second
+    ScanRate rate_;
+    uint64_t nMicrosNumerator_ = 1000;  // microseconds of nMicrosNumerator_ / rate numerator per scan
 };
 
-}  // namespace qlog
+}  // namespace qacq

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace qlog {
+namespace qacq {
 
 using PropertyWrite = std::pair<std::string, std::string>;
 
@@ -17,6 +17,7 @@ struct ChannelRequest {
     int32_t nChannel = 0;                // k of AI<k>
     std::string sPreset;                 // "" when none was named
     std::vector<PropertyWrite> writes;   // Mode first (when known), then the rest, Used included
+    bool bRangeGiven = false;            // the user named a Range (not only the preset's)
 };
 
 // Parses one CHANNEL argument. On failure *pError says why.
@@ -32,4 +33,4 @@ std::string trimmed(const std::string& s);
 // The preset names, for the usage and for messages.
 std::string presetNames();
 
-}  // namespace qlog
+}  // namespace qacq

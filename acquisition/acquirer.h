@@ -1,4 +1,4 @@
-// The acquisition, on the main thread: start the board, walk the driver's ring buffer as the example
+// The acquisition of one board, on the thread that polls it: start the board, walk the driver's ring buffer as the example
 // does (in place, wrap at the end, skip the sample delay, release by count), copy each scan's
 // samples into the queue and hand the driver's buffer back at once. An overflow stops and restarts
 // the acquisition and leaves a gap record; a full queue drops scans, counted exactly.
@@ -17,13 +17,16 @@
 #include "ring_walk.h"
 #include "scan_queue.h"
 
-namespace qlog {
+namespace qacq {
 
 class Acquirer {
 public:
-    Acquirer(const BoardSetup& board, ScanQueue* pQueue, uint64_t nScanLimit);
+    // Messages (a refused start, gaps, failing queries) go to the caller's sink.
+    Acquirer(const BoardSetup& board, ScanQueue* pQueue, uint64_t nScanLimit, MessageSink& messages);
+    Acquirer(const Acquirer&) = delete;
+    Acquirer& operator=(const Acquirer&) = delete;
 
-    // Starts the acquisition. 0, or 1 with the driver's text printed when it refused.
+    // Starts the acquisition. 0, or 1 with the driver's text said when it refused.
     int start();
     // One poll of the buffer. False when the run must end: the scan limit is reached, or a restart
     // after an overflow was refused (then failed() is true).
@@ -42,6 +45,7 @@ public:
     const std::vector<int32_t>& latest() const { return latest_; }
 
 private:
+    void say(const std::string& sText, int32_t nResult = 0) { messages_.say(sText, nResult); }
     void readBufferGeometry();
     void restart(GapCause cause, const std::string& sWhat);
     bool queryFailed(const char* sQuery, int32_t nResult);
@@ -53,6 +57,7 @@ private:
     const BoardSetup& board_;
     ScanQueue* pQueue_;
     uint64_t nScanLimit_;
+    MessageSink& messages_;
     RingWalk walk_ = {0, 0, 0, 0};
     int64_t nBufferQuery32_ = 0;
     int64_t nFirstScanMicros_ = 0;
@@ -71,4 +76,4 @@ private:
     std::vector<int32_t> latest_;
 };
 
-}  // namespace qlog
+}  // namespace qacq

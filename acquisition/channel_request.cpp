@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace qlog {
+namespace qacq {
 
 namespace {
 
@@ -109,6 +109,7 @@ bool parseChannelRequest(const std::string& sText, ChannelRequest* pRequest, std
             }
             continue;
         }
+        if (sProperty == "Range") pRequest->bRangeGiven = true;
         setWrite(&writes, sProperty, sValue);
     }
     pRequest->writes = writes;
@@ -140,4 +141,4 @@ std::string trimmed(const std::string& s) {
     return s.substr(nBegin, nEnd - nBegin + 1);
 }
 
-}  // namespace qlog
+}  // namespace qacq

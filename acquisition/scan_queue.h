@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-namespace qlog {
+namespace qacq {
 
 // Why scans are missing. All but QueueFull restart the acquisition; Undelivered closes a run
 // whose duration passed before the driver delivered its last scans.
@@ -78,4 +78,4 @@ private:
 // Scans the queue holds: at least 10 s at the rate, at most what the memory cap allows.
 uint64_t queueCapacityScans(double dRate, uint32_t nWordsPerScan);
 
-}  // namespace qlog
+}  // namespace qacq

@@ -1,33 +1,15 @@
-#include "driver_report.h"
+#include "messages.h"
 
 #include <stdarg.h>
 #include <stdio.h>
 
-#include <atomic>
-
 #include "kivo_api.h"
-#include "status_line.h"
 
-namespace qlog {
-
-namespace {
-std::atomic<LineHandler> lineHandler{nullptr};
-}  // namespace
+namespace qacq {
 
 std::string driverText(int32_t nResult) {
-    const char* sText = KiVoErrorConstantToString(nResult);
+    const char* sText = KiVoErrorConstantToString != nullptr ? KiVoErrorConstantToString(nResult) : nullptr;
     return sText != nullptr && sText[0] != '\0' ? sText : "driver result " + std::to_string(nResult);
-}
-
-void setLineHandler(LineHandler handler) { lineHandler.store(handler); }
-
-void sayLine(const std::string& sText, int32_t nResult) {
-    if (LineHandler handler = lineHandler.load()) {
-        handler(sText, nResult);
-        return;
-    }
-    clearStatusLine();
-    fprintf(stderr, "queno_log: %s\n", sText.c_str());
 }
 
 std::string textf(const char* sFormat, ...) {
@@ -45,10 +27,10 @@ std::string textf(const char* sFormat, ...) {
     return s;
 }
 
-int32_t reportDriver(const std::string& sStep, int32_t nResult) {
+int32_t reportDriver(MessageSink& messages, const std::string& sStep, int32_t nResult) {
     if (nResult == 0) return 0;
-    sayLine(sStep + ": " + driverText(nResult), nResult);
+    messages.say(sStep + ": " + driverText(nResult), nResult);
     return nResult;
 }
 
-}  // namespace qlog
+}  // namespace qacq
