@@ -1,6 +1,7 @@
 #include "live_view.h"
 
 #include <errno.h>
+#include <sys/socket.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -19,6 +20,9 @@ namespace {
 constexpr auto kTick = std::chrono::milliseconds(150);
 // Event streams and the page's own requests, with room for a few more.
 constexpr size_t kThreads = LiveView::kMaxViewers + 8;
+// A browser sends a dozen header lines of a few kB in all.
+constexpr size_t kMaxHeaderLines = 100;
+constexpr size_t kMaxHeaderBytes = 16 * 1024;
 
 void secure(httplib::Response& res) {
     res.set_header("X-Content-Type-Options", "nosniff");
@@ -49,6 +53,30 @@ bool LiveView::listen(const std::string& sHost, int nPort, std::string* pError) 
     server.set_keep_alive_timeout(5);
     server.set_keep_alive_max_count(1000);
     server.set_payload_max_length(4096);
+    // The port is this run's alone: SO_REUSEADDR (a restart finds it free at once), never
+    // SO_REUSEPORT, which would let a second run share it and answer half the requests.
+    server.set_socket_options([](int fd) {
+        int nYes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nYes, sizeof(nYes));
+    });
+    // Only GET, and headers of a reasonable size: anything else is answered before a body is read.
+    server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+        size_t nHeaderBytes = 0;
+        for (const auto& header : req.headers) nHeaderBytes += header.first.size() + header.second.size() + 4;
+        if (req.headers.size() > kMaxHeaderLines || nHeaderBytes > kMaxHeaderBytes) {
+            res.status = 431;
+            res.set_header("Connection", "close");
+            res.set_content("request header fields too large\n", "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (req.method != "GET" && req.method != "HEAD") {
+            res.status = 405;
+            res.set_header("Allow", "GET");
+            res.set_header("Connection", "close");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
 
     for (size_t i = 0; i < kWebAssetCount; ++i) {
         const WebAsset& asset = kWebAssets[i];
@@ -103,16 +131,6 @@ bool LiveView::listen(const std::string& sHost, int nPort, std::string* pError) 
             },
             [this](bool) { --nViewers_; });
     });
-    // Read only: whatever else is asked is refused.
-    const auto refuse = [](const httplib::Request&, httplib::Response& res) {
-        res.status = 405;
-        res.set_header("Allow", "GET");
-    };
-    server.Post(".*", refuse);
-    server.Put(".*", refuse);
-    server.Delete(".*", refuse);
-    server.Patch(".*", refuse);
-    server.Options(".*", refuse);
 
     errno = 0;
     if (nPort == 0) {

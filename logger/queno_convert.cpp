@@ -24,6 +24,7 @@
 
 #include "csv_sink.h"
 #include "output_file.h"
+#include "program_messages.h"
 #include "sigmf_recording.h"
 
 namespace {
@@ -134,6 +135,7 @@ void convert(const SigmfRecording& r, const char* pData, CsvSink* pSink) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setProgramName("queno_convert");
     std::string sOutput = "-", sRecording;
     for (int i = 1; i < argc; ++i) {
         const std::string s = argv[i];
@@ -167,12 +169,12 @@ int main(int argc, char** argv) {
     MappedData data;
     if (!readSigmfRecording(sRecording, &recording, &sError) ||
         !data.map(recording.sDataPath, recording.nRows * recording.nRowBytes, &sError)) {
-        fprintf(stderr, "queno_convert: %s\n", sError.c_str());
+        say(sError);
         return 1;
     }
     OutputFile output;
     if (!output.open(sOutput, false, &sError)) {
-        fprintf(stderr, "queno_convert: %s\n", sError.c_str());
+        say(sError);
         return 1;
     }
     const ScanClock clock(recording.nStartMicros, recording.nDelayScans, recording.board.rate);

@@ -138,7 +138,7 @@ void readGlobal(const Json& global, SigmfRecording* pRecording) {
         r.totals.nScans = count(end, "scans");
         r.totals.nGaps = count(end, "gaps");
         r.totals.nLost = count(end, "lost");
-        r.totals.nRowsDropped = whole(end, "rows_dropped", -1, INT64_MAX);
+        r.totals.nRowsDropped = end.contains("rows_dropped") ? whole(end, "rows_dropped", 0, INT64_MAX) : -1;
         r.totals.nEndMicros = whole(end, "time_us", 0, INT64_MAX);
         const Json& outOfRange = field(end, "out_of_range");
         if (!outOfRange.is_array() || outOfRange.size() != board.channels.size()) throw Refusal("\"out_of_range\" does not list every input");

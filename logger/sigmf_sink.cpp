@@ -263,7 +263,9 @@ std::string SigmfSink::globalJson(const RunTotals* pTotals) const {
     if (!sNext_.empty()) s += ",\"queno:next\":" + jsonText(sNext_.substr(sNext_.rfind('/') + 1));
     if (pTotals != nullptr) {
         s += ",\"queno:end\":{\"scans\":" + std::to_string(pTotals->nScans) + ",\"gaps\":" + std::to_string(pTotals->nGaps) +
-             ",\"lost\":" + std::to_string(pTotals->nLost) + ",\"rows_dropped\":" + std::to_string(pTotals->nRowsDropped) +
+             ",\"lost\":" + std::to_string(pTotals->nLost) +
+             // Rows are dropped only where they are published.
+             (pTotals->nRowsDropped >= 0 ? ",\"rows_dropped\":" + std::to_string(pTotals->nRowsDropped) : std::string()) +
              ",\"time\":\"" + utcText(pTotals->nEndMicros) + "\",\"time_us\":" + std::to_string(pTotals->nEndMicros) +
              ",\"out_of_range\":[";
         for (size_t c = 0; c < pTotals->outOfRange.size(); ++c) s += (c > 0 ? "," : "") + std::to_string(pTotals->outOfRange[c]);

@@ -259,7 +259,14 @@ py::list boardList() {
                 for (const info::ModeInfo& mode : channel.modes) {
                     py::dict lists;
                     for (const auto& list : mode.lists) lists[py::str(list.first)] = list.second;
-                    modes.append(py::make_tuple(mode.sName, lists));
+                    // The settings that are no list (a number between Min and Max, ...) by their attributes.
+                    py::dict settings;
+                    for (const auto& setting : mode.settings) {
+                        py::dict attributes;
+                        for (const auto& attribute : setting.second) attributes[py::str(attribute.first)] = attribute.second;
+                        settings[py::str(setting.first)] = attributes;
+                    }
+                    modes.append(py::make_tuple(mode.sName, lists, settings));
                 }
                 inputs.append(py::make_tuple("AI" + std::to_string(channel.nChannel), modes));
             }

@@ -36,8 +36,8 @@ except ImportError as _missing:  # built without pybind11: recordings only
 
     open = boards  # noqa: A001
 else:
-    from .board import Block, Board, BoardInfo, Input, Mode, Scan, ScanChannel, boards, open  # noqa: A001
-    __all__ += ["Block", "Board", "BoardInfo", "Input", "Mode", "Scan", "ScanChannel"]
+    from .board import Block, Board, BoardInfo, Input, Mode, Scan, ScanChannel, Setting, boards, open  # noqa: A001
+    __all__ += ["Block", "Board", "BoardInfo", "Input", "Mode", "Scan", "ScanChannel", "Setting"]
     # A scan never stopped or a board never closed: stopped and closed before the interpreter ends.
     _atexit.register(_queno.close_all)
 __all__ += ["boards", "open"]

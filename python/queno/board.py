@@ -15,11 +15,33 @@ from .recording import Channel, Gap
 
 
 @dataclass(frozen=True)
+class Setting:
+    """A number a mode takes between limits (IIRFilter_VAL 0..1000, SensorRes0 10..10000 Ohm);
+    None where the board's description does not say."""
+
+    name: str
+    min: Optional[float]
+    max: Optional[float]
+    default: Optional[float]
+    unit: str
+    attributes: Dict[str, str]
+
+
+def _number(text: Optional[str]) -> Optional[float]:
+    try:
+        return float(text) if text is not None else None
+    except ValueError:
+        return None
+
+
+@dataclass(frozen=True)
 class Mode:
-    """A mode of an input and the lists of values it offers (Range, Filter, ...)."""
+    """A mode of an input: the lists of values it offers (Range, LinearisationTable, ...) and its
+    numeric settings by name."""
 
     name: str
     lists: Dict[str, List[str]]
+    settings: Dict[str, Setting] = None
 
 
 @dataclass(frozen=True)
@@ -58,7 +80,11 @@ def boards() -> List[BoardInfo]:
     """Every board the driver finds, with its inputs, modes and their lists."""
     found = []
     for b in _queno.boards():
-        inputs = [Input(name, [Mode(mode, lists) for mode, lists in modes]) for name, modes in b["inputs"]]
+        inputs = [Input(name, [Mode(mode, lists, {k: Setting(k, _number(a.get("Min")), _number(a.get("Max")),
+                                                         _number(a.get("Default")), a.get("Unit", ""), dict(a))
+                                                  for k, a in settings.items()})
+                               for mode, lists, settings in modes])
+                  for name, modes in b["inputs"]]
         found.append(BoardInfo(b["id"], b["model"], b["serial"], tuple(b["rates"]), list(b["resolutions"]), inputs))
     return found
 
@@ -90,7 +116,10 @@ class Block:
 
     @property
     def gap(self) -> Optional[Gap]:
-        return self.gaps[0] if self.gaps else None
+        """The gap just before the first row, or None; `gaps` has every gap, those between rows too."""
+        if self.gaps and (len(self.scans) == 0 or self.gaps[0].next_scan <= self.scan0):
+            return self.gaps[0]
+        return None
 
     @property
     def values(self) -> np.ndarray:
@@ -113,13 +142,21 @@ class Block:
 
 class Scan:
     """A running acquisition of some inputs; made by Board.scan. A context manager: the acquisition
-    stops at the end of the `with` block."""
+    stops at the end of the `with` block.
+
+    channels: the ScanChannel of each input, in the order of the columns of raw and values
+    """
 
     def __init__(self, core):
         self._core = core
         self._pending: List[Gap] = []
-        self.channels = [ScanChannel(c["name"], c["mode"], c["range"], c["unit"], c["scale"], c["offset"],
+        self._channels = [ScanChannel(c["name"], c["mode"], c["range"], c["unit"], c["scale"], c["offset"],
                                      c["path"], c["low"], c["high"], c["settings"]) for c in core.channels]
+
+    @property
+    def channels(self) -> List[ScanChannel]:
+        """Each input as the driver set it up, in the order of the columns of raw and values."""
+        return self._channels
 
     @property
     def rate(self) -> float:

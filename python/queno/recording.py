@@ -11,6 +11,7 @@ import json
 import os
 import re
 from dataclasses import dataclass, field
+from fractions import Fraction
 from typing import List, Optional
 
 import numpy as np
@@ -58,6 +59,7 @@ class Recording:
     raw: Optional[np.ndarray]
     gaps: List[Gap] = field(default_factory=list)
     complete: bool = False  # the recording has its end (not cut, not still being written)
+    next_file: Optional[str] = None  # the file a rotated recording goes on in
 
     def to_pandas(self):
         """A DataFrame indexed by time: the scan column and one column per channel ("AI0 [degC]")."""
@@ -69,15 +71,37 @@ class Recording:
         return pd.DataFrame(columns, index=pd.DatetimeIndex(self.times, name="time"))
 
 
-def _scan_times(start_us: int, delay: int, rate: float, scans: np.ndarray) -> np.ndarray:
-    """queno_log's scan clock: exact integer arithmetic in thousandths of a scan per second."""
-    rate_milli = max(int(round(rate * 1000)), 1)
+def _exact_rate(text) -> Fraction:
+    """The rate as the file states it, as an exact fraction: "333.3333333" is 3333333333/10000000.
+    A JSON number read as a float is written back as its shortest decimal first, the text the
+    recorder wrote."""
+    rate = Fraction(repr(text) if isinstance(text, float) else str(text))
+    if rate <= 0:
+        raise ValueError(f"the rate {text} is no positive number of scans per second")
+    return rate
+
+
+def _scan_times(start_us: int, delay: int, rate: Fraction, scans: np.ndarray) -> np.ndarray:
+    """queno_log's scan clock: start + floor((delay + scan) x 10^6 / rate) microseconds, in exact
+    integer arithmetic. Times repeat every `numerator` scans shifted by a whole number of
+    microseconds, so the scans are taken modulo the numerator and the products stay within 64 bits
+    where the numerator does within 32; beyond that Python's own integers do it."""
+    per_period = rate.denominator * 1000000  # microseconds of `numerator` scans
+    num = rate.numerator
     n = scans.astype(np.uint64) + np.uint64(delay)
-    thousand = n * np.uint64(1000)
-    whole = thousand // np.uint64(rate_milli)
-    rest = thousand % np.uint64(rate_milli)
-    micros = whole * np.uint64(1000000) + rest * np.uint64(1000000) // np.uint64(rate_milli)
+    if num < (1 << 32) and per_period < (1 << 63):
+        periods, within = n // np.uint64(num), n % np.uint64(num)
+        whole, rest = per_period // num, per_period % num
+        micros = (periods * np.uint64(per_period) + within * np.uint64(whole) + (within * np.uint64(rest)) // np.uint64(num))
+    else:
+        micros = np.array([int(k) * per_period // num for k in n.tolist()], dtype=np.uint64)
     return (np.int64(start_us) + micros.astype(np.int64)).astype("datetime64[us]")
+
+
+def _gap_reason(text: str) -> str:
+    """The cause of a gap, the part in brackets of "gap: 12 scans lost after scan 345 (...)"."""
+    at = text.find(" (")
+    return text[at + 2: -1] if at >= 0 and text.endswith(")") else text
 
 
 def _sigmf_paths(name: str):
@@ -117,11 +141,12 @@ def _read_sigmf(name: str) -> Recording:
     if not g.get("queno:keep_limits", False) and not means:  # a mean that includes a limit is NaN already
         full_scale = int(g["queno:full_scale"])
         values[(raw >= full_scale) | (raw <= -full_scale)] = np.nan
-    gaps = [Gap(int(a["queno:gap"]["next_scan"]), int(a["queno:gap"]["lost"]), a["core:comment"])
+    gaps = [Gap(int(a["queno:gap"]["next_scan"]), int(a["queno:gap"]["lost"]), _gap_reason(a["core:comment"]))
             for a in meta.get("annotations", []) if "queno:gap" in a]
-    times = _scan_times(int(g["queno:started_us"]), int(g["queno:delay_scans"]), float(g["queno:rate"]), scans)
-    return Recording(meta_path, float(g["queno:rate"]), average, channels, scans, times, values, raw, gaps,
-                     complete="queno:end" in g)
+    rate = _exact_rate(g["queno:rate"])
+    times = _scan_times(int(g["queno:started_us"]), int(g["queno:delay_scans"]), rate, scans)
+    return Recording(meta_path, float(rate), average, channels, scans, times, values, raw, gaps,
+                     complete="queno:end" in g, next_file=_beside(meta_path, g.get("queno:next")))
 
 
 _COMMENT_OR_BLANK = re.compile(rb"^(?:#[^\n]*)?\n", re.M)
@@ -176,7 +201,7 @@ def _read_csv(path: str) -> Recording:
         data = f.read()
     data = data[: data.rfind(b"\n") + 1]  # a last line without its end was cut short
     rate, start_us, delay, columns, body_at = None, None, 0, None, len(data)
-    gaps, settings, complete, average = [], [], False, 1
+    gaps, settings, complete, average, next_file = [], [], False, 1, None
     first_row = re.search(rb"^[^#\n][^\n]*$", data, re.M)  # the column names
     if first_row:
         columns, body_at = first_row.group(0).decode("utf-8").split(","), first_row.end() + 1
@@ -186,7 +211,7 @@ def _read_csv(path: str) -> Recording:
         if line.startswith("# each row is the mean of "):
             average = int(line.split()[7])
         elif line.startswith("# rate ") and rate is None:
-            rate = float(line.split()[2])
+            rate = _exact_rate(line.split()[2])
             clock = _RATE_LINE.match(line)
             if clock:
                 start_us = int(np.datetime64(clock.group(2), "us").astype(np.int64))
@@ -202,9 +227,11 @@ def _read_csv(path: str) -> Recording:
             lost = int(words[2])
             after = line.split(" lost ", 1)[1]
             next_scan = int(after.split()[2]) + 1 if after.startswith("after scan") else int(after.split()[2])
-            gaps.append(Gap(next_scan + (lost if after.startswith("after scan") else 0), lost, line[2:]))
+            gaps.append(Gap(next_scan + (lost if after.startswith("after scan") else 0), lost, _gap_reason(line[2:])))
         elif line.startswith("# end "):
             complete = True
+        elif line.startswith("# continued in ") and not in_header:
+            next_file = _beside(path, line[len("# continued in "):])
     if columns is None or rate is None or start_us is None:
         raise ValueError(f"{path}: not a CSV recording of queno_log 1.2 or later (no rate line with its scan clock)")
     value_columns = [i for i, c in enumerate(columns) if i >= 2 and not c.endswith(" raw")]
@@ -217,15 +244,53 @@ def _read_csv(path: str) -> Recording:
     values = np.ascontiguousarray(table[:, [i - 1 for i in value_columns]])
     raw = np.ascontiguousarray(table[:, [i - 1 for i in raw_columns]]).astype(np.int32) if raw_columns else None
     times = _scan_times(start_us, delay, rate, scans)
-    return Recording(path, rate, average, channels, scans, times, values, raw, gaps, complete)
+    return Recording(path, float(rate), average, channels, scans, times, values, raw, gaps, complete, next_file)
 
 
-def read(path: str) -> Recording:
-    """A recording of queno_log: a CSV file, or a SigMF pair (either file, or its name without the
-    extension). Raises ValueError for a file that is no such recording, OSError when it cannot be read."""
-    path = os.fspath(path)
-    if path.endswith(".csv"):
-        return _read_csv(path)
+def _beside(path: str, name: Optional[str]) -> Optional[str]:
+    """A file named in a recording, in the recording's folder (a name only, never a path)."""
+    if not name:
+        return None
+    return os.path.join(os.path.dirname(path), os.path.basename(name))
+
+
+def _is_queno_csv(path: str) -> bool:
+    with open(path, "rb") as f:
+        return f.read(12) == b"# queno_log "
+
+
+def _read_one(path: str) -> Recording:
     if path.endswith((".sigmf-meta", ".sigmf-data")) or os.path.exists(path + ".sigmf-meta"):
         return _read_sigmf(path)
-    raise ValueError(f"{path}: neither a .csv file nor a SigMF recording")
+    if path.endswith(".csv") or (os.path.isfile(path) and _is_queno_csv(path)):
+        return _read_csv(path)
+    raise ValueError(f"{path}: neither a CSV recording of queno_log nor a SigMF recording")
+
+
+def _joined(parts: List[Recording]) -> Recording:
+    """The files of a rotated recording as one: rows, gaps and the end of the last."""
+    first, last = parts[0], parts[-1]
+    for part in parts[1:]:
+        if [c.name for c in part.channels] != [c.name for c in first.channels] or part.average != first.average:
+            raise ValueError(f"{part.path}: not the same channels as {first.path}")
+    raw = None if first.raw is None else np.concatenate([p.raw for p in parts])
+    return Recording(first.path, first.rate, first.average, first.channels, np.concatenate([p.scans for p in parts]),
+                     np.concatenate([p.times for p in parts]), np.concatenate([p.values for p in parts]), raw,
+                     [g for p in parts for g in p.gaps], last.complete, last.next_file)
+
+
+def read(path: str, follow: bool = False) -> Recording:
+    """A recording of queno_log: a CSV file (whatever its name), or a SigMF pair (either file, or
+    its name without the extension). With follow=True a rotated recording is read on through the
+    files it continues in ("# continued in ...", "queno:next"), as one recording. Raises ValueError
+    for a file that is no such recording, OSError when it cannot be read."""
+    path = os.fspath(path)
+    parts = [_read_one(path)]
+    seen = {os.path.abspath(parts[0].path)}
+    while follow and parts[-1].next_file and os.path.exists(parts[-1].next_file):
+        nxt = _read_one(parts[-1].next_file)
+        if os.path.abspath(nxt.path) in seen:
+            raise ValueError(f"{nxt.path}: the recording continues in itself")
+        seen.add(os.path.abspath(nxt.path))
+        parts.append(nxt)
+    return parts[0] if len(parts) == 1 else _joined(parts)

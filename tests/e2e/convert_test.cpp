@@ -86,6 +86,14 @@ TEST_P(ConvertedRecording, IsTheCsvQuenoLogWrites) {
         ASSERT_GT(expected.size(), 5u);
         EXPECT_EQ(comparable(readLines(dir.file("converted" + sNumber + ".csv"))), expected);
     }
+    // Nothing was published: no count of dropped rows, never a negative one. An output that refuses
+    // is said in queno_convert's own name.
+    for (const std::string& sLine : readLines(dir.file(c.nFiles == 0 ? "run.sigmf-meta" : "run-0001.sigmf-meta"))) {
+        EXPECT_EQ(sLine.find("rows_dropped"), std::string::npos) << sLine;
+    }
+    RunResult full = runExample(tool(QUENO_CONVERT_PATH, {dir.file(c.nFiles == 0 ? "run" : "run-0001"), "-o", "/dev/full"}));
+    EXPECT_EQ(full.nExitStatus, 1);
+    EXPECT_EQ(full.sErr.rfind("queno_convert: cannot write /dev/full: ", 0), 0u) << full.sErr;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, ConvertedRecording, ::testing::ValuesIn(kConvertCases),

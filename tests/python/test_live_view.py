@@ -113,13 +113,20 @@ def test_stalled_hostile_and_surplus_clients_cost_no_scan(tmp_path):
         "surplus viewer": raw_request(run.url, b"GET /events HTTP/1.1\r\nHost: x\r\n\r\n"),
         "garbage": raw_request(run.url, bytes(range(256)) * 8 + b"\r\n\r\n"),
         "post": raw_request(run.url, b"POST /status HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nhi"),
+        "post without body": raw_request(run.url, b"POST / HTTP/1.1\r\nHost: x\r\n\r\n"),
+        "many headers": raw_request(run.url, b"GET /status HTTP/1.1\r\n" + b"X-A: 1234567890\r\n" * 3000 + b"\r\n"),
+        "large headers": raw_request(run.url, b"GET /status HTTP/1.1\r\n" + (b"X-B: " + b"b" * 7000 + b"\r\n") * 3 + b"\r\n"),
         "long uri": raw_request(run.url, b"GET /" + b"a" * 20000 + b" HTTP/1.1\r\nHost: x\r\n\r\n"),
         "outside": raw_request(run.url, b"GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n"),
         "bad window": raw_request(run.url, b"GET /events?window=5 HTTP/1.1\r\nHost: x\r\n\r\n"),
     }
     codes = {what: answer[9:12] for what, answer in answers.items()}
-    assert codes == {"surplus viewer": "503", "garbage": "400", "post": "405", "long uri": "414", "outside": "404",
-                     "bad window": "400"}
+    assert codes == {"surplus viewer": "503", "garbage": "400", "post": "405", "post without body": "405",
+                     "many headers": "431", "large headers": "431", "long uri": "414", "outside": "404", "bad window": "400"}
+    # The port is this run's alone: a second run given it ends before it touches a board.
+    second = subprocess.run([os.path.join(BIN, "queno_log"), "--http", port, "-o", str(tmp_path / "second.csv"), "AI0:rtd"],
+                            capture_output=True, text=True, timeout=60)
+    assert second.returncode == 1 and "Address already in use" in second.stderr
     for s in streams:
         s.close()
     text = run.finish()

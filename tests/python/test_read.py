@@ -21,6 +21,11 @@ def log(tmp_path, args, env):
     return result.returncode
 
 
+def untimed(gaps):
+    """Gaps of two runs of the same scans: the restart's time is each run's own."""
+    return [(g.next_scan, g.lost, g.reason.split(" at 20")[0]) for g in gaps]
+
+
 @pytest.fixture(params=["scripted", "scenario"])
 def pair(request, tmp_path):
     """The same scans recorded as CSV and as SigMF."""
@@ -43,8 +48,9 @@ def test_csv_and_sigmf_give_the_same_numbers(pair):
     np.testing.assert_allclose(csv.values, sigmf.values, atol=1e-5)  # the CSV's decimals
     np.testing.assert_array_equal(np.isnan(csv.values), np.isnan(sigmf.values))
     np.testing.assert_array_equal(csv.times - csv.times[0], sigmf.times - sigmf.times[0])
-    assert [(g.next_scan, g.lost) for g in csv.gaps] == [(g.next_scan, g.lost) for g in sigmf.gaps]
+    assert untimed(csv.gaps) == untimed(sigmf.gaps)  # the reason too: the cause alone, in both
     if kind == "scripted":
+        assert csv.gaps[0].reason.startswith("buffer overflow; acquisition restarted at ")
         assert len(csv.gaps) == 3
     else:  # AI0 open from 200 ms to 300 ms: no measurement there
         assert np.isnan(sigmf.values[200:300, 0]).all() and not np.isnan(sigmf.values[:200, 0]).any()
@@ -80,6 +86,20 @@ def test_pandas_gets_a_frame_indexed_by_time(pair):
     assert isinstance(frame.index, pandas.DatetimeIndex)
     assert list(frame.columns) == ["scan"] + [f"{c.name} [{c.unit}]" for c in sigmf.channels]
     assert len(frame) == len(sigmf.scans)
+
+
+def test_any_name_and_a_rotated_series_as_one(tmp_path):
+    args = ["AI0:rtd", "-r", "1", "-n", "40", "--rotate", "10s", "--raw"]
+    log(tmp_path, args + ["-o", "series.csv"], {"QUENO_SIM_SCRIPT": "10,5,overflow"})
+    log(tmp_path, ["AI0:rtd", "-r", "1", "-n", "40", "--raw", "-o", "whole.csv"], {"QUENO_SIM_SCRIPT": "10,5,overflow"})
+    os.rename(tmp_path / "whole.csv", tmp_path / "whole.log")
+    whole = queno.read(tmp_path / "whole.log")  # a CSV of queno_log by its content, not its name
+    first = queno.read(tmp_path / "series-0001.csv")
+    series = queno.read(tmp_path / "series-0001.csv", follow=True)
+    assert len(first.scans) < len(series.scans) and series.complete and not first.complete
+    np.testing.assert_array_equal(series.scans, whole.scans)
+    np.testing.assert_array_equal(series.raw, whole.raw)
+    assert untimed(series.gaps) == untimed(whole.gaps)
 
 
 def test_what_is_no_recording_is_refused(tmp_path):
