@@ -114,17 +114,12 @@ bool LiveView::listen(const std::string& sHost, int nPort, std::string* pError) 
             res.set_content("too many viewers\n", "text/plain");
             return;
         }
-        struct Stream {
-            uint64_t nLast = 0;
-            uint64_t nGaps = UINT64_MAX;
-            bool bFirst = true;
-        };
-        auto stream = std::make_shared<Stream>();
+        auto stream = std::make_shared<StreamState>();
         res.set_chunked_content_provider(
             "text/event-stream",
             [this, nLevel, stream](size_t, httplib::DataSink& sink) {
                 std::string sMessage;
-                const bool bMore = streamEvents(nLevel, &stream->nLast, &stream->nGaps, &stream->bFirst, &sMessage);
+                const bool bMore = streamEvents(nLevel, stream.get(), &sMessage);
                 if (!sMessage.empty() && !sink.write(sMessage.data(), sMessage.size())) return false;
                 if (!bMore) sink.done();
                 return true;
@@ -190,7 +185,11 @@ std::string LiveView::statusJson() {
 
 // One event of a stream, after waiting for the next tick. False when the stream is over: the
 // run has ended (this event says so) or the server stops.
-bool LiveView::streamEvents(int nLevel, uint64_t* pnLast, uint64_t* pnGaps, bool* pbFirst, std::string* pMessage) {
+bool LiveView::streamEvents(int nLevel, StreamState* pStream, std::string* pMessage) {
+    uint64_t* pnLast = &pStream->nLast;
+    uint64_t* pnGaps = &pStream->nGaps;
+    uint64_t* pnLimits = &pStream->nLimits;
+    bool* pbFirst = &pStream->bFirst;
     std::shared_ptr<ViewEnvelope> envelope;
     {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -216,6 +215,10 @@ bool LiveView::streamEvents(int nLevel, uint64_t* pnLast, uint64_t* pnGaps, bool
     const std::string sGaps = envelope->gapsJson(&nGaps);
     if (nGaps != *pnGaps || bReset) s += ",\"gaps\":" + sGaps;
     *pnGaps = nGaps;
+    uint64_t nLimitChanges = 0;
+    const std::string sLimits = envelope->limitsJson(&nLimitChanges);
+    if (nLimitChanges != *pnLimits || bReset) s += ",\"limits\":" + sLimits;
+    *pnLimits = nLimitChanges;
     s += ",\"status\":" + statusJson() + "}\n\n";
     *pMessage = s;
     return !bEnded;

@@ -47,7 +47,14 @@ public:
 
 private:
     std::string statusJson();
-    bool streamEvents(int nLevel, uint64_t* pnLast, uint64_t* pnGaps, bool* pbFirst, std::string* pMessage);
+    // What one event stream has sent so far.
+    struct StreamState {
+        uint64_t nLast = 0;              // the last column's sequence number
+        uint64_t nGaps = UINT64_MAX;     // gaps and limit changes as last sent
+        uint64_t nLimits = UINT64_MAX;
+        bool bFirst = true;
+    };
+    bool streamEvents(int nLevel, StreamState* pStream, std::string* pMessage);
 
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;

@@ -134,6 +134,21 @@ void ViewEnvelope::addGap(const GapRecord& gap) {
     ++nGaps_;
 }
 
+void ViewEnvelope::addLimit(const LimitChange& change) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (change.nOldSide != 0) {
+        for (Stretch& stretch : stretches_) {
+            if (stretch.bOpen && stretch.nChannel == change.nChannel) {
+                stretch.bOpen = false;
+                stretch.nScans = change.nOldScans;
+            }
+        }
+    }
+    if (change.nNewSide != 0) stretches_.push_back({change.nChannel, change.nNewSide, change.nScan, 0, true});
+    while (stretches_.size() > kGapsKept) stretches_.pop_front();
+    ++nLimitChanges_;
+}
+
 void ViewEnvelope::end() {
     std::lock_guard<std::mutex> lock(mutex_);
     for (int l = 0; l < kLevels; ++l) publish(l);
@@ -202,6 +217,26 @@ std::string ViewEnvelope::latestJson() const {
         s += ",\"unit\":" + jsonText(channel.sUnit) + ",\"decimals\":" + std::to_string(channel.nDecimals) + "}";
     }
     return s + "}";
+}
+
+std::string ViewEnvelope::limitsJson(uint64_t* pnChanges) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string s = "[";
+    for (size_t i = 0; i < stretches_.size(); ++i) {
+        const Stretch& stretch = stretches_[i];
+        s += std::string(i == 0 ? "" : ",") + "{\"channel\":\"AI" + std::to_string(board_.channels[stretch.nChannel].nChannel) +
+             "\",\"side\":\"" + (stretch.nSide > 0 ? "over range" : "under range") + "\",\"from\":";
+        appendSeconds(&s, clock_.micros(stretch.nFrom));
+        s += ",\"to\":";
+        if (stretch.bOpen) {
+            s += "null";
+        } else {
+            appendSeconds(&s, clock_.micros(stretch.nFrom + stretch.nScans));
+        }
+        s += ",\"from_scan\":" + std::to_string(stretch.nFrom) + ",\"scans\":" + (stretch.bOpen ? "null" : std::to_string(stretch.nScans)) + "}";
+    }
+    *pnChanges = nLimitChanges_;
+    return s + "]";
 }
 
 std::string ViewEnvelope::gapsJson(uint64_t* pnCount) const {

@@ -2,7 +2,7 @@
 // column of a time grid, at four widths (about 1000 columns for each of the windows of 10 s,
 // 1 min, 10 min and 1 h), each in a ring of fixed size, so that a browser gets at most a few
 // thousand points per channel whatever the rate, and every spike of a full-rate signal shows.
-// Also the latest value of each channel and the recent gaps.
+// Also the latest value of each channel, the recent gaps and the recent stretches at a limit.
 //
 // The writer thread adds rows; viewers' threads take copies. Either holds the lock only for
 // moments (a block's rows folded in; a level's columns copied out), and a viewer never holds it
@@ -32,6 +32,7 @@ public:
     // The writer thread's side.
     void add(const RowBlock& block);
     void addGap(const GapRecord& gap);
+    void addLimit(const LimitChange& change);
     void end();  // the last columns published; the run has ended
 
     // A viewer's side: the columns of a level published after sequence number nAfter (all that
@@ -43,6 +44,10 @@ public:
     std::string latestJson() const;
     // The gaps seen (the last 100), [{"from":s,"to":s,"lost":n,"text":"gap: ..."}], and how many.
     std::string gapsJson(uint64_t* pnCount) const;
+    // The stretches at a limit (the last 100, open ones included), [{"channel":"AI0","side":"over
+    // range","from":s,"to":s or null while open,"from_scan":n,"scans":n or null}], and how often
+    // they changed.
+    std::string limitsJson(uint64_t* pnChanges) const;
     bool ended() const;
     double columnSeconds(int nLevel) const { return levels_[nLevel].dColumnSeconds; }
     // Bytes the rings hold: fixed at the start.
@@ -82,6 +87,15 @@ private:
     bool bHaveLatest_ = false;
     std::deque<std::string> gaps_;
     uint64_t nGaps_ = 0;
+    struct Stretch {
+        size_t nChannel = 0;
+        int nSide = 0;
+        uint64_t nFrom = 0;
+        uint64_t nScans = 0;
+        bool bOpen = true;
+    };
+    std::deque<Stretch> stretches_;
+    uint64_t nLimitChanges_ = 0;
     bool bEnded_ = false;
 };
 

@@ -1,4 +1,5 @@
-// The live view as a sink of the writer thread: rows and gaps into the view's envelope.
+// The live view as a sink of the writer thread: rows, gaps and stretches at a limit into the view's
+// envelope.
 #pragma once
 
 #include <memory>
@@ -14,7 +15,7 @@ public:
     bool begin() override { return true; }
     void rows(const RowBlock& block) override { envelope_->add(block); }
     void gap(const GapRecord& gap) override { envelope_->addGap(gap); }
-    void limit(const LimitChange&) override {}
+    void limit(const LimitChange& change) override { envelope_->addLimit(change); }
     void end(const RunTotals&) override { envelope_->end(); }
 
 private:

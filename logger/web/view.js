@@ -7,7 +7,7 @@
 const palette = ["#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
                  "#bcbd22", "#17becf", "#393b79", "#637939", "#8c6d31", "#843c39", "#7b4173", "#3182bd"];
 const view = {
-  windowSeconds: 10, layout: "unit", channels: [], columns: [], gaps: [], charts: [],
+  windowSeconds: 10, layout: "unit", channels: [], columns: [], gaps: [], limits: [], charts: [],
   source: null, ended: false, drawPending: false, draws: 0,
 };
 const $ = (id) => document.getElementById(id);
@@ -78,6 +78,28 @@ function showGaps() {
   }
 }
 
+// Stretches at a limit of the range (an open or shorted sensor, an input over range): no
+// measurement there, so the chart has a hole; the list says which input and how long.
+function showLimits() {
+  const list = $("limits");
+  list.replaceChildren();
+  for (const stretch of view.limits) {
+    const item = document.createElement("li");
+    item.className = "limit";
+    const when = new Date(stretch.from * 1000).toISOString().replace("T", " ").replace("Z", " UTC");
+    item.textContent = stretch.to === null
+      ? `${stretch.channel} ${stretch.side} since scan ${stretch.from_scan} (${when})`
+      : `${stretch.channel} ${stretch.side} from scan ${stretch.from_scan} (${when}), ${stretch.scans} scans`;
+    list.append(item);
+  }
+  if (!view.limits.length) {
+    const none = document.createElement("li");
+    none.className = "none";
+    none.textContent = "none";
+    list.append(none);
+  }
+}
+
 // Charts: one per unit (its channels together) or one per channel; each channel is a band from
 // its minimum to its maximum, so a spike shorter than a column still shows.
 function groups() {
@@ -90,15 +112,24 @@ function groups() {
   return [...byKey.values()];
 }
 
+function shade(u, from, to, style) {
+  const x0 = u.valToPos(from, "x", true);
+  const x1 = Math.max(u.valToPos(to, "x", true), x0 + 3);
+  if (x1 < u.bbox.left || x0 > u.bbox.left + u.bbox.width) return;
+  u.ctx.fillStyle = style;
+  u.ctx.fillRect(x0, u.bbox.top, x1 - x0, u.bbox.height);
+}
+
+// Gaps on every chart; a stretch at a limit on the charts of its channel (an open one up to now).
 function gapShading(u) {
   const ctx = u.ctx;
   ctx.save();
-  ctx.fillStyle = "rgba(214, 39, 40, 0.18)";
-  for (const gap of view.gaps) {
-    const x0 = u.valToPos(gap.from, "x", true);
-    const x1 = Math.max(u.valToPos(gap.to, "x", true), x0 + 3);
-    if (x1 < u.bbox.left || x0 > u.bbox.left + u.bbox.width) continue;
-    ctx.fillRect(x0, u.bbox.top, x1 - x0, u.bbox.height);
+  for (const gap of view.gaps) shade(u, gap.from, gap.to, "rgba(214, 39, 40, 0.18)");
+  const chart = view.charts.find((c) => c.plot === u);
+  const names = chart ? chart.members.map((i) => view.channels[i].name) : [];
+  const newest = view.columns.length ? view.columns[view.columns.length - 1][0] : 0;
+  for (const stretch of view.limits) {
+    if (names.includes(stretch.channel)) shade(u, stretch.from, stretch.to === null ? newest : stretch.to, "rgba(255, 127, 14, 0.20)");
   }
   ctx.restore();
 }
@@ -192,6 +223,10 @@ function onView(event) {
   if (message.gaps) {
     view.gaps = message.gaps;
     showGaps();
+  }
+  if (message.limits) {
+    view.limits = message.limits;
+    showLimits();
   }
   showFacts(status);
   showLatest(status);

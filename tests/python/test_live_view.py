@@ -163,7 +163,8 @@ def browser():
 def test_two_browsers_show_the_channels_the_last_values_and_the_gap(tmp_path):
     first, second = browser(), browser()
     try:
-        run = Run(tmp_path, ["-r", "1000", "-d", "4s", "AI0:voltage", "AI1:voltage", "AI2:voltage"])
+        opens = SCENARIO.replace("<Events>", "<Events><Event at='500ms' channels='AI2' kind='open' duration='200ms'/>")
+        run = Run(tmp_path, ["-r", "1000", "-d", "4s", "AI0:voltage", "AI1:voltage", "AI2:voltage"], scenario=opens)
         first.get(run.url + "/")
         second.get(run.url + "/")
         for _ in range(100):
@@ -187,6 +188,11 @@ def test_two_browsers_show_the_channels_the_last_values_and_the_gap(tmp_path):
         gaps = [line[2:] for line in text.splitlines() if line.startswith("# gap: ")]
         shown = [g.text for g in first.find_elements("css selector", "#gaps li.gap")]
         assert shown == gaps and only_the_scenarios_overflows(text)
+        # The open input's stretches, listed as the file's comment lines place them.
+        stretches = re.findall(r"^# AI2: (\w+ range) from scan (\d+)$", text, re.M)
+        listed = [re.match(r"AI2 (\w+ range) from scan (\d+) ", li.text).groups()
+                  for li in first.find_elements("css selector", "#limits li.limit")]
+        assert listed == stretches and len(stretches) >= 2
         assert len(first.find_elements("css selector", "#charts .chart canvas")) == 1  # one unit, one chart
         assert run.process.returncode == 3  # the closed viewer cost nothing: the overflows' gaps only
     finally:
