@@ -89,9 +89,6 @@ bool reachable(const std::string& sHost, int nPort, int nSeconds, std::string* p
     return bReached;
 }
 
-// What a row held in memory costs: its text, and the row and the allocation around it.
-size_t memoryOf(const std::string& sPayload) { return sPayload.size() + 96; }
-
 std::string utcNow() {
     char sTime[40];
     formatUtcMicros(utcMicrosNow(), sTime, sizeof(sTime));
@@ -116,7 +113,6 @@ MqttPublisher::~MqttPublisher() {
         mosquitto_loop_stop(pMosq_, nConnackResult_ != 0);
         mosquitto_destroy(pMosq_);
     }
-    if (nSpoolFd_ >= 0) close(nSpoolFd_);
 }
 
 bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::string* pError) {
@@ -125,7 +121,6 @@ bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::
     const bool bTls = options.bTls;
     sTopic_ = options.sTopic;
     nQos_ = options.nQos;
-    nCapacity_ = nSpoolRows;
     char sHostName[256] = {0};
     gethostname(sHostName, sizeof(sHostName) - 1);
     std::string sClientId = "queno_log-" + std::string(sHostName) + "-" + std::to_string(getpid());
@@ -209,9 +204,10 @@ bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::
         }
     }
     const char* sTmp = getenv("TMPDIR");
-    std::string sTemplate = std::string(sTmp != nullptr && sTmp[0] == '/' ? sTmp : "/tmp") + "/queno_log-spool-XXXXXX";
-    nSpoolFd_ = mkstemp(&sTemplate[0]);
-    if (nSpoolFd_ >= 0) unlink(sTemplate.c_str());  // nobody else needs its name; it goes with the process
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        spool_.reset(new MqttSpool(nSpoolRows, kMemoryBytes, sTmp != nullptr && sTmp[0] == '/' ? sTmp : "/tmp"));
+    }
     sender_ = std::thread(&MqttPublisher::sendLoop, this);
     return true;
 }
@@ -238,141 +234,45 @@ void MqttPublisher::sayOffline(std::unique_lock<std::mutex>& lock) {
 
 uint64_t MqttPublisher::spooled() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return rows_.size() + nFileRows_;
-}
-
-// The position of a row in rows_ (rows_.size() when it is not there): rows_ is ordered by sequence.
-size_t MqttPublisher::indexOf(uint64_t nSeq) const {
-    auto it = std::lower_bound(rows_.begin(), rows_.end(), nSeq, [](const Row& row, uint64_t n) { return row.nSeq < n; });
-    return static_cast<size_t>(it - rows_.begin());
-}
-
-// The oldest row never handed to the library leaves the spool, counted, and its memory with it.
-// Rows that may already be with the broker stay, so a drop is exact. Rows before nDropFrom_ were
-// passed over once and can never be dropped, so a long outage does not search past them again.
-bool MqttPublisher::dropOldestUnsent() {
-    for (size_t i = indexOf(nDropFrom_); i < rows_.size(); ++i) {
-        const Row& row = rows_[i];
-        if (row.bAcked || row.bEverSent) continue;
-        nDropFrom_ = row.nSeq + 1;
-        nMemoryBytes_ -= memoryOf(row.sPayload);
-        rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(i));
-        if (i < nSentPrefix_) --nSentPrefix_;
-        nDropped_.fetch_add(1);
-        return true;
-    }
-    if (nFileRows_ > 0) {  // everything in memory is in flight: the file's oldest goes
-        uint32_t nLength = 0;
-        if (pread(nSpoolFd_, &nLength, sizeof(nLength), nFileRead_) == static_cast<ssize_t>(sizeof(nLength))) {
-            nFileRead_ += static_cast<int64_t>(sizeof(nLength) + nLength);
-            --nFileRows_;
-            nDropped_.fetch_add(1);
-            return true;
-        }
-    }
-    return false;
-}
-
-void MqttPublisher::pushRow(std::string sPayload) {
-    nMemoryBytes_ += memoryOf(sPayload);
-    rows_.push_back(Row{std::move(sPayload), nNextSeq_++, false, false});
+    return spool_ != nullptr ? spool_->waiting() : 0;
 }
 
 void MqttPublisher::publish(std::string sPayload) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (nCapacity_ > 0 && rows_.size() + nFileRows_ >= nCapacity_) dropOldestUnsent();
-    if (nFileRows_ > 0 || nMemoryBytes_ + memoryOf(sPayload) > kMemoryBytes) {
-        // Memory is full: the row waits in the file. A file that cannot take it costs the row,
-        // never more memory than the cap.
-        uint32_t nLength = static_cast<uint32_t>(sPayload.size());
-        std::string sRecord(reinterpret_cast<const char*>(&nLength), sizeof(nLength));
-        sRecord += sPayload;
-        const ssize_t nWritten = nSpoolFd_ >= 0 ? pwrite(nSpoolFd_, sRecord.data(), sRecord.size(), nFileWrite_) : -1;
-        if (nWritten == static_cast<ssize_t>(sRecord.size())) {
-            nFileWrite_ += static_cast<int64_t>(sRecord.size());
-            ++nFileRows_;  // numbered when it comes back: only the order of rows_ counts
-            wake_.notify_all();
-            return;
-        }
-        if (!bSpoolFileSaid_) {
-            say(textf("MQTT: the spool file cannot be written (%s): rows beyond %zu MiB waiting are dropped",
-                      nSpoolFd_ < 0 ? "it could not be made" : nWritten >= 0 ? strerror(ENOSPC) : strerror(errno),
-                      kMemoryBytes >> 20));
-            bSpoolFileSaid_ = true;
-        }
-        nDropped_.fetch_add(1);
-        return;
+    std::string sProblem;
+    if (!spool_->add(std::move(sPayload), &sProblem) && !sProblem.empty()) {
+        say(textf("MQTT: the spool file cannot be written (%s): rows beyond %zu MiB waiting are dropped", sProblem.c_str(),
+                  kMemoryBytes >> 20));
     }
-    pushRow(std::move(sPayload));
     wake_.notify_all();
-}
-
-// The front rows the broker has taken (or that were dropped) leave; the file refills memory.
-void MqttPublisher::popAcknowledged() {
-    while (!rows_.empty() && rows_.front().bAcked) {
-        nMemoryBytes_ -= memoryOf(rows_.front().sPayload);
-        rows_.pop_front();
-        if (nSentPrefix_ > 0) --nSentPrefix_;
-    }
-    refillFromFile();
-}
-
-// Rows come back from the file, in order, when memory has room for them.
-void MqttPublisher::refillFromFile() {
-    while (nFileRows_ > 0 && nMemoryBytes_ < kMemoryBytes / 2) {
-        uint32_t nLength = 0;
-        if (pread(nSpoolFd_, &nLength, sizeof(nLength), nFileRead_) != static_cast<ssize_t>(sizeof(nLength))) break;
-        std::string sPayload(nLength, '\0');
-        if (pread(nSpoolFd_, &sPayload[0], nLength, nFileRead_ + static_cast<int64_t>(sizeof(nLength))) !=
-            static_cast<ssize_t>(nLength)) {
-            break;
-        }
-        nFileRead_ += static_cast<int64_t>(sizeof(nLength) + nLength);
-        --nFileRows_;
-        pushRow(std::move(sPayload));
-    }
-    if (nFileRows_ == 0 && nFileWrite_ > 0) {
-        nFileRead_ = nFileWrite_ = 0;
-        if (ftruncate(nSpoolFd_, 0) != 0) return;
-    }
 }
 
 void MqttPublisher::sendLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] {
-            return bStopping_ || (bConnected_ && nSentPrefix_ < rows_.size() && inflight_.size() < kWindow);
-        });
+        wake_.wait(lock, [this] { return bStopping_ || (bConnected_ && spool_->hasUnsent() && inflight_.size() < kWindow); });
         if (bStopping_) return;
-        Row& row = rows_[nSentPrefix_];
-        const uint64_t nSeq = row.nSeq;
-        if (row.bAcked) {  // acknowledged before a reconnect
-            ++nSentPrefix_;
-            popAcknowledged();
-            continue;
-        }
+        uint64_t nSeq = 0;
+        const std::string* pPayload = spool_->nextUnsent(&nSeq);
+        if (pPayload == nullptr) continue;
         int nMid = 0;
         // Under our lock: an acknowledgement of this message waits for its entry in inflight_.
-        int nResult = mosquitto_publish(pMosq_, &nMid, sTopic_.c_str(), static_cast<int>(row.sPayload.size()),
-                                        row.sPayload.data(), nQos_, false);
+        int nResult = mosquitto_publish(pMosq_, &nMid, sTopic_.c_str(), static_cast<int>(pPayload->size()), pPayload->data(),
+                                        nQos_, false);
         if (nResult != MOSQ_ERR_SUCCESS) {
             bConnected_ = false;  // the connection is gone; the reconnect tells us when it is back
             continue;
         }
-        row.bEverSent = true;
+        spool_->sent();
         inflight_[nMid] = nSeq;
-        ++nSentPrefix_;
     }
 }
 
 void MqttPublisher::finish() {
     std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait_for(lock, std::chrono::seconds(kDrainSeconds), [this] { return rows_.empty() && nFileRows_ == 0; });
-    uint64_t nLeft = nFileRows_;
-    for (const Row& row : rows_) nLeft += row.bAcked ? 0 : 1;
-    nDropped_.fetch_add(nLeft);
-    rows_.clear();
-    nFileRows_ = 0;
+    if (spool_ == nullptr) return;
+    wake_.wait_for(lock, std::chrono::seconds(kDrainSeconds), [this] { return spool_->empty(); });
+    spool_->dropRest();
     if (bConnected_) sayOffline(lock);
     bStopping_ = true;
     lock.unlock();
@@ -389,7 +289,7 @@ void MqttPublisher::onConnect(mosquitto*, void* pSelf, int nResult) {
     if (nResult == 0) {
         if (self->nLostAt_ != 0) {
             say(textf("MQTT: broker back after %.1f s, %llu rows to send", static_cast<double>(monotonicMicros() - self->nLostAt_) / 1e6,
-                      static_cast<unsigned long long>(self->rows_.size() + self->nFileRows_)));
+                      static_cast<unsigned long long>(self->spool_ != nullptr ? self->spool_->waiting() : 0)));
             self->nLostAt_ = 0;
         }
         // A broker restarted without persistence has forgotten both.
@@ -409,10 +309,10 @@ void MqttPublisher::onDisconnect(mosquitto*, void* pSelf, int nResult) {
     } else if (nResult != 0 && !self->bStopping_ && self->nLostAt_ == 0) {
         self->nLostAt_ = monotonicMicros();
         say(textf("MQTT: broker lost at %s (%s), %llu rows waiting", utcNow().c_str(), self->sLastProblem_.c_str(),
-                  static_cast<unsigned long long>(self->rows_.size() + self->nFileRows_)));
+                  static_cast<unsigned long long>(self->spool_ != nullptr ? self->spool_->waiting() : 0)));
     }
     // What was in flight is sent again after the reconnect: at least once.
-    self->nSentPrefix_ = 0;
+    if (self->spool_ != nullptr) self->spool_->resendAll();
     self->inflight_.clear();
     self->wake_.notify_all();
 }
@@ -429,9 +329,7 @@ void MqttPublisher::onPublish(mosquitto*, void* pSelf, int nMid) {
     if (it == self->inflight_.end()) return;  // meta or status, or a message from before a reconnect
     const uint64_t nSeq = it->second;
     self->inflight_.erase(it);
-    const size_t nIndex = self->indexOf(nSeq);
-    if (nIndex < self->rows_.size() && self->rows_[nIndex].nSeq == nSeq) self->rows_[nIndex].bAcked = true;
-    self->popAcknowledged();
+    self->spool_->acknowledged(nSeq);
     self->wake_.notify_all();
 }
 
