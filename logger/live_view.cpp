@@ -9,7 +9,7 @@
 
 #include <httplib.h>
 
-#include "json_text.h"
+#include "recording_json.h"
 #include "web_assets.h"
 
 namespace qlog {
@@ -145,19 +145,11 @@ bool LiveView::listen(const std::string& sHost, int nPort, std::string* pError) 
 
 void LiveView::attach(const BoardSetup& board, std::shared_ptr<ViewEnvelope> envelope, const std::string& sMeta,
                       std::function<std::string()> facts) {
-    std::string s = "\"board\":" + std::to_string(board.nBoardId) + ",\"model\":" + jsonText(board.sName) +
-                    ",\"serial\":" + jsonText(board.sSerial) + ",\"rate\":";
-    char sRate[32];
-    snprintf(sRate, sizeof(sRate), "%.15g", board.dRate);
-    s += sRate;
-    s += ",\"channels\":[";
-    for (size_t c = 0; c < board.channels.size(); ++c) {
-        const LoggedChannel& channel = board.channels[c];
-        s += (c == 0 ? "{\"name\":\"AI" : ",{\"name\":\"AI") + std::to_string(channel.nChannel) +
-             "\",\"unit\":" + jsonText(channel.sUnit) + ",\"mode\":" + jsonText(channel.sMode) +
-             ",\"range\":[" + std::to_string(channel.dRange[0]) + "," + std::to_string(channel.dRange[1]) + "]}";
-    }
-    s += "]";
+    // The run's fixed facts, as members of /status: the board's and its channels'.
+    Json fixed = boardJson(board);
+    fixed["channels"] = channelsJson(board);
+    const std::string sFacts = jsonDump(fixed);
+    const std::string s = sFacts.substr(1, sFacts.size() - 2);
     std::lock_guard<std::mutex> lock(mutex_);
     envelope_ = std::move(envelope);
     sBoard_ = s;

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "json_text.h"
+#include "recording_json.h"
 
 namespace qlog {
 
@@ -65,23 +65,13 @@ std::string RowMessage::format(int64_t nMicros, uint64_t nScan, const double* pd
 }
 
 std::string metaMessage(const BoardSetup& board, const LogOptions& options, const ScanClock& clock) {
-    char sStart[40], sFirst[40], sNumber[128];
-    formatUtcMicros(clock.startMicros(), sStart, sizeof(sStart));
-    formatUtcMicros(clock.micros(0), sFirst, sizeof(sFirst));
-    snprintf(sNumber, sizeof(sNumber), "%.15g", board.dRate);
-    std::string s = "{\"board\":" + std::to_string(board.nBoardId) + ",\"model\":" + jsonText(board.sName) +
-                    ",\"serial\":" + jsonText(board.sSerial) + ",\"resolution\":" + std::to_string(board.nResolution) +
-                    ",\"rate\":" + sNumber + ",\"average\":" + std::to_string(options.nAverage) +
-                    ",\"started\":" + jsonText(sStart) + ",\"delayScans\":" + std::to_string(clock.delayScans()) +
-                    ",\"firstScan\":" + jsonText(sFirst) + ",\"channels\":[";
-    for (size_t c = 0; c < board.channels.size(); ++c) {
-        const LoggedChannel& channel = board.channels[c];
-        snprintf(sNumber, sizeof(sNumber), ",\"scale\":%.17g,\"offset\":%.17g", channel.scale.scale, channel.scale.offset);
-        s += std::string(c > 0 ? "," : "") + "{\"name\":\"AI" + std::to_string(channel.nChannel) + "\",\"mode\":" +
-             jsonText(channel.sMode) + ",\"range\":" + jsonText(channel.sRange) + ",\"unit\":" + jsonText(channel.sUnit) +
-             sNumber + "}";
-    }
-    return s + "]}";
+    Json meta = boardJson(board);
+    meta["average"] = options.nAverage;
+    meta["started"] = utcText(clock.startMicros());
+    meta["delayScans"] = clock.delayScans();
+    meta["firstScan"] = utcText(clock.micros(0));
+    meta["channels"] = channelsJson(board);
+    return jsonDump(meta);
 }
 
 }  // namespace qlog

@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "json_text.h"
+#include "recording_json.h"
 #include "program_messages.h"
 #include "value_text.h"
 
@@ -19,29 +19,6 @@ namespace qlog {
 namespace {
 
 const char* limitName(int nSide) { return nSide > 0 ? "over" : "under"; }
-
-std::string number(double d) {
-    char s[40];
-    snprintf(s, sizeof(s), "%.17g", d);
-    return s;
-}
-
-std::string utcText(int64_t nMicros) {
-    char s[40];
-    formatUtcMicros(nMicros, s, sizeof(s));
-    return s;
-}
-
-const char* causeName(GapCause cause) {
-    switch (cause) {
-        case GapCause::QueueFull: return "queue_full";
-        case GapCause::Overflow: return "overflow";
-        case GapCause::ReleaseFailed: return "release_failed";
-        case GapCause::DriverFailing: return "driver_failing";
-        case GapCause::Undelivered: return "undelivered";
-    }
-    return "";
-}
 
 // Written to a temporary name, synced, renamed over the old one, and the rename synced: a reader
 // finds the old metadata or the new, never a part of either.
@@ -159,28 +136,29 @@ void SigmfSink::writeRows(uint64_t nFirstScan, const void* pData, size_t nRows, 
 }
 
 void SigmfSink::gap(const GapRecord& gap) {
-    std::string s = "{\"core:sample_start\":" + std::to_string(nPosition_) + ",\"core:comment\":" + jsonText(gapText(gap)) +
-                    ",\"queno:gap\":{\"lost\":" + std::to_string(gap.nLost) + ",\"next_scan\":" + std::to_string(gap.nNextScan) +
-                    ",\"cause\":\"" + causeName(gap.cause) + "\",\"restart_us\":" + std::to_string(gap.nRestartMicros) + "}}";
-    annotations_.push_back(s);
+    annotations_.push_back({nPosition_, Json{{"core:sample_start", nPosition_}, {"core:comment", gapText(gap)}, {"queno:gap", gapJson(gap)}}});
     bCaptureDue_ = true;
 }
 
 // A stretch at a limit, from where it began in this file: sHow is "ended" (by in-range samples or
 // the other limit), "continues" (into the next file) or "to_end" (of the run).
-std::string SigmfSink::stretchJson(size_t nChannel, const Stretch& stretch, uint64_t nEndScan, uint64_t nScans,
-                                   const char* sHow) const {
+SigmfSink::Annotation SigmfSink::stretchAnnotation(size_t nChannel, const Stretch& stretch, uint64_t nEndScan, uint64_t nScans,
+                                                   const char* sHow) const {
     const std::string sName = "AI" + std::to_string(board_.channels[nChannel].nChannel);
-    return "{\"core:sample_start\":" + std::to_string(stretch.nPosition) + ",\"core:sample_count\":" +
-           std::to_string(nPosition_ - stretch.nPosition) + ",\"core:comment\":" +
-           jsonText(sName + " " + limitName(stretch.nSide) + " range") + ",\"queno:limit\":{\"channel\":\"" + sName +
-           "\",\"side\":\"" + limitName(stretch.nSide) + "\",\"from_scan\":" + std::to_string(stretch.nFrom) +
-           ",\"end_scan\":" + std::to_string(nEndScan) + ",\"scans\":" + std::to_string(nScans) + ",\"how\":\"" + sHow + "\"}}";
+    return {stretch.nPosition, Json{{"core:sample_start", stretch.nPosition},
+                                    {"core:sample_count", nPosition_ - stretch.nPosition},
+                                    {"core:comment", sName + " " + limitName(stretch.nSide) + " range"},
+                                    {"queno:limit", Json{{"channel", sName},
+                                                         {"side", limitName(stretch.nSide)},
+                                                         {"from_scan", stretch.nFrom},
+                                                         {"end_scan", nEndScan},
+                                                         {"scans", nScans},
+                                                         {"how", sHow}}}}};
 }
 
 void SigmfSink::limit(const LimitChange& change) {
     Stretch& stretch = stretches_[change.nChannel];
-    if (change.nOldSide != 0) annotations_.push_back(stretchJson(change.nChannel, stretch, change.nScan, change.nOldScans, "ended"));
+    if (change.nOldSide != 0) annotations_.push_back(stretchAnnotation(change.nChannel, stretch, change.nScan, change.nOldScans, "ended"));
     stretch = change.nNewSide != 0 ? Stretch{change.nNewSide, change.nScan, nPosition_} : Stretch{};
 }
 
@@ -195,7 +173,7 @@ void SigmfSink::tick(int64_t nMonotonicMicros) {
 void SigmfSink::rotate(uint64_t nNextScan) {
     sNext_ = pOutput_->nextCompanionName();
     for (size_t c = 0; c < nChannels_; ++c) {
-        if (stretches_[c].nSide != 0) annotations_.push_back(stretchJson(c, stretches_[c], nNextScan, 0, "continues"));
+        if (stretches_[c].nSide != 0) annotations_.push_back(stretchAnnotation(c, stretches_[c], nNextScan, 0, "continues"));
     }
     if (!writeMeta(nullptr)) return;
     std::string sError;
@@ -216,7 +194,7 @@ void SigmfSink::rotate(uint64_t nNextScan) {
 void SigmfSink::end(const RunTotals& totals) {
     if (!bFailed_) {
         for (const LimitChange& open : totals.openStretches) {
-            annotations_.push_back(stretchJson(open.nChannel, stretches_[open.nChannel], open.nScan, open.nOldScans, "to_end"));
+            annotations_.push_back(stretchAnnotation(open.nChannel, stretches_[open.nChannel], open.nScan, open.nOldScans, "to_end"));
         }
         pOutput_->sync();
         writeMeta(&totals);
@@ -224,74 +202,59 @@ void SigmfSink::end(const RunTotals& totals) {
     pOutput_->close();
 }
 
-std::string SigmfSink::globalJson(const RunTotals* pTotals) const {
+Json SigmfSink::globalJson(const RunTotals* pTotals) const {
     const bool bMeans = options_.nAverage > 1;
-    std::string s = "{\"core:datatype\":\"" + std::string(bMeans ? "rf64_le" : "ri32_le") + "\",\"core:sample_rate\":" +
-                    number(board_.dRate / options_.nAverage) + ",\"core:num_channels\":" + std::to_string(nChannels_) +
-                    ",\"core:version\":\"1.0.0\",\"core:recorder\":\"queno_log " QUENO_VERSION "\",\"core:hw\":" +
-                    jsonText(board_.sName + ", serial " + board_.sSerial) +
-                    ",\"core:extensions\":[{\"name\":\"queno\",\"version\":\"1.0.0\",\"optional\":true}]";
-    s += ",\"queno:board\":" + std::to_string(board_.nBoardId) + ",\"queno:model\":" + jsonText(board_.sName) +
-         ",\"queno:serial\":" + jsonText(board_.sSerial) + ",\"queno:resolution\":" + std::to_string(board_.nResolution) +
-         ",\"queno:full_scale\":" + std::to_string(board_.nFullScale) + ",\"queno:rate\":" + board_.rate.sText +
-         ",\"queno:average\":" + std::to_string(options_.nAverage) +
-         ",\"queno:keep_limits\":" + (options_.bKeepLimits ? "true" : "false") +
-         ",\"queno:started\":\"" + utcText(clock_.startMicros()) + "\",\"queno:started_us\":" +
-         std::to_string(clock_.startMicros()) + ",\"queno:delay_scans\":" + std::to_string(clock_.delayScans()) +
-         ",\"queno:file\":" + std::to_string(pOutput_->fileNumber()) + ",\"queno:first_scan\":" + std::to_string(nFileFirstScan_);
-    s += ",\"queno:limits_at_start\":[";
-    bool bFirst = true;
+    Json global{{"core:datatype", bMeans ? "rf64_le" : "ri32_le"},
+                {"core:sample_rate", board_.dRate / options_.nAverage},
+                {"core:num_channels", nChannels_},
+                {"core:version", "1.0.0"},
+                {"core:recorder", "queno_log " QUENO_VERSION},
+                {"core:hw", board_.sName + ", serial " + board_.sSerial},
+                {"core:extensions", Json::array({Json{{"name", "queno"}, {"version", "1.0.0"}, {"optional", true}}})}};
+    const Json board = boardJson(board_);  // named: items() refers to it
+    for (const auto& item : board.items()) global["queno:" + item.key()] = item.value();
+    global["queno:average"] = options_.nAverage;
+    global["queno:keep_limits"] = options_.bKeepLimits;
+    const Json clock = clockJson(clock_);
+    for (const auto& item : clock.items()) global["queno:" + item.key()] = item.value();
+    global["queno:file"] = pOutput_->fileNumber();
+    global["queno:first_scan"] = nFileFirstScan_;
+    Json atStart = Json::array();
     for (size_t c = 0; c < stretchesAtStart_.size(); ++c) {
         if (stretchesAtStart_[c].nSide == 0) continue;
-        s += std::string(bFirst ? "" : ",") + "{\"channel\":\"AI" + std::to_string(board_.channels[c].nChannel) + "\",\"side\":\"" +
-             limitName(stretchesAtStart_[c].nSide) + "\",\"from_scan\":" + std::to_string(stretchesAtStart_[c].nFrom) + "}";
-        bFirst = false;
+        atStart.push_back(Json{{"channel", "AI" + std::to_string(board_.channels[c].nChannel)},
+                               {"side", limitName(stretchesAtStart_[c].nSide)},
+                               {"from_scan", stretchesAtStart_[c].nFrom}});
     }
-    s += "],\"queno:channels\":[";
-    for (size_t c = 0; c < nChannels_; ++c) {
-        const LoggedChannel& channel = board_.channels[c];
-        s += std::string(c > 0 ? "," : "") + "{\"name\":\"AI" + std::to_string(channel.nChannel) + "\",\"mode\":" +
-             jsonText(channel.sMode) + ",\"range\":" + jsonText(channel.sRange) + ",\"unit\":" + jsonText(channel.sUnit) +
-             ",\"scale\":" + number(channel.scale.scale) + ",\"offset\":" + number(channel.scale.offset) +
-             ",\"decimals\":" + std::to_string(channel.nDecimals) + ",\"settings\":[";
-        for (size_t k = 0; k < channel.settled.size(); ++k) {
-            s += std::string(k > 0 ? "," : "") + "[" + jsonText(channel.settled[k].first) + "," + jsonText(channel.settled[k].second) + "]";
-        }
-        s += "]}";
-    }
-    s += "]";
-    if (!sNext_.empty()) s += ",\"queno:next\":" + jsonText(sNext_.substr(sNext_.rfind('/') + 1));
+    global["queno:limits_at_start"] = atStart;
+    global["queno:channels"] = channelsJson(board_);
+    if (!sNext_.empty()) global["queno:next"] = sNext_.substr(sNext_.rfind('/') + 1);
     if (pTotals != nullptr) {
-        s += ",\"queno:end\":{\"scans\":" + std::to_string(pTotals->nScans) + ",\"gaps\":" + std::to_string(pTotals->nGaps) +
-             ",\"lost\":" + std::to_string(pTotals->nLost) +
-             // Rows are dropped only where they are published.
-             (pTotals->nRowsDropped >= 0 ? ",\"rows_dropped\":" + std::to_string(pTotals->nRowsDropped) : std::string()) +
-             ",\"time\":\"" + utcText(pTotals->nEndMicros) + "\",\"time_us\":" + std::to_string(pTotals->nEndMicros) +
-             ",\"out_of_range\":[";
-        for (size_t c = 0; c < pTotals->outOfRange.size(); ++c) s += (c > 0 ? "," : "") + std::to_string(pTotals->outOfRange[c]);
-        s += "]}";
+        Json end{{"scans", pTotals->nScans}, {"gaps", pTotals->nGaps}, {"lost", pTotals->nLost}};
+        if (pTotals->nRowsDropped >= 0) end["rows_dropped"] = pTotals->nRowsDropped;  // only where rows are published
+        end["time"] = utcText(pTotals->nEndMicros);
+        end["time_us"] = pTotals->nEndMicros;
+        end["out_of_range"] = pTotals->outOfRange;
+        global["queno:end"] = end;
     }
-    return s + "}";
+    return global;
 }
 
 bool SigmfSink::writeMeta(const RunTotals* pTotals) {
-    std::string s = "{\n  \"global\": " + globalJson(pTotals) + ",\n  \"captures\": [";
+    // One capture or annotation a line, so that the file reads well and diffs well.
+    std::string s = "{\n  \"global\": " + jsonDump(globalJson(pTotals)) + ",\n  \"captures\": [";
     for (size_t i = 0; i < captures_.size(); ++i) {
-        s += std::string(i > 0 ? "," : "") + "\n    {\"core:sample_start\":" + std::to_string(captures_[i].nPosition) +
-             ",\"core:global_index\":" + std::to_string(captures_[i].nScan) + ",\"core:datetime\":\"" +
-             utcText(clock_.micros(captures_[i].nScan)) + "\"}";
+        const Json capture{{"core:sample_start", captures_[i].nPosition},
+                           {"core:global_index", captures_[i].nScan},
+                           {"core:datetime", utcText(clock_.micros(captures_[i].nScan))}};
+        s += std::string(i > 0 ? "," : "") + "\n    " + jsonDump(capture);
     }
     // Annotations in the order of their first sample, as SigMF asks.
-    std::vector<std::pair<uint64_t, const std::string*>> ordered;
-    for (const std::string& sAnnotation : annotations_) {
-        ordered.emplace_back(strtoull(sAnnotation.c_str() + strlen("{\"core:sample_start\":"), nullptr, 10), &sAnnotation);
-    }
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const std::pair<uint64_t, const std::string*>& a, const std::pair<uint64_t, const std::string*>& b) {
-                         return a.first < b.first;
-                     });
+    std::vector<const Annotation*> ordered;
+    for (const Annotation& annotation : annotations_) ordered.push_back(&annotation);
+    std::stable_sort(ordered.begin(), ordered.end(), [](const Annotation* a, const Annotation* b) { return a->nStart < b->nStart; });
     s += "\n  ],\n  \"annotations\": [";
-    for (size_t i = 0; i < ordered.size(); ++i) s += std::string(i > 0 ? "," : "") + "\n    " + *ordered[i].second;
+    for (size_t i = 0; i < ordered.size(); ++i) s += std::string(i > 0 ? "," : "") + "\n    " + jsonDump(ordered[i]->json);
     s += "\n  ]\n}\n";
     std::string sError;
     if (!replaceFile(pOutput_->companionName(), s, &sError)) {

@@ -20,6 +20,7 @@
 #include "acquisition_core.h"
 #include "log_options.h"
 #include "output_file.h"
+#include "recording_json.h"
 #include "sink.h"
 
 namespace qlog {
@@ -46,12 +47,17 @@ private:
         uint64_t nFrom = 0;      // scan number where it began
         uint64_t nPosition = 0;  // where it began in this file (0 when in an earlier one)
     };
+    // An annotation, kept as it is until the metadata is written, in the order of its first sample.
+    struct Annotation {
+        uint64_t nStart = 0;
+        Json json;
+    };
 
     void writeRows(uint64_t nFirstScan, const void* pData, size_t nRows, uint32_t nScansPerRow);
     void startCapture(uint64_t nScan);
     bool writeMeta(const RunTotals* pTotals);
-    std::string globalJson(const RunTotals* pTotals) const;
-    std::string stretchJson(size_t nChannel, const Stretch& stretch, uint64_t nEndScan, uint64_t nScans, const char* sHow) const;
+    Json globalJson(const RunTotals* pTotals) const;
+    Annotation stretchAnnotation(size_t nChannel, const Stretch& stretch, uint64_t nEndScan, uint64_t nScans, const char* sHow) const;
     void rotate(uint64_t nNextScan);
     void fail(const std::string& sWhy);
 
@@ -67,7 +73,7 @@ private:
     uint64_t nPosition_ = 0;      // scans (or means) in this file
     bool bCaptureDue_ = true;     // the next row begins a capture
     std::vector<Capture> captures_;
-    std::vector<std::string> annotations_;  // JSON objects, in the order of their positions
+    std::vector<Annotation> annotations_;
     std::vector<Stretch> stretches_;
     std::vector<Stretch> stretchesAtStart_;  // those open when this file began
     std::string sNext_;           // the metadata of the next file, once rotated

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "json_text.h"
+#include "recording_json.h"
 
 namespace qlog {
 
