@@ -1,9 +1,10 @@
-// The queue between the driver's ring buffer and the disk: the acquisition (on the main thread) copies each
-// scan's samples in and releases the driver's buffer at once; the writer thread takes them out
-// when the disk lets it. One producer, one consumer; only the two counters are shared.
+// The queue between the driver's ring buffer and whoever takes the scans: the acquisition (on the
+// thread that polls the board) copies each scan's samples in and releases the driver's buffer at
+// once; the reader (queno_log's writer thread, a Python loop) takes them out when it can. One
+// producer, one consumer; only the two counters are shared.
 //
 // Losses travel beside the scans as gap records, each placed at the count of scans queued before
-// it, so the writer meets them exactly where they happened.
+// it, so the reader meets them exactly where they happened.
 #pragma once
 
 #include <stdint.h>

@@ -51,8 +51,10 @@ constexpr int32_t kMostListed = 4096;
 
 int32_t bounded(int32_t nCount, int32_t nBoardId, const char* sWhat) {
     if (nCount <= kMostListed) return nCount;
-    fprintf(stderr, "queno_info: board %d: the driver reports %d %s; only the first %d are listed\n",
-            static_cast<int>(nBoardId), static_cast<int>(nCount), sWhat, static_cast<int>(kMostListed));
+    char sText[200];
+    snprintf(sText, sizeof(sText), "board %d: the driver reports %d %s; only the first %d are listed", static_cast<int>(nBoardId),
+             static_cast<int>(nCount), sWhat, static_cast<int>(kMostListed));
+    sayInventoryNote(sText);
     noteFailedRead();
     return kMostListed;
 }

@@ -53,6 +53,11 @@ struct AdapterInfo {
 // Everything about one board, through the utility library's queries and, for what it has no query
 // for, XPath expressions on the board's properties.
 BoardInfo readBoard(int32_t nBoardId);
+
+// What the inventory has to say beside a failed read (a list cut because the driver reports more
+// entries than any board has). Like CheckError, each program provides it: queno_info prints it,
+// the Python module keeps it.
+void sayInventoryNote(const std::string& sText);
 // The driver's system paths by name: config, log, systemxml, testresults, backup.
 std::vector<std::pair<std::string, std::string>> readSystemPaths();
 // The driver's network enumeration as the XML text it answers.

@@ -97,6 +97,8 @@ int endWith(int nStatus, const char* sMessage) {
 
 }  // namespace
 
+void info::sayInventoryNote(const std::string& sText) { fprintf(stderr, "queno_info: %s\n", sText.c_str()); }
+
 int main(int argc, char** argv) {
     InfoOptions options;
     if (!parseOptions(argc, argv, &options)) return 1;

@@ -18,7 +18,8 @@ const char kLogVersion[] = "queno_log " QUENO_VERSION "\n";
 
 const char kLogUsage[] =
     "Usage: queno_log [options] CHANNEL...\n"
-    "Records every scan of the chosen analogue inputs of a QUENO board into a CSV file.\n"
+    "Records every scan of the chosen analogue inputs of a QUENO board into a CSV file or a SigMF\n"
+    "recording, to an MQTT broker, and live in a browser.\n"
     "\n"
     "  CHANNEL           AI<k>[:<preset>][,<Property>=<value>]...\n"
     "                    presets: rtd (the example's settings: RTD-Temperature, PTX, 0.5 mA, 600 Ohm,\n"

@@ -1,13 +1,16 @@
 /*
- * queno_log: record every scan of the chosen analogue inputs of a QUENO board into a CSV file.
+ * queno_log: record every scan of the chosen analogue inputs of a QUENO board into a CSV file or a
+ * SigMF recording, to an MQTT broker, and live in a browser.
  *
- * Demonstrates a long, unattended recording on the same binding and utility library as the RTD
- * example: the ring buffer is walked the same way, but each scan is copied into a queue and handed
- * back to the driver at once, and a second thread writes the queue to the disk. A slow disk fills
- * the queue, never the driver's buffer; whatever is lost, the file says where and how much.
+ * Demonstrates a long, unattended recording on the acquisition core (acquisition/): the ring buffer
+ * is walked as the RTD example walks it, but each scan is copied into a queue and handed back to
+ * the driver at once, and the writer thread hands the queue to the sinks. A slow disk fills the
+ * queue, never the driver's buffer; whatever is lost, the file says where and how much. One thread
+ * takes the stop signals, so a stop is taken at any moment.
  *
  * Steps:
- *   1. read the options and the channels; create the output (nothing is overwritten)
+ *   1. read the options and the channels; take the view's port; create the output (nothing is
+ *      overwritten); connect to the broker
  *   2. load the driver, find the board, configure the inputs, read back what the driver settled
  *   3. start the acquisition and the writer thread
  *   4. poll the ring buffer until the duration or scan count is reached or a stop signal comes;
