@@ -218,6 +218,80 @@ bool parseSize(const std::string& sText, uint64_t* pnBytes) {
     return false;
 }
 
+namespace {
+
+// The options of publishing to a broker. False with *pWhy for a value they do not take.
+bool readMqttOption(int nOption, const std::string& sArg, LogOptions* pOptions, std::string* pWhy) {
+    LogOptions& o = *pOptions;
+    auto fail = [&](const std::string& sReason) {
+        *pWhy = sReason;
+        return false;
+    };
+    switch (nOption) {
+        case kMqtt: {
+            if (!parseMqttUrl(sArg, &o.mqtt.sHost, &o.mqtt.nPort, &o.mqtt.bTls, pWhy)) return fail("--mqtt " + *pWhy);
+            o.bMqtt = true;
+            break;
+        }
+        case kTopic:
+            if (!usableTopic(sArg)) {
+                return fail("--topic \"" + printable(sArg) + "\": a topic of UTF-8 text without control characters, "
+                            "the wildcards + and # and a leading $, at most 60000 bytes");
+            }
+            o.mqtt.sTopic = sArg;
+            break;
+        case kFormat:
+            if (sArg != "json" && sArg != "influx") return fail("--format \"" + sArg + "\": json or influx");
+            o.mqtt.bInflux = sArg == "influx";
+            break;
+        case kQos:
+            if (sArg != "0" && sArg != "1") return fail("--qos \"" + sArg + "\": 0 or 1");
+            o.mqtt.nQos = sArg == "1" ? 1 : 0;
+            break;
+        case kSpool:
+            if (!parseWhole(sArg.c_str(), 1, 100000000, &o.mqtt.nSpoolRows)) return fail("--spool \"" + sArg + "\": rows, from 1");
+            break;
+        case kUser: o.mqtt.sUser = sArg; break;
+        case kPasswordFile: o.mqtt.sPasswordFile = sArg; break;
+        case kCaFile: o.mqtt.sCaFile = sArg; break;
+        case kCert: o.mqtt.sCert = sArg; break;
+        case kKey: o.mqtt.sKey = sArg; break;
+    }
+    return true;
+}
+
+// Options that go together or exclude each other, judged once all are read: "" when they fit.
+// A SigMF name given with -o chooses the format where -O did not.
+std::string combinationProblem(LogOptions* pOptions, bool bFormatGiven) {
+    LogOptions& o = *pOptions;
+    const bool bMqttOption = !o.mqtt.sTopic.empty() || o.mqtt.nSpoolRows > 0 || !o.mqtt.sUser.empty() ||
+                             !o.mqtt.sPasswordFile.empty() || !o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() ||
+                             !o.mqtt.sKey.empty();
+    if (!o.bMqtt && bMqttOption) return "--topic, --spool, --user, --password-file, --cafile, --cert and --key need --mqtt";
+    if (o.bMqtt && !o.mqtt.bTls &&
+        (!o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() || !o.mqtt.sKey.empty())) {
+        return "--cafile, --cert and --key need TLS: an mqtts:// broker";
+    }
+    if (o.mqtt.sCert.empty() != o.mqtt.sKey.empty()) return "--cert and --key go together";
+    if (!o.mqtt.sPasswordFile.empty() && o.mqtt.sUser.empty()) return "--password-file needs --user";
+    if (o.sOutput == "none" && !o.bMqtt && !o.bHttp) {
+        return "-o none writes no file: there would be nowhere to record to (add --mqtt or --http)";
+    }
+    if (o.sOutput == "none" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) return "--rotate needs a file";
+    if (o.sOutput == "-" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) {
+        return "--rotate needs a file: standard output cannot be rotated";
+    }
+    if (!bFormatGiven && sigmfBase(o.sOutput) != o.sOutput) o.bSigmf = true;
+    if (o.bSigmf) {
+        if (o.sOutput == "-") return "-O sigmf writes two files: standard output cannot take them";
+        if (o.sOutput == "none") return "-o none writes no file: -O sigmf would have nothing to write";
+        if (o.bRaw) return "--raw: the SigMF data are the raw counts already";
+    }
+    return "";
+}
+
+}  // namespace
+
 ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::string* pError) {
     LogOptions& o = *pOptions;
     // Help and version win wherever they stand, before anything else is judged.
@@ -302,34 +376,18 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
                 break;
             case kRaw: o.bRaw = true; break;
             case kKeepLimits: o.bKeepLimits = true; break;
-            case kMqtt: {
-                if (!parseMqttUrl(sArg, &o.mqtt.sHost, &o.mqtt.nPort, &o.mqtt.bTls, &sWhy)) return fail("--mqtt " + sWhy);
-                o.bMqtt = true;
-                break;
-            }
+            case kMqtt:
             case kTopic:
-                if (!usableTopic(sArg)) {
-                    return fail("--topic \"" + printable(sArg) + "\": a topic of UTF-8 text without control characters, "
-                                "the wildcards + and # and a leading $, at most 60000 bytes");
-                }
-                o.mqtt.sTopic = sArg;
-                break;
             case kFormat:
-                if (sArg != "json" && sArg != "influx") return fail("--format \"" + sArg + "\": json or influx");
-                o.mqtt.bInflux = sArg == "influx";
-                break;
             case kQos:
-                if (sArg != "0" && sArg != "1") return fail("--qos \"" + sArg + "\": 0 or 1");
-                o.mqtt.nQos = sArg == "1" ? 1 : 0;
-                break;
             case kSpool:
-                if (!parseWhole(optarg, 1, 100000000, &o.mqtt.nSpoolRows)) return fail("--spool \"" + sArg + "\": rows, from 1");
+            case kUser:
+            case kPasswordFile:
+            case kCaFile:
+            case kCert:
+            case kKey:
+                if (!readMqttOption(nOption, sArg, &o, &sWhy)) return fail(sWhy);
                 break;
-            case kUser: o.mqtt.sUser = sArg; break;
-            case kPasswordFile: o.mqtt.sPasswordFile = sArg; break;
-            case kCaFile: o.mqtt.sCaFile = sArg; break;
-            case kCert: o.mqtt.sCert = sArg; break;
-            case kKey: o.mqtt.sKey = sArg; break;
             case kHttp:
                 if (!parseHttpAddress(sArg, &o.sHttpHost, &o.nHttpPort, &sWhy)) {
                     return fail("--http " + sWhy + " ([HOST:]PORT, a port from 0 to 65535; 0: any free one)");
@@ -346,29 +404,8 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     }
     if (!addChannelRequests(std::vector<std::string>(argv + optind, argv + argc), &o.board.channels, &sWhy)) return fail(sWhy);
     if (o.board.channels.empty()) return fail("no CHANNEL given (for example AI0:rtd)");
-    const bool bMqttOption = !o.mqtt.sTopic.empty() || o.mqtt.nSpoolRows > 0 || !o.mqtt.sUser.empty() ||
-                             !o.mqtt.sPasswordFile.empty() || !o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() ||
-                             !o.mqtt.sKey.empty();
-    if (!o.bMqtt && bMqttOption) return fail("--topic, --spool, --user, --password-file, --cafile, --cert and --key need --mqtt");
-    if (o.bMqtt && !o.mqtt.bTls &&
-        (!o.mqtt.sCaFile.empty() || !o.mqtt.sCert.empty() || !o.mqtt.sKey.empty())) {
-        return fail("--cafile, --cert and --key need TLS: an mqtts:// broker");
-    }
-    if (o.mqtt.sCert.empty() != o.mqtt.sKey.empty()) return fail("--cert and --key go together");
-    if (!o.mqtt.sPasswordFile.empty() && o.mqtt.sUser.empty()) return fail("--password-file needs --user");
-    if (o.sOutput == "none" && !o.bMqtt && !o.bHttp) {
-        return fail("-o none writes no file: there would be nowhere to record to (add --mqtt or --http)");
-    }
-    if (o.sOutput == "none" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) return fail("--rotate needs a file");
-    if (o.sOutput == "-" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) {
-        return fail("--rotate needs a file: standard output cannot be rotated");
-    }
-    if (!bFormatGiven && sigmfBase(o.sOutput) != o.sOutput) o.bSigmf = true;
-    if (o.bSigmf) {
-        if (o.sOutput == "-") return fail("-O sigmf writes two files: standard output cannot take them");
-        if (o.sOutput == "none") return fail("-o none writes no file: -O sigmf would have nothing to write");
-        if (o.bRaw) return fail("--raw: the SigMF data are the raw counts already");
-    }
+    sWhy = combinationProblem(&o, bFormatGiven);
+    if (!sWhy.empty()) return fail(sWhy);
     return ParseOutcome::Run;
 }
 
