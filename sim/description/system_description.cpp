@@ -155,17 +155,9 @@ bool SystemDescription::build(std::string* pError) {
     return true;
 }
 
-bool SystemDescription::buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, std::string* pError) {
-    BoardDescription board;
-    board.pNode = pBoard;
-    board.sModel = attribute(pBoard, "model");
-    board.sSerial = attribute(pBoard, "serial");
-    if (board.sModel.empty()) {
-        *pError = where(pBoard) + "<Board> needs a model attribute";
-        return false;
-    }
-    board.sensor.nSeed = static_cast<uint32_t>(boards_.size() + 1);
-
+// The board's acquisition and simulated sensor, as the description sets them.
+bool SystemDescription::readBoardSettings(xmlNodePtr pBoard, BoardDescription* pDescription, std::string* pError) {
+    BoardDescription& board = *pDescription;
     if (xmlNodePtr pAcq = firstChildElement(pBoard, "Acquisition")) {
         if (!readInteger(pAcq, "bufferScans", 16, 1 << 24, &board.nBufferScans, pError) ||
             !readInteger(pAcq, "resolution", 16, 24, &board.nResolution, pError) ||
@@ -190,12 +182,12 @@ bool SystemDescription::buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, 
         }
         board.sensor.nSeed = static_cast<uint32_t>(nSeed);
     }
+    return true;
+}
 
-    // Every channel gets a node of its own under ChannelProperties, a copy of its group's modes,
-    // unless the description already gives that channel's node.
-    board.pBoardProperties = childOrNew(pBoard, "BoardProperties");
-    // Every board has a sample rate and a resolution: a description that leaves them out gets the
-    // ones a board of the family has, so that every tool finds them.
+// Every board has a sample rate and a resolution: a description that leaves them out gets the
+// ones a board of the family has, so that every tool finds them.
+bool SystemDescription::addFamilyDefaults(const BoardDescription& board, std::string* pError) {
     xmlNodePtr pAcqProp = childOrNew(childOrNew(board.pBoardProperties, "AcquisitionProperties"), "AcqProp");
     if (firstChildElement(pAcqProp, "SampleRate") == nullptr) {
         xmlNodePtr pRate = xmlNewChild(pAcqProp, nullptr, reinterpret_cast<const xmlChar*>("SampleRate"), nullptr);
@@ -210,7 +202,14 @@ bool SystemDescription::buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, 
         xmlNewTextChild(pResolutions, nullptr, reinterpret_cast<const xmlChar*>("ID0"),
                         reinterpret_cast<const xmlChar*>(std::to_string(board.nResolution).c_str()));
     }
-    if (!checkSampleRate(firstChildElement(pAcqProp, "SampleRate"), pError)) return false;
+    return checkSampleRate(firstChildElement(pAcqProp, "SampleRate"), pError);
+}
+
+// Each channel group's modes copied to every channel of it (a channel the description gives
+// itself keeps its own), bounded before anything is built.
+bool SystemDescription::copyChannelGroups(xmlNodePtr pBoard, BoardDescription* pDescription, size_t* pnCopiedElements,
+                                          std::string* pError) {
+    BoardDescription& board = *pDescription;
     xmlNodePtr pChannelProperties = childOrNew(board.pBoardProperties, "ChannelProperties");
     // Channels the description gives itself are checked as they stand; the copies below are
     // checked once, through their group.
@@ -258,6 +257,26 @@ bool SystemDescription::buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, 
             }
         }
     }
+    return true;
+}
+
+bool SystemDescription::buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, std::string* pError) {
+    BoardDescription board;
+    board.pNode = pBoard;
+    board.sModel = attribute(pBoard, "model");
+    board.sSerial = attribute(pBoard, "serial");
+    if (board.sModel.empty()) {
+        *pError = where(pBoard) + "<Board> needs a model attribute";
+        return false;
+    }
+    board.sensor.nSeed = static_cast<uint32_t>(boards_.size() + 1);
+
+    if (!readBoardSettings(pBoard, &board, pError)) return false;
+
+    // Every channel gets a node of its own under ChannelProperties, a copy of its group's modes,
+    // unless the description already gives that channel's node.
+    board.pBoardProperties = childOrNew(pBoard, "BoardProperties");
+    if (!addFamilyDefaults(board, pError) || !copyChannelGroups(pBoard, &board, pnCopiedElements, pError)) return false;
     auto ai = board.channelCounts.find("AI");
     if (!readScenario(pBoard, ai == board.channelCounts.end() ? 0 : ai->second, sBaseDir_, &board.scenario, pError)) {
         return false;

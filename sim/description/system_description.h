@@ -62,6 +62,9 @@ private:
     bool build(std::string* pError);
     // nCopiedElements counts the elements made by copying modes to channels, over all boards.
     bool buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, std::string* pError);
+    bool readBoardSettings(xmlNodePtr pBoard, BoardDescription* pDescription, std::string* pError);
+    bool addFamilyDefaults(const BoardDescription& board, std::string* pError);
+    bool copyChannelGroups(xmlNodePtr pBoard, BoardDescription* pDescription, size_t* pnCopiedElements, std::string* pError);
 
     xmlDocPtr pDoc_;
     std::string sBaseDir_;  // the description's folder: replay files are relative to it
