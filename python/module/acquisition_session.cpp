@@ -36,7 +36,7 @@ void AcquisitionSession::run() {
         lock.unlock();
         bool bGoOn = false;
         {
-            std::lock_guard<std::mutex> driver(driverMutex());
+            DriverLock driver;
             bGoOn = acquirer_.poll();
         }
         lock.lock();
@@ -60,7 +60,9 @@ void AcquisitionSession::stop() {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
-    std::lock_guard<std::mutex> driver(driverMutex());
+    DriverLock driver;
+    // What the driver has delivered by now is the scan's: one last read before the stop.
+    if (!acquirer_.failed()) acquirer_.poll();
     qacq::reportDriver(owner_->messages(), board_.sPath + ": stopping the acquisition",
                        KiVoSetParam_i32(board_.nBoardId, ParamStopAcq, 0));
     acquirer_.finish();

@@ -20,6 +20,15 @@ std::vector<BoardSession*> gOpenBoards;
 
 }  // namespace
 
+CLocale::CLocale() {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    previous_ = c != static_cast<locale_t>(0) ? uselocale(c) : static_cast<locale_t>(0);
+}
+
+CLocale::~CLocale() {
+    if (previous_ != static_cast<locale_t>(0)) uselocale(previous_);
+}
+
 std::mutex& driverMutex() {
     static std::mutex mutex;
     return mutex;
@@ -27,6 +36,7 @@ std::mutex& driverMutex() {
 
 DriverUse::DriverUse() {
     std::lock_guard<std::mutex> lock(gUseMutex);
+    CLocale locale;  // the driver reads its configuration as it loads
     if (gnUses == 0) {
         // The loader says on standard error why a library did not load; asked first here, the
         // reason goes into the exception instead.
@@ -54,7 +64,7 @@ DriverUse::~DriverUse() {
 
 std::vector<info::BoardInfo> listBoards() {
     DriverUse driver;
-    std::lock_guard<std::mutex> lock(driverMutex());
+    DriverLock lock;
     int32_t nBoards = 0;
     const int32_t nInit = KiVoDriverInit(&nBoards);
     if (nInit > 0) throw SessionError(ErrorKind::Error, "the driver could not be initialised: " + qacq::driverText(nInit), nInit);
@@ -76,7 +86,7 @@ std::shared_ptr<BoardSession> BoardSession::open(int32_t nId, const std::string&
             }
         }
     }
-    std::lock_guard<std::mutex> lock(driverMutex());
+    DriverLock lock;
     const qacq::SetupOutcome outcome = qacq::openBoard(session->config_, session->messages_, &session->board_);
     if (!outcome.done()) throw setupError(outcome, "no such board");
     session->bOpen_ = true;
@@ -111,7 +121,7 @@ std::shared_ptr<AcquisitionSession> BoardSession::scan(const ScanRequest& reques
     if (!qacq::addChannelRequests(request.channels, &config.channels, &sError)) throw std::invalid_argument(sError);
     if (config.channels.empty()) throw std::invalid_argument("no channel given (for example \"AI0:rtd\")");
 
-    std::lock_guard<std::mutex> lock(driverMutex());
+    DriverLock lock;
     // The board forgets the last scan's settings, as if just opened; after a refusal the setup
     // closed it.
     if (!bOpen_) {
@@ -135,7 +145,7 @@ void BoardSession::close() {
     if (std::shared_ptr<AcquisitionSession> running = scan_.lock()) running->stop();
     if (driver_ == nullptr) return;
     {
-        std::lock_guard<std::mutex> lock(driverMutex());
+        DriverLock lock;
         if (bOpen_) qacq::closeBoard(board_, false, messages_);
         bOpen_ = false;
     }

@@ -3,6 +3,7 @@
 // is opened and reset once, and configured anew for every acquisition of it.
 #pragma once
 
+#include <locale.h>
 #include <stdint.h>
 
 #include <memory>
@@ -31,9 +32,30 @@ public:
 // Every board the driver has, as queno_info lists them.
 std::vector<info::BoardInfo> listBoards();
 
-// The process-wide lock around driver calls of the setup and of the board list (the acquisition's
-// own calls go on beside them, one board each).
+// Numbers in the C locale on this thread while it lives: a script's setlocale (de_DE writes
+// "333,5") must not change what goes to the driver or what is read back from it.
+class CLocale {
+public:
+    CLocale();
+    ~CLocale();
+    CLocale(const CLocale&) = delete;
+    CLocale& operator=(const CLocale&) = delete;
+
+private:
+    locale_t previous_;
+};
+
+// The process-wide lock around driver calls of the setup, the acquisition and the board list, with
+// the C locale for their duration.
 std::mutex& driverMutex();
+class DriverLock {
+public:
+    DriverLock() : lock_(driverMutex()) {}
+
+private:
+    std::lock_guard<std::mutex> lock_;
+    CLocale locale_;
+};
 
 struct ScanRequest {
     std::vector<std::string> channels;  // queno_log's CHANNEL syntax

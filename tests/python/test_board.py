@@ -213,3 +213,25 @@ def test_the_examples_record_and_summarise(sim, tmp_path):
     subprocess.run([os.path.join(BIN, "queno_log"), "-q", "-n", "2000", "-o", "run.csv", "AI0:rtd"], cwd=tmp_path, timeout=60)
     summary = run("recording_to_pandas.py", "run.csv")
     assert summary.returncode == 0 and summary.stdout.startswith("2000 rows at 1000 scans/s, channels AI0 [degC]\n")
+
+
+def test_stop_keeps_what_was_delivered_and_numbers_ignore_the_locale(tmp_path):
+    """A stop reads what the driver delivered before it; a script's locale with a decimal comma
+    changes nothing that goes to the driver or comes back."""
+    locales = tmp_path / "locales"
+    locales.mkdir()
+    made = subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(locales / "de_DE.UTF-8")], capture_output=True)
+    if made.returncode not in (0, 1) or not (locales / "de_DE.UTF-8").exists():
+        pytest.skip("no de_DE locale can be made here")
+    script = """import locale, queno
+locale.setlocale(locale.LC_ALL, "de_DE.UTF-8")
+assert locale.localeconv()["decimal_point"] == ","
+with queno.open(0) as board:
+    scan = board.scan(["AI2:voltage,Range=-1..1 V"], rate=333.5)
+    scan.stop()
+    block = scan.read(1000)
+    print(len(block), scan.rate, scan.channels[0].range)
+"""
+    env = dict(os.environ, LOCPATH=str(locales), QUENO_SIM_SCRIPT="250")
+    result = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    assert (result.stdout, result.stderr) == ("250 333.5 -1.000000..1.000000 V\n", "")
