@@ -47,7 +47,7 @@ rm -f "$work/plain.csv"
 measure "board 1, 16 x 100000 S/s, -O sigmf" "$bin/queno-sim" "$bin/queno_log" -q -b 1 -r 100000 -d "${seconds}s" \
     -o "$work/hv.sigmf-data" $channels
 bytes=$(stat -c %s "$work/hv.sigmf-data")
-X
+echo "    $(( bytes / 1048576 )) MiB of data, $(( bytes / (seconds * 100000 * 16) )) bytes a value"
 if [ -x "$bin/queno_convert" ]; then
     measure "queno_convert of it to CSV" "$bin/queno_convert" -o "$work/converted.csv" "$work/hv"
     rm -f "$work/converted.csv"

@@ -61,43 +61,31 @@ function showLatest(status) {
   }
 }
 
-function showGaps() {
-  const list = $("gaps");
+// A list of texts, or "none".
+function showList(id, className, texts) {
+  const list = $(id);
   list.replaceChildren();
-  for (const gap of view.gaps) {
+  for (const text of texts.length ? texts : ["none"]) {
     const item = document.createElement("li");
-    item.className = "gap";
-    item.textContent = gap.text;
+    item.className = texts.length ? className : "none";
+    item.textContent = text;
     list.append(item);
   }
-  if (!view.gaps.length) {
-    const none = document.createElement("li");
-    none.className = "none";
-    none.textContent = "none";
-    list.append(none);
-  }
+}
+
+function showGaps() {
+  showList("gaps", "gap", view.gaps.map((gap) => gap.text));
 }
 
 // Stretches at a limit of the range (an open or shorted sensor, an input over range): no
 // measurement there, so the chart has a hole; the list says which input and how long.
 function showLimits() {
-  const list = $("limits");
-  list.replaceChildren();
-  for (const stretch of view.limits) {
-    const item = document.createElement("li");
-    item.className = "limit";
+  showList("limits", "limit", view.limits.map((stretch) => {
     const when = new Date(stretch.from * 1000).toISOString().replace("T", " ").replace("Z", " UTC");
-    item.textContent = stretch.to === null
+    return stretch.to === null
       ? `${stretch.channel} ${stretch.side} since scan ${stretch.from_scan} (${when})`
       : `${stretch.channel} ${stretch.side} from scan ${stretch.from_scan} (${when}), ${stretch.scans} scans`;
-    list.append(item);
-  }
-  if (!view.limits.length) {
-    const none = document.createElement("li");
-    none.className = "none";
-    none.textContent = "none";
-    list.append(none);
-  }
+  }));
 }
 
 // Charts: one per unit (its channels together) or one per channel; each channel is a band from

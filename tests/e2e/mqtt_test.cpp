@@ -4,6 +4,7 @@
 // drops an exact, reported number; TLS with a password file lets the right user in only.
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -295,6 +296,38 @@ TEST(LoggerMqtt, AnOpenSensorIsNoValue) {
                     << rows[n];
             }
         }
+    }
+}
+
+// A port that accepts and never answers, plain or TLS: a stop during the first connection ends the
+// run at once with 128 + the signal, before the board is touched (without the signal thread it
+// waited out the ten seconds and ended with status 1).
+TEST(LoggerMqtt, AStopDuringASilentFirstConnectionIsTakenAtOnce) {
+    for (const char* sScheme : {"mqtt", "mqtts"}) {
+        SCOPED_TRACE(sScheme);
+        int listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t nLength = sizeof(address);
+        ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ASSERT_EQ(listen(listener, 8), 0);
+        ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &nLength), 0);
+        RunOptions options = logger({"--mqtt", std::string(sScheme) + "://127.0.0.1:" + std::to_string(ntohs(address.sin_port))});
+        ExampleProcess process(options);
+        // The reachability probe, then the client's own connection: the stop comes while it waits.
+        std::vector<int> accepted;
+        for (int n = 0; n < 2; ++n) {
+            pollfd wait = {listener, POLLIN, 0};
+            ASSERT_EQ(poll(&wait, 1, 30000), 1);
+            accepted.push_back(accept(listener, nullptr, nullptr));
+        }
+        process.signal(SIGINT);
+        RunResult r = process.finish();
+        EXPECT_EQ(r.nExitStatus, 128 + SIGINT) << r.sErr;
+        EXPECT_TRUE(r.trace.empty());
+        for (int fd : accepted) close(fd);
+        close(listener);
     }
 }
 
