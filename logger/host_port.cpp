@@ -47,7 +47,7 @@ bool parseHostPort(const std::string& sText, HostPort* pResult, std::string* pEr
     } else {
         const size_t nColon = sText.find(':');
         if (nColon != std::string::npos && sText.find(':', nColon + 1) != std::string::npos) {
-            *pError = "\"" + sText + "\": an IPv6 address goes in brackets, as in [::1]:1884";
+            *pError = "\"" + sText + "\": an IPv6 address goes in brackets: [::1] or [::1]:PORT";
             return false;
         }
         result.sHost = sText.substr(0, nColon);

@@ -322,6 +322,7 @@ int main(int argc, char** argv) {
     const std::string sPath = outputPath(options);
     if (options.bSigmf) output.pairWith(".sigmf-meta");
     if (!output.open(sPath, options.dRotateSeconds > 0 || options.nRotateBytes > 0, &sError)) {
+        if (StopSignalReceived() != 0) return 128 + StopSignalReceived();  // a FIFO nobody read
         say(sError);
         return 1;
     }

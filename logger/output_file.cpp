@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "program_messages.h"
+#include "stop_signals.h"
 
 namespace qlog {
 
@@ -22,6 +23,24 @@ void syncDirectoryOf(const std::string& sName) {
     if (nDir < 0) return;
     fsync(nDir);
     ::close(nDir);
+}
+
+// A FIFO opens for writing only once a reader has it open: waited for without blocking, so that a
+// stop signal ends the wait (-1 with EINTR then).
+int openFifo(const std::string& sName) {
+    for (;;) {
+        const int fd = ::open(sName.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // written whole, as any output
+            return fd;
+        }
+        if (errno != ENXIO) return -1;
+        if (StopSignalReceived() != 0) {
+            errno = EINTR;
+            return -1;
+        }
+        SleepUntilStopSignal(100);
+    }
 }
 
 }  // namespace
@@ -103,7 +122,7 @@ bool OutputFile::openNamed(const std::string& sName, std::string* pError) {
         return false;
     }
     int nFlags = O_WRONLY | O_CLOEXEC | (bExists ? 0 : O_CREAT | O_EXCL);
-    nFd_ = ::open(sName.c_str(), nFlags, 0644);
+    nFd_ = bExists && S_ISFIFO(info.st_mode) ? openFifo(sName) : ::open(sName.c_str(), nFlags, 0644);
     if (nFd_ < 0) {
         *pError = "cannot create " + sName + ": " + strerror(errno);
         return false;
