@@ -128,19 +128,15 @@ bool OutputFile::openNamed(const std::string& sName, std::string* pError) {
         return false;
     }
     bCreated_ = !bExists;
-    if (!sCompanionExt_.empty()) {
-        const std::string sCompanion = companionOf(sName);
-        int nCompanion = ::open(sCompanion.c_str(), O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL, 0644);
-        if (nCompanion < 0) {
-            *pError = errno == EEXIST ? sCompanion + " exists; a recording is never overwritten (remove it or choose another --output)"
-                                      : "cannot create " + sCompanion + ": " + strerror(errno);
-            ::close(nFd_);
-            nFd_ = -1;
-            if (bCreated_) unlink(sName.c_str());
-            bCreated_ = false;
-            return false;
-        }
-        ::close(nCompanion);
+    // The companion is written by its sink, complete, under its name; until then the data file
+    // holds the pair's name (a name is free only when both are). One already there is never replaced.
+    if (!sCompanionExt_.empty() && access(companionOf(sName).c_str(), F_OK) == 0) {
+        *pError = companionOf(sName) + " exists; a recording is never overwritten (remove it or choose another --output)";
+        ::close(nFd_);
+        nFd_ = -1;
+        if (bCreated_) unlink(sName.c_str());
+        bCreated_ = false;
+        return false;
     }
     if (bCreated_) syncDirectoryOf(sName);
     return true;
@@ -158,8 +154,7 @@ bool OutputFile::rotate(std::string* pError) {
 
 void OutputFile::abandon() {
     if (bCreated_ && nBytes_ == 0) {
-        unlink(sName_.c_str());
-        if (!sCompanionExt_.empty()) unlink(companionOf(sName_).c_str());
+        unlink(sName_.c_str());  // a companion is written only once a recording began
     }
     bCreated_ = false;
     close();

@@ -16,8 +16,8 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Files come in pairs: beside each file a companion of the same name with this extension
-    // (".sigmf-meta" beside ".sigmf-data"), created empty with it and replaced by its writer. A
-    // name is free only when both are. Before open().
+    // (".sigmf-meta" beside ".sigmf-data"), written complete by its sink. A name is free only when
+    // both are. Before open().
     void pairWith(const std::string& sCompanionExtension) { sCompanionExt_ = sCompanionExtension; }
     std::string companionName() const { return companionOf(sName_); }
     std::string nextCompanionName() const { return companionOf(nextName()); }

@@ -5,13 +5,15 @@
 #include <libgen.h>
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 
-#include "recording_json.h"
 #include "program_messages.h"
+#include "recording_json.h"
 #include "value_text.h"
 
 namespace qlog {
@@ -20,12 +22,18 @@ namespace {
 
 const char* limitName(int nSide) { return nSide > 0 ? "over" : "under"; }
 
-// Written to a temporary name, synced, renamed over the old one, and the rename synced: a reader
-// finds the old metadata or the new, never a part of either.
-bool replaceFile(const std::string& sPath, const std::string& sText, std::string* pError) {
-    const std::string sTemporary = sPath + ".part";
-    int fd = ::open(sTemporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+// Written to a temporary name of its own (made new: a name someone planted, a symlink or a file, is
+// never opened), synced, renamed into place, and the rename synced: a reader finds the old
+// metadata or the new, never a part of either, and the final name appears only complete. The first
+// time (bFirst) the final name must still be free: a file someone put there meanwhile is left
+// alone and the recording stops.
+bool replaceFile(const std::string& sPath, const std::string& sText, bool bFirst, std::string* pError) {
+    std::string sCopy = sPath;
+    const std::string sDirectory = dirname(&sCopy[0]);
+    std::string sTemporary = sDirectory + "/.queno_log-meta-XXXXXX";
+    int fd = mkostemp(&sTemporary[0], O_CLOEXEC);
     bool bOk = fd >= 0;
+    if (bOk) fchmod(fd, 0644);
     for (size_t nDone = 0; bOk && nDone < sText.size();) {
         ssize_t n = ::write(fd, sText.data() + nDone, sText.size() - nDone);
         if (n < 0 && errno == EINTR) continue;
@@ -33,18 +41,17 @@ bool replaceFile(const std::string& sPath, const std::string& sText, std::string
         if (bOk) nDone += static_cast<size_t>(n);
     }
     bOk = bOk && fsync(fd) == 0;
-    if (!bOk) *pError = "cannot write " + sTemporary + ": " + strerror(errno);
+    if (!bOk) *pError = "cannot write the metadata beside " + sPath + ": " + strerror(errno);
     if (fd >= 0) ::close(fd);
-    if (bOk && rename(sTemporary.c_str(), sPath.c_str()) != 0) {
-        *pError = "cannot rename " + sTemporary + " to " + sPath + ": " + strerror(errno);
+    if (bOk && renameat2(AT_FDCWD, sTemporary.c_str(), AT_FDCWD, sPath.c_str(), bFirst ? RENAME_NOREPLACE : 0) != 0) {
+        *pError = errno == EEXIST ? sPath + " appeared meanwhile and is left alone" : "cannot rename the metadata to " + sPath + ": " + strerror(errno);
         bOk = false;
     }
     if (!bOk) {
-        unlink(sTemporary.c_str());
+        if (fd >= 0) unlink(sTemporary.c_str());
         return false;
     }
-    std::string sCopy = sPath;
-    int nDir = ::open(dirname(&sCopy[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int nDir = ::open(sDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (nDir >= 0) {
         fsync(nDir);
         ::close(nDir);
@@ -184,6 +191,7 @@ void SigmfSink::rotate(uint64_t nNextScan) {
     captures_.clear();
     annotations_.clear();
     sNext_.clear();
+    bMetaWritten_ = false;
     nPosition_ = 0;
     nFileFirstScan_ = nNextScan;
     for (Stretch& stretch : stretches_) stretch.nPosition = 0;
@@ -257,10 +265,11 @@ bool SigmfSink::writeMeta(const RunTotals* pTotals) {
     for (size_t i = 0; i < ordered.size(); ++i) s += std::string(i > 0 ? "," : "") + "\n    " + jsonDump(ordered[i]->json);
     s += "\n  ]\n}\n";
     std::string sError;
-    if (!replaceFile(pOutput_->companionName(), s, &sError)) {
+    if (!replaceFile(pOutput_->companionName(), s, !bMetaWritten_, &sError)) {
         fail(sError);
         return false;
     }
+    bMetaWritten_ = true;
     return true;
 }
 

@@ -7,8 +7,9 @@
 // the stretches at a limit, and at the end the run's totals. Their absence tells a reader that the
 // recording was cut short.
 //
-// Nothing is lost to a cut: the metadata is written to a temporary name, synced and renamed into
-// place before the first byte of data, before the first scan after each gap, and at the end; the
+// Nothing is lost to a cut: the metadata is written to a temporary name of its own, synced and
+// renamed into place (never an empty or partial metadata file under its name) before the first
+// byte of data, before the first scan after each gap, and at the end; the
 // data file is synced every --sync period. A reader takes whole scans only (file size / scan size).
 #pragma once
 
@@ -77,6 +78,7 @@ private:
     std::vector<Stretch> stretches_;
     std::vector<Stretch> stretchesAtStart_;  // those open when this file began
     std::string sNext_;           // the metadata of the next file, once rotated
+    bool bMetaWritten_ = false;   // this file's metadata is in place (the first one may not replace)
     std::vector<double> means_;   // a mean row as written
     int64_t nLastSync_ = 0;
     bool bFailed_ = false;

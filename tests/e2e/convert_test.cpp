@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -102,6 +104,22 @@ INSTANTIATE_TEST_SUITE_P(Runs, ConvertedRecording, ::testing::ValuesIn(kConvertC
 long fileSize(const std::string& sPath) {
     struct stat info = {};
     return stat(sPath.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
+}
+
+// The metadata is written under a temporary name of its own: a name planted where an earlier
+// logger put its temporary (a symlink to someone's file) is never opened, and the folder holds
+// the pair and nothing of the logger's beside it.
+TEST(ConvertedRecording, APlantedTemporaryNameIsNeverFollowed) {
+    TempDir dir;
+    dir.write("precious", "keep me\n");
+    ASSERT_EQ(symlink(dir.file("precious").c_str(), dir.file("run.sigmf-meta.part").c_str()), 0);
+    RunResult r = runExample(tool(QUENO_LOG_PATH, {"AI0:rtd", "-q", "-n", "10", "-O", "sigmf", "-o", dir.file("run")}));
+    ASSERT_EQ(r.nExitStatus, 0) << r.sErr;
+    EXPECT_EQ(readLines(dir.file("precious")), std::vector<std::string>{"keep me"});
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"precious", "run.sigmf-data", "run.sigmf-meta", "run.sigmf-meta.part"}));
 }
 
 // A recording killed outright converts up to its last whole scan, in order, and says it was cut;
