@@ -115,10 +115,26 @@ StatusFacts statusFacts(const Acquirer& acquirer, const WriterThread& writer, co
 }
 
 // The file to write: the one named, or the default name; a SigMF pair is named by its data file.
-std::string outputPath(const LogOptions& options) {
-    if (!options.bSigmf) return options.sOutput.empty() ? defaultOutputName(boardLabel(options), utcMicrosNow()) : options.sOutput;
-    if (options.sOutput.empty()) return defaultOutputName(boardLabel(options), utcMicrosNow(), ".sigmf-data");
-    return sigmfBase(options.sOutput) + ".sigmf-data";
+// The default name says the second the run began; a second run in the same second takes
+// "-2", "-3", ... of it (nAttempt 1 is the plain name).
+std::string outputPath(const LogOptions& options, int64_t nStartMicros, int nAttempt) {
+    if (!options.sOutput.empty()) return options.bSigmf ? sigmfBase(options.sOutput) + ".sigmf-data" : options.sOutput;
+    const char* sExtension = options.bSigmf ? ".sigmf-data" : ".csv";
+    const std::string sName = defaultOutputName(boardLabel(options), nStartMicros, sExtension);
+    if (nAttempt <= 1) return sName;
+    return sName.substr(0, sName.size() - strlen(sExtension)) + "-" + std::to_string(nAttempt) + sExtension;
+}
+
+// Opens the output; with the default name, the first of its numbered names that is free.
+bool openOutput(const LogOptions& options, OutputFile* pOutput, std::string* psPath, std::string* pError) {
+    const bool bRotating = options.dRotateSeconds > 0 || options.nRotateBytes > 0;
+    const int64_t nStart = utcMicrosNow();
+    for (int nAttempt = 1;; ++nAttempt) {
+        *psPath = outputPath(options, nStart, nAttempt);
+        if (pOutput->open(*psPath, bRotating, pError)) return true;
+        const bool bTaken = pError->find(" exists; ") != std::string::npos;
+        if (!options.sOutput.empty() || !bTaken || nAttempt >= 100) return false;
+    }
 }
 
 #ifdef QUENO_WITH_HTTP
@@ -319,9 +335,9 @@ int main(int argc, char** argv) {
     LiveView* pView = nullptr;
 #endif
     OutputFile output;
-    const std::string sPath = outputPath(options);
+    std::string sPath;
     if (options.bSigmf) output.pairWith(".sigmf-meta");
-    if (!output.open(sPath, options.dRotateSeconds > 0 || options.nRotateBytes > 0, &sError)) {
+    if (!openOutput(options, &output, &sPath, &sError)) {
         if (StopSignalReceived() != 0) return 128 + StopSignalReceived();  // a FIFO nobody read
         say(sError);
         return 1;

@@ -127,7 +127,8 @@ void convert(const SigmfRecording& r, const char* pData, CsvSink* pSink) {
     } else if (!r.sNext.empty()) {
         pSink->endWith("# continued in " + r.sNext);
     } else {
-        pSink->endWith("# cut short after scan " + std::to_string(nLastScan) +
+        pSink->endWith((r.nRows == 0 ? std::string("# cut short before its first scan")
+                                       : "# cut short after scan " + std::to_string(nLastScan)) +
                        ": the recording has no end (its writer was stopped, or is still writing)");
     }
 }

@@ -210,8 +210,12 @@ bool readSigmfRecording(const std::string& sName, SigmfRecording* pRecording, st
     std::stringstream contents;
     contents << in.rdbuf();
     const Json meta = Json::parse(contents.str(), nullptr, false);
-    if (meta.is_discarded() || !meta.is_object()) {
+    if (meta.is_discarded()) {
         *pError = r.sMetaPath + " is not JSON: not the metadata of a SigMF recording";
+        return false;
+    }
+    if (!meta.is_object()) {
+        *pError = r.sMetaPath + " is JSON, but not a SigMF metadata object";
         return false;
     }
     try {

@@ -115,6 +115,8 @@ def _read_sigmf(name: str) -> Recording:
     meta_path, data_path = _sigmf_paths(name)
     with open(meta_path, encoding="utf-8") as f:
         meta = json.load(f)
+    if not isinstance(meta, dict) or not isinstance(meta.get("global", {}), dict):
+        raise ValueError(f"{meta_path}: JSON, but not a SigMF metadata object")
     g = meta.get("global", {})
     if not str(g.get("core:recorder", "")).startswith("queno_log "):
         raise ValueError(f"{meta_path}: not a SigMF recording of queno_log")

@@ -151,6 +151,9 @@ TEST(ConvertedRecording, AKilledRecordingConvertsToItsLastWholeScan) {
         EXPECT_EQ(nRows, nBytes / 8 - (nCut > 0 ? 1 : 0));
         EXPECT_NE(r.sOut.find("\n# cut short after scan " + std::to_string(nLast) + ": "), std::string::npos);
     }
+    ASSERT_EQ(truncate(dir.file("k.sigmf-data").c_str(), 0), 0);  // killed before its first scan
+    RunResult empty = runExample(tool(QUENO_CONVERT_PATH, {dir.file("k")}));
+    EXPECT_NE(empty.sOut.find("\n# cut short before its first scan: "), std::string::npos) << empty.sOut;
 }
 
 struct RefusedRecording {
@@ -162,6 +165,7 @@ struct RefusedRecording {
 const RefusedRecording kRefused[] = {
     {"NoSuchRecording", nullptr, "cannot read "},
     {"NotJson", "{\"global\": [1, 2", "is not JSON"},
+    {"AnArray", "[{\"global\": {}}]", "is JSON, but not a SigMF metadata object"},
     {"AnotherRecorder", "{\"global\":{\"core:recorder\":\"someone\"},\"captures\":[],\"annotations\":[]}",
      "recorded by \"someone\", not by queno_log"},
     {"FieldOfTheWrongKind",

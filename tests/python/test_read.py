@@ -108,3 +108,20 @@ def test_what_is_no_recording_is_refused(tmp_path):
         queno.read(tmp_path / "x.csv")
     with pytest.raises(ValueError):
         queno.read(tmp_path / "x.txt")
+    (tmp_path / "y.sigmf-meta").write_text('[{"global": {}}]')
+    (tmp_path / "y.sigmf-data").write_bytes(b"")
+    with pytest.raises(ValueError, match="not a SigMF metadata object"):
+        queno.read(tmp_path / "y.sigmf-meta")
+
+
+def test_a_default_name_already_taken_gets_the_next_number(tmp_path):
+    """Two runs in the same second both record: the later takes "-2" of the default name."""
+    import datetime
+    now = datetime.datetime.now(datetime.timezone.utc)
+    for second in range(10):  # whatever second the run begins in, its plain name is taken
+        name = (now + datetime.timedelta(seconds=second)).strftime("queno-0-%Y%m%dT%H%M%SZ.csv")
+        (tmp_path / name).write_text("someone's\n")
+    assert log(tmp_path, ["AI0:rtd", "-n", "5"], {}) == 0
+    numbered = list(tmp_path.glob("queno-0-*Z-2.csv"))
+    assert len(numbered) == 1 and queno.read(numbered[0]).complete
+    assert all(p.read_text() == "someone's\n" for p in tmp_path.glob("queno-0-*Z.csv"))
