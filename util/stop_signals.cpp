@@ -10,13 +10,18 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace {
 
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-volatile sig_atomic_t gnStopSignal = 0;
+// Atomics: the signal thread writes them while other threads read; lock-free, so a handler may
+// touch them too.
+std::atomic<int> gnStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler needs lock-free atomics");
 // Each kind counts on its own: a SIGTERM after a Ctrl-C is still a first request.
-volatile sig_atomic_t gbSeen[NSIG] = {};
+std::atomic<int> gbSeen[NSIG] = {};
 
 // The signal thread's pipe: a byte is written at the first stop and never read, so the read end
 // stays readable for every poll from then on.
@@ -30,16 +35,19 @@ bool inForegroundOfTerminal() {
     return nForeground == -1 || nForeground == getpgrp();
 }
 
-// Only async-signal-safe calls: tcgetpgrp, getpgrp, tcsetattr and _exit.
-void onStopSignal(int nSignal) {
+// A stop signal taken, from the handler or the signal thread. Only async-signal-safe calls:
+// tcgetpgrp, getpgrp, tcsetattr and _exit.
+void takeStopSignal(int nSignal) {
     if (nSignal <= 0 || nSignal >= NSIG) return;
-    if (gbSeen[nSignal]) {
+    if (gbSeen[nSignal].exchange(1) != 0) {
         if (gbTerminalSaved && inForegroundOfTerminal()) tcsetattr(STDIN_FILENO, TCSANOW, &gTerminalAtStart);
         _exit(128 + nSignal);
     }
-    gbSeen[nSignal] = 1;
-    if (gnStopSignal == 0) gnStopSignal = nSignal;
+    int nNone = 0;
+    gnStopSignal.compare_exchange_strong(nNone, nSignal);
 }
+
+void onStopSignal(int nSignal) { takeStopSignal(nSignal); }
 
 sigset_t stopSet() {
     sigset_t stops;
@@ -52,13 +60,8 @@ void* takeStopSignals(void*) {
     const sigset_t stops = stopSet();
     for (;;) {
         int nSignal = 0;
-        if (sigwait(&stops, &nSignal) != 0 || nSignal <= 0 || nSignal >= NSIG) continue;
-        if (gbSeen[nSignal]) {
-            if (gbTerminalSaved && inForegroundOfTerminal()) tcsetattr(STDIN_FILENO, TCSANOW, &gTerminalAtStart);
-            _exit(128 + nSignal);
-        }
-        gbSeen[nSignal] = 1;
-        if (gnStopSignal == 0) gnStopSignal = nSignal;
+        if (sigwait(&stops, &nSignal) != 0) continue;
+        takeStopSignal(nSignal);
         const char cByte = 's';
         while (write(gWakePipe[1], &cByte, 1) < 0 && errno == EINTR) {
         }
@@ -92,7 +95,7 @@ void InstallStopSignals(void) {
     sigaction(SIGPIPE, &ignore, nullptr);
 }
 
-int StopSignalReceived(void) { return gnStopSignal; }
+int StopSignalReceived(void) { return gnStopSignal.load(); }
 
 void BlockStopSignals(void) {
     const sigset_t stops = stopSet();
