@@ -281,6 +281,14 @@ TEST(LoggerRun, HelpAndVersionTouchNoDriver) {
     }
 }
 
+// A range the driver widened (a coarser count) is said at the start, once.
+TEST(LoggerRun, AWidenedRangeIsSaidAtTheStart) {
+    RunResult r = runExample(logRun({"AI0:rtd", "AI2:voltage,Range=-5..5", "-n", "3", "-q", "-o", "-"}));
+    EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
+    // After the loader's line (no real driver is installed, the simulator beside it serves).
+    EXPECT_EQ(r.sErr.substr(r.sErr.find('\n') + 1), "queno_log: BoardID0/AI2: Range \"-5..5\" settled on -10.000000..10.000000 V\n");
+}
+
 class LoggerStopSignal : public ::testing::TestWithParam<int> {};
 
 TEST_P(LoggerStopSignal, EndsWithTheEndLineAndStatusZero) {

@@ -39,6 +39,8 @@ def test_boards_are_the_inventory(sim):
     assert [i.name for i in first.inputs] == [f"AI{k}" for k in range(8)]
     modes = {m.name: m for m in first.inputs[0].modes}
     assert "RTD-Temperature" in modes and "Range" in modes["Voltage"].lists
+    resistance = modes["RTD-Temperature"].settings["SensorRes0"]
+    assert (resistance.min, resistance.max, resistance.unit) == (10, 10000, "Ohm")
 
 
 def test_scripted_scans_are_what_queno_log_writes(sim, tmp_path):
@@ -123,6 +125,7 @@ def test_several_modes_and_their_settled_ranges(sim):
 @pytest.mark.parametrize("channels, rate, exception, words", [
     (["AI0:rtd,LinearisationTable=XYZ"], 100, queno.SettingRefused, 'the mode offers "PTX", "PT100"'),
     (["AI0,Mode=Nonsense"], 100, queno.SettingRefused, "the input offers the modes"),
+    (["AI0:rtd,IIRFilter_VAL=5000"], 100, queno.SettingRefused, "the mode takes IIRFilter_VAL from 0 to 1000"),
     (["AI0:rtd"], 1e9, queno.SettingRefused, "the board takes 1 to 20000 scans/s"),
     (["AI99:rtd"], 100, queno.SettingRefused, "has no AI99"),
     (["AX0"], 100, ValueError, "AX0"),
