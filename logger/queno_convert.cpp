@@ -49,6 +49,9 @@ int usageError(const std::string& sWhy) {
 // The data file as memory; only the whole rows the metadata's reader counted.
 class MappedData {
 public:
+    MappedData() = default;
+    MappedData(const MappedData&) = delete;
+    MappedData& operator=(const MappedData&) = delete;
     bool map(const std::string& sPath, size_t nBytes, std::string* pError) {
         nBytes_ = nBytes;
         if (nBytes == 0) return true;
