@@ -184,6 +184,9 @@ def test_two_browsers_show_the_channels_the_last_values_and_the_gap(tmp_path):
         last = [line for line in text.splitlines() if line[:1].isdigit()][-1].split(",")
         step = 20.0 / 2 ** 24  # one count of the +-10 V range
         for row, value in zip(rows, last[2:]):
+            if row[1] == "at":  # "at a limit": the file's field is empty too (the run may end in an open stretch)
+                assert value == "", (row, value)
+                continue
             assert abs(float(row[1]) - float(value)) <= step + 1e-6, (row, value)
         gaps = [line[2:] for line in text.splitlines() if line.startswith("# gap: ")]
         shown = [g.text for g in first.find_elements("css selector", "#gaps li.gap")]
