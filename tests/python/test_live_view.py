@@ -193,7 +193,7 @@ def test_two_browsers_show_the_channels_the_last_values_and_the_gap(tmp_path):
         assert shown == gaps and only_the_scenarios_overflows(text)
         # The open input's stretches, listed as the file's comment lines place them.
         stretches = re.findall(r"^# AI2: (\w+ range) from scan (\d+)$", text, re.M)
-        listed = [re.match(r"AI2 (\w+ range) from scan (\d+) ", li.text).groups()
+        listed = [re.match(r"AI2 (\w+ range) (?:from|since) scan (\d+) ", li.text).groups()
                   for li in first.find_elements("css selector", "#limits li.limit")]
         assert listed == stretches and len(stretches) >= 2
         assert len(first.find_elements("css selector", "#charts .chart canvas")) == 1  # one unit, one chart
