@@ -4,6 +4,7 @@
 #include <math.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -287,6 +288,30 @@ TEST(LoggerRun, AWidenedRangeIsSaidAtTheStart) {
     EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
     // After the loader's line (no real driver is installed, the simulator beside it serves).
     EXPECT_EQ(r.sErr.substr(r.sErr.find('\n') + 1), "queno_log: BoardID0/AI2: Range \"-5..5\" settled on -10.000000..10.000000 V\n");
+}
+
+// The signals the process blocks, from /proc (its main thread's mask): 0 when it cannot be read.
+unsigned long long blockedSignals(int nPid) {
+    std::ifstream status("/proc/" + std::to_string(nPid) + "/status");
+    for (std::string sLine; std::getline(status, sLine);) {
+        if (sLine.rfind("SigBlk:", 0) == 0) return strtoull(sLine.c_str() + 7, nullptr, 16);
+    }
+    return 0;
+}
+
+// -o naming a FIFO that nobody reads: the run waits for a reader, and a stop ends the wait.
+TEST(LoggerRun, AStopEndsTheWaitForAFifosReader) {
+    if (QUENO_TEST_EMULATOR[0] != '\0') GTEST_SKIP() << "the emulator keeps the program's signal mask to itself";
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    ExampleProcess logger(logRun({"AI0:rtd", "-q", "-o", dir.file("fifo")}));
+    // The stop signals are blocked once the thread that takes them runs; the output is opened after.
+    for (int i = 0; i < 3000 && (blockedSignals(logger.pid()) & (1ull << (SIGINT - 1))) == 0; ++i) usleep(10000);
+    logger.signal(SIGINT);
+    RunResult r = logger.finish();
+    EXPECT_FALSE(r.bTimedOut);
+    EXPECT_EQ(r.nExitStatus, 128 + SIGINT) << r.sErr;
+    EXPECT_TRUE(r.trace.empty());  // the driver was never touched
 }
 
 class LoggerStopSignal : public ::testing::TestWithParam<int> {};

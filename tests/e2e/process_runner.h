@@ -54,6 +54,7 @@ public:
     bool readOutUntil(const std::string& sNeedle);
     void writeStdin(const std::string& sBytes);
     void signal(int nSignal);
+    int pid() const { return pid_; }
     // Collects the rest of the output and waits for the exit (killing the child at the guard time).
     RunResult finish();
 
