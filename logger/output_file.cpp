@@ -75,11 +75,13 @@ int OutputFile::nextFreeNumber() const {
     return nNumber;
 }
 
-// A regular file of that name, or of its companion, is there.
+// Anything of that name, or of its companion, is there: a file, a directory, a FIFO, a symlink
+// (even a dangling one, or one to a device). A name of the rotation is the run's own only when
+// nothing has it.
 bool OutputFile::nameTaken(const std::string& sName) const {
     struct stat info = {};
-    if (stat(sName.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return true;
-    return !sCompanionExt_.empty() && stat(companionOf(sName).c_str(), &info) == 0;
+    if (lstat(sName.c_str(), &info) == 0) return true;
+    return !sCompanionExt_.empty() && lstat(companionOf(sName).c_str(), &info) == 0;
 }
 
 std::string OutputFile::companionOf(const std::string& sName) const {
@@ -106,22 +108,23 @@ bool OutputFile::open(const std::string& sPath, bool bRotating, std::string* pEr
         nFd_ = STDOUT_FILENO;
         return true;
     }
-    return openNamed(bRotating ? numberedName(nNumber_) : sPath, pError);
+    return openNamed(bRotating ? numberedName(nNumber_) : sPath, !bRotating, pError);
 }
 
-bool OutputFile::openNamed(const std::string& sName, std::string* pError) {
+bool OutputFile::openNamed(const std::string& sName, bool bNamedByUser, std::string* pError) {
     sName_ = sName;
     nBytes_ = 0;
     bCreated_ = false;
     // A device or a pipe the user named (/dev/null, a FIFO) is written as it is; a regular file is
-    // created new, so that no earlier recording is ever overwritten.
+    // created new, so that no earlier recording is ever overwritten. A name of the rotation is
+    // created new whatever is there: never through a stranger's symlink, FIFO or device.
     struct stat info = {};
-    bool bExists = stat(sName.c_str(), &info) == 0;
-    if (bExists && S_ISREG(info.st_mode)) {
+    bool bExists = bNamedByUser ? stat(sName.c_str(), &info) == 0 : lstat(sName.c_str(), &info) == 0;
+    if (bExists && (S_ISREG(info.st_mode) || !bNamedByUser)) {
         *pError = sName + " exists; a recording is never overwritten (remove it or choose another --output)";
         return false;
     }
-    int nFlags = O_WRONLY | O_CLOEXEC | (bExists ? 0 : O_CREAT | O_EXCL);
+    int nFlags = O_WRONLY | O_CLOEXEC | (bExists ? 0 : O_CREAT | O_EXCL | O_NOFOLLOW);
     nFd_ = bExists && S_ISFIFO(info.st_mode) ? openFifo(sName) : ::open(sName.c_str(), nFlags, 0644);
     if (nFd_ < 0) {
         *pError = "cannot create " + sName + ": " + strerror(errno);
@@ -149,7 +152,7 @@ bool OutputFile::rotate(std::string* pError) {
         say(numberedName(nNumber_ + 1) + " exists and is left alone; the recording goes on in " + numberedName(nNext));
     }
     nNumber_ = nNext;
-    return openNamed(numberedName(nNumber_), pError);
+    return openNamed(numberedName(nNumber_), false, pError);
 }
 
 void OutputFile::abandon() {

@@ -47,7 +47,7 @@ public:
     int error() const { return nError_; }
 
 private:
-    bool openNamed(const std::string& sName, std::string* pError);
+    bool openNamed(const std::string& sName, bool bNamedByUser, std::string* pError);
     std::string numberedName(int nNumber) const;
     std::string companionOf(const std::string& sName) const;
     bool nameTaken(const std::string& sName) const;

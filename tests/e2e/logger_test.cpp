@@ -182,17 +182,34 @@ TEST_P(LoggerScript, EveryScanOnceInOrderWithItsValue) {
 INSTANTIATE_TEST_SUITE_P(Runs, LoggerScript, ::testing::ValuesIn(kScriptCases),
                          [](const ::testing::TestParamInfo<ScriptCase>& info) { return info.param.sName; });
 
-TEST(LoggerScript, RotationPassesOverAStrangersFile) {
-    TempDir dir;
-    dir.write("log-0002.csv", "not ours\n");
-    RunResult r = runExample(logRun({"AI0:rtd", "--rotate", "4K", "-n", "200", "-o", dir.file("log.csv")},
-                                    {{"QUENO_SIM_SCRIPT", "300"}}));
-    EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
-    EXPECT_NE(r.sErr.find(dir.file("log-0002.csv") + " exists and is left alone; the recording goes on in " +
-                          dir.file("log-0003.csv")), std::string::npos) << r.sErr;
-    EXPECT_EQ(readLines(dir.file("log-0002.csv")), std::vector<std::string>{"not ours"});
-    EXPECT_EQ(readLines(dir.file("log-0001.csv")).back(), "# continued in " + dir.file("log-0003.csv"));
-    EXPECT_EQ(readLines(dir.file("log-0003.csv"))[0].rfind("# queno_log ", 0), 0u);
+// Whatever a stranger put at a name of the rotation (a file, a directory, a FIFO, a symlink that
+// dangles or leads to /dev/null) is passed over, said and left as it was.
+TEST(LoggerScript, RotationPassesOverAStrangersName) {
+    const char* kKinds[] = {"file", "directory", "fifo", "dangling symlink", "symlink to /dev/null"};
+    for (const char* sKind : kKinds) {
+        SCOPED_TRACE(sKind);
+        TempDir dir;
+        const std::string sTaken = dir.file("log-0002.csv"), k = sKind;
+        int nMade = 0;
+        if (k == "file") dir.write("log-0002.csv", "not ours\n");
+        if (k == "directory") nMade = mkdir(sTaken.c_str(), 0700);
+        if (k == "fifo") nMade = mkfifo(sTaken.c_str(), 0600);
+        if (k == "dangling symlink") nMade = symlink(dir.file("nowhere").c_str(), sTaken.c_str());
+        if (k == "symlink to /dev/null") nMade = symlink("/dev/null", sTaken.c_str());
+        ASSERT_EQ(nMade, 0);
+        RunResult r = runExample(logRun({"AI0:rtd", "--rotate", "4K", "-n", "200", "-o", dir.file("log.csv")},
+                                        {{"QUENO_SIM_SCRIPT", "300"}}));
+        EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
+        EXPECT_NE(r.sErr.find(sTaken + " exists and is left alone; the recording goes on in " + dir.file("log-0003.csv")),
+                  std::string::npos) << r.sErr;
+        if (k == "file") {
+            EXPECT_EQ(readLines(sTaken), std::vector<std::string>{"not ours"});
+        }
+        struct stat info = {};
+        EXPECT_NE(lstat(dir.file("nowhere").c_str(), &info), 0);  // nothing was created through the symlink
+        EXPECT_EQ(readLines(dir.file("log-0001.csv")).back(), "# continued in " + dir.file("log-0003.csv"));
+        EXPECT_EQ(readLines(dir.file("log-0003.csv"))[0].rfind("# queno_log ", 0), 0u);
+    }
 }
 
 TEST(LoggerScript, MeansCarryTheirFirstScanAndTheLastPartialBlock) {
