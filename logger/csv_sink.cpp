@@ -173,9 +173,15 @@ bool CsvSink::flushBuffer() {
 void CsvSink::rotateBefore(uint64_t nScan, size_t nRowStart) {
     std::string sRow(buffer_.data() + nRowStart, nUsed_ - nRowStart);
     nUsed_ = nRowStart;
+    std::string sError;
+    if (!pOutput_->prepareNext(&sError)) {  // the line below names only a file that exists
+        flushBuffer();
+        say(sError + " - stopping");
+        bFailed_ = true;
+        return;
+    }
     appendText(continuedLine());
     if (!flushBuffer()) return;
-    std::string sError;
     if (!pOutput_->rotate(&sError)) {
         say(sError + " - stopping");
         bFailed_ = true;

@@ -54,7 +54,10 @@ std::string defaultOutputName(const std::string& sBoard, int64_t nMicros, const 
     return "queno-" + sBoard + "-" + sTime + sExtension;
 }
 
-OutputFile::~OutputFile() { close(); }
+OutputFile::~OutputFile() {
+    close();
+    if (nNextFd_ >= 0) ::close(nNextFd_);
+}
 
 std::string OutputFile::numberedName(int nNumber) const {
     char sNumber[16];
@@ -92,7 +95,7 @@ std::string OutputFile::companionOf(const std::string& sName) const {
     return sName.substr(0, nDot) + sCompanionExt_;
 }
 
-std::string OutputFile::nextName() const { return numberedName(nextFreeNumber()); }
+std::string OutputFile::nextName() const { return numberedName(nNextFd_ >= 0 ? nNextNumber_ : nextFreeNumber()); }
 
 bool OutputFile::open(const std::string& sPath, bool bRotating, std::string* pError) {
     sPath_ = sPath;
@@ -145,14 +148,37 @@ bool OutputFile::openNamed(const std::string& sName, bool bNamedByUser, std::str
     return true;
 }
 
-bool OutputFile::rotate(std::string* pError) {
-    close();
+// The next file of the rotation is made before the current one names it: a "continued in" line
+// names only a file that exists.
+bool OutputFile::prepareNext(std::string* pError) {
+    if (nNextFd_ >= 0) return true;
     const int nNext = nextFreeNumber();
-    if (nNext != nNumber_ + 1) {
-        say(numberedName(nNumber_ + 1) + " exists and is left alone; the recording goes on in " + numberedName(nNext));
+    const std::string sNext = numberedName(nNext);
+    const int fd = ::open(sNext.c_str(), O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        *pError = "cannot create " + sNext + ": " + strerror(errno);
+        return false;
     }
-    nNumber_ = nNext;
-    return openNamed(numberedName(nNumber_), false, pError);
+    if (nNext != nNumber_ + 1) say(numberedName(nNumber_ + 1) + " exists and is left alone; the recording goes on in " + sNext);
+    nNextFd_ = fd;
+    nNextNumber_ = nNext;
+    return true;
+}
+
+bool OutputFile::rotate(std::string* pError) {
+    if (!prepareNext(pError)) {
+        close();
+        return false;
+    }
+    close();
+    nFd_ = nNextFd_;
+    nNextFd_ = -1;
+    nNumber_ = nNextNumber_;
+    sName_ = numberedName(nNumber_);
+    nBytes_ = 0;
+    bCreated_ = true;
+    syncDirectoryOf(sName_);
+    return true;
 }
 
 void OutputFile::abandon() {

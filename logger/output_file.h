@@ -26,8 +26,10 @@ public:
     // with "-0001" before its extension. An existing regular file is never overwritten. False,
     // with the reason in *pError, when it cannot be created.
     bool open(const std::string& sPath, bool bRotating, std::string* pError);
-    // Closes the current file (synced) and opens the next one of the rotation: the next number
-    // whose name is free.
+    // Makes the next file of the rotation (the next number whose name is free), so that the current
+    // one can name it; nextName() names it from then on.
+    bool prepareNext(std::string* pError);
+    // Closes the current file (synced) and goes on in the next one, made now if it was not yet.
     bool rotate(std::string* pError);
     // Removes the file again when nothing was ever written to it: the run did not start.
     void abandon();
@@ -62,6 +64,8 @@ private:
     bool bCreated_ = false;  // a regular file this run created
     int nFd_ = -1;
     int nNumber_ = 1;
+    int nNextFd_ = -1;       // the next file of the rotation, once made
+    int nNextNumber_ = 0;
     uint64_t nBytes_ = 0;
     int nError_ = 0;
 };

@@ -178,12 +178,16 @@ void SigmfSink::tick(int64_t nMonotonicMicros) {
 
 // This file is complete: its metadata names the next, which begins with a capture of its own.
 void SigmfSink::rotate(uint64_t nNextScan) {
+    std::string sError;
+    if (!pOutput_->prepareNext(&sError)) {  // the metadata names only a file that exists
+        fail(sError);
+        return;
+    }
     sNext_ = pOutput_->nextCompanionName();
     for (size_t c = 0; c < nChannels_; ++c) {
         if (stretches_[c].nSide != 0) annotations_.push_back(stretchAnnotation(c, stretches_[c], nNextScan, 0, "continues"));
     }
     if (!writeMeta(nullptr)) return;
-    std::string sError;
     if (!pOutput_->rotate(&sError)) {
         fail(sError);
         return;
