@@ -52,6 +52,7 @@ void AcquisitionSession::run() {
 }
 
 void AcquisitionSession::stop() {
+    if (!inDriverProcess()) return;  // the parent's acquisition
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (bStopped_) return;

@@ -1,6 +1,7 @@
 #include "board_session.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -14,6 +15,7 @@ namespace {
 
 std::mutex gUseMutex;
 int gnUses = 0;
+pid_t gnDriverProcess = 0;  // the process that loaded the driver
 
 std::mutex gBoardsMutex;
 std::vector<BoardSession*> gOpenBoards;
@@ -48,6 +50,7 @@ DriverUse::DriverUse() {
                                    " (on the simulated driver: queno-sim python3 ...)");
         }
         const int32_t nLevel = KiVoPxiLoadByName(KIVO_DRIVER_LIBRARY);
+        gnDriverProcess = getpid();
         dlclose(hProbe);
         if (nLevel == 0) {
             throw SessionError(ErrorKind::DriverNotFound,
@@ -57,7 +60,10 @@ DriverUse::DriverUse() {
     ++gnUses;
 }
 
+bool inDriverProcess() { return gnDriverProcess == 0 || gnDriverProcess == getpid(); }
+
 DriverUse::~DriverUse() {
+    if (!inDriverProcess()) return;  // the parent's driver: a child leaves it alone
     std::lock_guard<std::mutex> lock(gUseMutex);
     if (--gnUses == 0) KiVoPxiUnload();
 }
@@ -142,6 +148,7 @@ std::shared_ptr<AcquisitionSession> BoardSession::scan(const ScanRequest& reques
 }
 
 void BoardSession::close() {
+    if (!inDriverProcess()) return;  // a forked child: the board is its parent's
     if (std::shared_ptr<AcquisitionSession> running = scan_.lock()) running->stop();
     if (driver_ == nullptr) return;
     {

@@ -45,6 +45,11 @@ private:
     locale_t previous_;
 };
 
+// True in the process that loaded the driver; false in a child forked from it, which owns neither
+// the boards nor the acquisition threads (fork copies the calling thread only) and must leave them
+// to its parent.
+bool inDriverProcess();
+
 // The process-wide lock around driver calls of the setup, the acquisition and the board list, with
 // the C locale for their duration.
 std::mutex& driverMutex();

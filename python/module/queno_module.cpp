@@ -108,6 +108,13 @@ py::list channelFacts(const qacq::BoardSetup& board) {
 class Scan {
 public:
     explicit Scan(std::shared_ptr<AcquisitionSession> session) : session_(std::move(session)) {}
+    Scan(Scan&&) = default;
+    ~Scan() {
+        // A child forked from the process that runs the acquisition has a copy of it without its
+        // thread and its waiters: tearing that down would wait for them forever. It is left as
+        // it is; the child's exit takes it.
+        if (session_ != nullptr && !qpy::inDriverProcess()) new std::shared_ptr<AcquisitionSession>(std::move(session_));
+    }
 
     // The next run of scans (scan0, counts [n, channels]), a gap alone ("gap", Gap) when one comes
     // first, () when nothing came within the timeout, None at the end.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -52,6 +53,9 @@ public:
     int32_t queryAvailable(int64_t* pnAvailable);
     int32_t release(int64_t nScans);
     const RingBuffer& buffer() const { return ring_; }
+    // False in a child forked from the process that started it: there the producer thread and its
+    // waiters do not exist, and tearing the acquisition down would wait for them forever.
+    bool ownedByThisProcess() const { return nOwner_ == getpid(); }
 
 private:
     void produce(uint64_t nScans, bool bNumbered);
@@ -70,6 +74,7 @@ private:
     std::condition_variable wake_;
     bool bStop_ = false;
     std::thread producer_;
+    pid_t nOwner_ = getpid();
 };
 
 }  // namespace qsim

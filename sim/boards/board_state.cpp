@@ -113,6 +113,10 @@ int32_t BoardState::sampleDelay() const {
 
 void BoardState::stopAcquisition() {
     if (!acquisition_) return;
+    if (!acquisition_->ownedByThisProcess()) {
+        (void)acquisition_.release();  // a forked child's copy: left as it is, its exit takes it
+        return;
+    }
     const RingBuffer& ring = acquisition_->buffer();
     stats_.nProduced += ring.produced();
     stats_.nReleased += ring.released();

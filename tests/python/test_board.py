@@ -238,3 +238,25 @@ with queno.open(0) as board:
     env = dict(os.environ, LOCPATH=str(locales), QUENO_SIM_SCRIPT="250")
     result = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
     assert (result.stdout, result.stderr) == ("250 333.5 -1.000000..1.000000 V\n", "")
+
+
+def test_a_forked_child_leaves_its_parents_board_alone(tmp_path):
+    """A child forked after open() neither stops nor closes its parent's board, at close() or at its
+    exit, and does not hang there; the parent's scan goes on."""
+    script = """import os, queno
+board = queno.open(0)
+scan = board.scan("AI0:rtd", rate=100)
+scan.read(2)
+pid = os.fork()
+if pid == 0:
+    board.close()
+    raise SystemExit(0)
+print("child", os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+print(len(scan.read(5)))
+board.close()
+"""
+    env = dict(os.environ, QUENO_SIM_TRACE=str(tmp_path / "trace"))
+    result = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, timeout=60)
+    assert (result.stdout, result.stderr) == ("child 0\n5\n", "")
+    calls = (tmp_path / "trace").read_text().splitlines()
+    assert calls.count("KiVoSetParam_i32(0, 2, 0) = 0") == 1 and calls.count("KiVoDriverDeInit() = 0") == 1
