@@ -109,9 +109,12 @@ MqttPublisher::~MqttPublisher() {
     if (sender_.joinable()) sender_.join();
     if (pMosq_ != nullptr) {
         mosquitto_disconnect(pMosq_);
-        // A thread still stuck in a first handshake that never got an answer is not waited for.
-        mosquitto_loop_stop(pMosq_, nConnackResult_ != 0);
-        mosquitto_destroy(pMosq_);
+        // A thread still stuck in a first handshake that never got an answer is not waited for: it
+        // is cancelled, perhaps holding the client's locks, so the client is left to the process's
+        // end rather than destroyed under them (a failed start ends the run).
+        const bool bStuck = nConnackResult_ != 0;
+        mosquitto_loop_stop(pMosq_, bStuck);
+        if (!bStuck) mosquitto_destroy(pMosq_);
     }
 }
 
