@@ -15,6 +15,7 @@
 #include <chrono>
 #include <algorithm>
 #include <fstream>
+#include <vector>
 
 #include "host_port.h"
 #include "program_messages.h"
@@ -114,7 +115,13 @@ MqttPublisher::~MqttPublisher() {
         // end rather than destroyed under them (a failed start ends the run).
         const bool bStuck = nConnackResult_ != 0;
         mosquitto_loop_stop(pMosq_, bStuck);
-        if (!bStuck) mosquitto_destroy(pMosq_);
+        if (bStuck) {
+            // Still reachable to the end (never destroyed): kept on purpose, not lost.
+            static std::vector<mosquitto*>* const abandoned = new std::vector<mosquitto*>;
+            abandoned->push_back(pMosq_);
+        } else {
+            mosquitto_destroy(pMosq_);
+        }
     }
 }
 
