@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
     }
     LiveView* pView = view.get();
 #else
-    if (options.bHttp) return usageError("--http: this queno_log was built without its live view (cpp-httplib, npm or its chart library was missing)");
+    if (options.bHttp) return usageError("--http: this queno_log was built without its live view (libmicrohttpd, npm or its chart library was missing)");
     LiveView* pView = nullptr;
 #endif
     OutputFile output;

@@ -8,6 +8,7 @@ so that it runs beside sanitizer builds of queno_log too."""
 import json
 import os
 import re
+import resource
 import shutil
 import socket
 import subprocess
@@ -29,14 +30,15 @@ SCENARIO = """<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S1'><Acquis
 class Run:
     """queno_log recording with its live view on a free port."""
 
-    def __init__(self, tmp_path, args, scenario=SCENARIO, output=None):
+    def __init__(self, tmp_path, args, scenario=SCENARIO, output=None, descriptors=None):
         (tmp_path / "system.xml").write_text(scenario)
         self.csv = tmp_path / "run.csv"
         self.err = tmp_path / "err.txt"
         env = dict(os.environ, QUENO_SIM_SYSTEM=str(tmp_path / "system.xml"), QUENO_SIM_TRACE=str(tmp_path / "trace"))
         with open(self.err, "w") as err:
             self.process = subprocess.Popen([os.path.join(BIN, "queno_log"), "-q", "--http", "0", "-o", output or str(self.csv)] + args,
-                                            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+                                            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
+                                            preexec_fn=descriptors and (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors, descriptors))))
         for _ in range(300):
             found = re.search(r"live view at http://127\.0\.0\.1:(\d+)/", self.err.read_text())
             if found or self.process.poll() is not None:
@@ -133,6 +135,77 @@ def test_stalled_hostile_and_surplus_clients_cost_no_scan(tmp_path):
     stalled.close()
     assert run.process.returncode == 3
     assert only_the_scenarios_overflows(text)
+
+
+def connect_from(address, url):
+    """A connection from one of loopback's many addresses; it never waits for the server."""
+    s = socket.socket()
+    s.bind((address, 0))
+    s.setblocking(False)
+    s.connect_ex(("127.0.0.1", int(url.rsplit(":", 1)[1])))
+    return s
+
+
+def test_hostile_neighbours_are_bounded_and_cost_the_recording_nothing(tmp_path):
+    """Under `ulimit -n 256`: floods of idle connections from four addresses, forty requests that
+    drip, a header flood and pipelined requests. The view answers while the bounds hold, the
+    recording keeps its descriptors throughout, and the end closes what is still open."""
+    run = Run(tmp_path, ["-r", "1000", "-d", "15s", "-O", "sigmf", "AI0:voltage"], output=str(tmp_path / "run"),
+              descriptors=256)
+    run.wait_recording()
+    port = int(run.url.rsplit(":", 1)[1])
+    drips = [socket.create_connection(("127.0.0.1", port)) for _ in range(40)]
+    for d in drips:
+        d.sendall(b"GET /status HTTP/1.1\r\nX-Slow: ")
+    flood = [socket.create_connection(("127.0.0.1", port), timeout=10, source_address=("127.0.0.2", 0)) for _ in range(70)]
+    assert run.get("/status")["state"] == "recording"
+    # Three pipelined requests get three answers.
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        s.sendall(b"GET /status HTTP/1.1\r\nHost: x\r\n\r\n" * 2 + b"GET /meta HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+        answers = b""
+        while chunk := s.recv(65536):
+            answers += chunk
+    assert answers.count(b"HTTP/1.1 200 OK") == 3
+    # Endless header lines: the connection is answered and closed long before a megabyte.
+    sent = 0
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        s.sendall(b"GET /status HTTP/1.1\r\n")
+        with pytest.raises(OSError):
+            while sent < 64 << 20:
+                s.sendall(b"X-Flood: " + b"f" * 1000 + b"\r\n")
+                sent += 1011
+    assert sent < 1 << 20
+    served = 0
+    for s in flood:  # 64 of one address are held, the others closed as they come
+        try:
+            s.sendall(b"GET /favicon.ico HTTP/1.1\r\n\r\n")
+            served += s.recv(12) == b"HTTP/1.1 204"
+        except OSError:
+            pass
+    assert served == 64
+    # More than the view may hold in all: the rest wait or are closed, the recording goes on.
+    flood += [connect_from(f"127.0.0.{a}", run.url) for a in (3, 4, 5) for _ in range(70)]
+    for s in flood:
+        s.close()
+    # A request that drips is cut after its time, however long the run goes on.
+    for d in drips:
+        d.setblocking(False)
+        while True:
+            try:
+                d.sendall(b"s")
+                if d.recv(1) == b"":
+                    break
+            except BlockingIOError:
+                time.sleep(0.2)
+            except OSError:
+                break
+    assert run.get("/status")["state"] == "recording"
+    late = socket.create_connection(("127.0.0.1", port))
+    late.sendall(b"GET /status HTTP/1.1\r\nX-Slow: ")  # still dripping when the run ends
+    assert run.process.wait(timeout=120) == 3, run.err.read_text()
+    assert late.recv(1) == b""  # closed with the run
+    meta = json.loads((tmp_path / "run.sigmf-meta").read_text())
+    assert meta["global"]["core:datatype"] and "Too many open files" not in run.err.read_text()
 
 
 def test_a_port_in_use_ends_the_run_before_the_board_is_touched(tmp_path):
