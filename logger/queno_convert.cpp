@@ -16,7 +16,6 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <string>
@@ -46,51 +45,59 @@ int usageError(const std::string& sWhy) {
     return 2;
 }
 
-// The data file as memory; only the whole rows the metadata's reader counted.
-class MappedData {
+// The data file's rows, read a block at a time: a file cut while it is read ends the rows there
+// (a mapping of it would kill the process at the first page past the cut).
+class DataRows {
 public:
-    MappedData() = default;
-    MappedData(const MappedData&) = delete;
-    MappedData& operator=(const MappedData&) = delete;
-    bool map(const std::string& sPath, size_t nBytes, std::string* pError) {
-        nBytes_ = nBytes;
-        if (nBytes == 0) return true;
-        int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            *pError = "cannot read " + sPath + ": " + strerror(errno);
-            return false;
-        }
-        pData_ = mmap(nullptr, nBytes, PROT_READ, MAP_PRIVATE, fd, 0);
-        close(fd);
-        if (pData_ == MAP_FAILED) {
-            pData_ = nullptr;
-            *pError = "cannot read " + sPath + ": " + strerror(errno);
-            return false;
-        }
-        madvise(pData_, nBytes, MADV_SEQUENTIAL);
-        return true;
+    DataRows() = default;
+    DataRows(const DataRows&) = delete;
+    DataRows& operator=(const DataRows&) = delete;
+    ~DataRows() {
+        if (fd_ >= 0) close(fd_);
     }
-    ~MappedData() {
-        if (pData_ != nullptr) munmap(pData_, nBytes_);
+    bool open(const std::string& sPath, size_t nRowBytes, std::string* pError) {
+        nRowBytes_ = nRowBytes;
+        fd_ = ::open(sPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd_ < 0) *pError = "cannot read " + sPath + ": " + strerror(errno);
+        return fd_ >= 0;
     }
-    const char* bytes() const { return static_cast<const char*>(pData_); }
+    // Rows from nFirst on, at most *pnTo - nFirst of them; *pnTo is moved back to what was read.
+    // Null when the file ends (or fails) before nFirst.
+    const char* rows(uint64_t nFirst, uint64_t* pnTo) {
+        const uint64_t nWant = std::min<uint64_t>(*pnTo - nFirst, std::max<size_t>(kBlockBytes / nRowBytes_, 1));
+        buffer_.resize(static_cast<size_t>(nWant) * nRowBytes_);
+        size_t nHave = 0;
+        while (nHave < buffer_.size()) {
+            const ssize_t n = pread(fd_, buffer_.data() + nHave, buffer_.size() - nHave,
+                                    static_cast<off_t>(nFirst * nRowBytes_ + nHave));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            nHave += static_cast<size_t>(n);
+        }
+        *pnTo = nFirst + nHave / nRowBytes_;
+        return *pnTo > nFirst ? buffer_.data() : nullptr;
+    }
 
 private:
-    void* pData_ = nullptr;
-    size_t nBytes_ = 0;
+    static constexpr size_t kBlockBytes = 1 << 20;
+    int fd_ = -1;
+    size_t nRowBytes_ = 1;
+    std::vector<char> buffer_;
 };
 
 // Feeds the recording to the CSV sink in the order queno_log's writer met it: before the rows at a
 // position its gaps, before a row the limit changes of the scans it holds, then the rows.
-void convert(const SigmfRecording& r, const char* pData, CsvSink* pSink) {
+void convert(const SigmfRecording& r, DataRows& data, CsvSink* pSink) {
     const size_t nChannels = r.board.channels.size();
     const uint32_t nPerRow = r.options.nAverage;
     std::vector<uint8_t> limited(nChannels);
     size_t nGap = 0, nChange = 0;
     uint64_t nLastScan = 0;
+    uint64_t nRows = r.nRows;
+    bool bDataShort = r.bDataShort;
     for (size_t nCapture = 0; nCapture < r.captures.size(); ++nCapture) {
         const SigmfRecording::Capture& capture = r.captures[nCapture];
-        const uint64_t nEnd = nCapture + 1 < r.captures.size() ? std::min(r.captures[nCapture + 1].nPosition, r.nRows) : r.nRows;
+        const uint64_t nEnd = nCapture + 1 < r.captures.size() ? std::min(r.captures[nCapture + 1].nPosition, nRows) : nRows;
         for (uint64_t nPosition = capture.nPosition; nPosition < nEnd;) {
             while (nGap < r.gaps.size() && r.gaps[nGap].nPosition <= nPosition) pSink->gap(r.gaps[nGap++].record);
             const uint64_t nScan = capture.nScan + (nPosition - capture.nPosition) * nPerRow;
@@ -105,11 +112,16 @@ void convert(const SigmfRecording& r, const char* pData, CsvSink* pSink) {
                 nTo = std::min(nTo, std::max(nAt, nPosition + 1));
             }
             if (r.bMeans) nTo = nPosition + 1;
+            const char* pRows = data.rows(nPosition, &nTo);
+            if (pRows == nullptr) {  // cut while it was read: the recording ends here
+                nRows = nPosition;
+                bDataShort = r.bEnded;
+                break;
+            }
             RowBlock block;
             block.nFirstScan = nScan;
             block.nRows = static_cast<size_t>(nTo - nPosition);
             block.nScansPerRow = nPerRow;
-            const char* pRows = pData + nPosition * r.nRowBytes;
             if (r.bMeans) {
                 const double* pMeans = reinterpret_cast<const double*>(pRows);
                 for (size_t c = 0; c < nChannels; ++c) limited[c] = isnan(pMeans[c]) ? 1 : 0;
@@ -123,16 +135,17 @@ void convert(const SigmfRecording& r, const char* pData, CsvSink* pSink) {
             nPosition = nTo;
         }
     }
-    while (nGap < r.gaps.size() && r.gaps[nGap].nPosition <= r.nRows) pSink->gap(r.gaps[nGap++].record);
+    while (nGap < r.gaps.size() && r.gaps[nGap].nPosition <= nRows) pSink->gap(r.gaps[nGap++].record);
     while (nChange < r.limitChanges.size()) pSink->limit(r.limitChanges[nChange++]);
-    if (r.bEnded) {
+    if (r.bEnded && !bDataShort) {
         pSink->end(r.totals);
     } else if (!r.sNext.empty()) {
         pSink->endWith("# continued in " + r.sNext);
     } else {
-        pSink->endWith((r.nRows == 0 ? std::string("# cut short before its first scan")
+        pSink->endWith((nRows == 0 ? std::string("# cut short before its first scan")
                                        : "# cut short after scan " + std::to_string(nLastScan)) +
-                       ": the recording has no end (its writer was stopped, or is still writing)");
+                       (bDataShort ? ": the data file ends before the scans its metadata counts"
+                                     : ": the recording has no end (its writer was stopped, or is still writing)"));
     }
 }
 
@@ -170,9 +183,8 @@ int main(int argc, char** argv) {
 
     SigmfRecording recording;
     std::string sError;
-    MappedData data;
-    if (!readSigmfRecording(sRecording, &recording, &sError) ||
-        !data.map(recording.sDataPath, recording.nRows * recording.nRowBytes, &sError)) {
+    DataRows data;
+    if (!readSigmfRecording(sRecording, &recording, &sError) || !data.open(recording.sDataPath, recording.nRowBytes, &sError)) {
         say(sError);
         return 1;
     }
@@ -187,6 +199,6 @@ int main(int argc, char** argv) {
     sink.convertedFrom("# " + recording.sRecorder + ": " + sMeta + ", converted by queno_convert " QUENO_VERSION, recording.nFile,
                        recording.nFirstScan, recording.stretchesAtStart);
     if (!sink.begin()) return 1;
-    convert(recording, data.bytes(), &sink);
+    convert(recording, data, &sink);
     return sink.failed() ? 1 : 0;
 }

@@ -1,14 +1,14 @@
 #include "sigmf_recording.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <math.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <stdexcept>
 
 namespace qlog {
@@ -22,6 +22,14 @@ struct Refusal : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A recording's times lie between 1970 and the end of the year 9999, its scan numbers below 2^62,
+// its metadata within 32 MiB (a recording of queno_log reaches that only with some hundred thousand
+// gaps or stretches at a limit in one file). Whatever lies outside is refused before any arithmetic
+// on it can overflow, or any reading of it exhaust the memory.
+constexpr int64_t kLatestMicros = 253402300799999999;  // 9999-12-31T23:59:59.999999Z
+constexpr int64_t kMaxScan = int64_t(1) << 62;
+constexpr size_t kMaxMetadataBytes = 32u << 20;
+
 const Json& field(const Json& object, const char* sName) {
     if (!object.is_object() || !object.contains(sName)) throw Refusal(std::string("no \"") + sName + "\"");
     return object[sName];
@@ -30,19 +38,33 @@ const Json& field(const Json& object, const char* sName) {
 std::string text(const Json& object, const char* sName) {
     const Json& value = field(object, sName);
     if (!value.is_string()) throw Refusal(std::string("\"") + sName + "\" is not a text");
-    return value.get<std::string>();
+    const std::string s = value.get<std::string>();
+    // A line break would forge lines of the CSV it is converted to.
+    for (const unsigned char c : s) {
+        if (c < 0x20 || c == 0x7f) throw Refusal(std::string("\"") + sName + "\" holds a line break or another control character");
+    }
+    return s;
 }
 
 int64_t whole(const Json& object, const char* sName, int64_t nMin, int64_t nMax) {
     const Json& value = field(object, sName);
-    if (!value.is_number_integer() || value.get<int64_t>() < nMin || value.get<int64_t>() > nMax) {
+    const bool bTooLarge = value.is_number_unsigned() && value.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX);
+    if (!value.is_number_integer() || bTooLarge || value.get<int64_t>() < nMin || value.get<int64_t>() > nMax) {
         throw Refusal(std::string("\"") + sName + "\" is not a whole number from " + std::to_string(nMin) + " to " +
                       std::to_string(nMax));
     }
     return value.get<int64_t>();
 }
 
-uint64_t count(const Json& object, const char* sName) { return static_cast<uint64_t>(whole(object, sName, 0, INT64_MAX)); }
+const Json& list(const Json& object, const char* sName) {
+    const Json& value = field(object, sName);
+    if (!value.is_array()) throw Refusal(std::string("\"") + sName + "\" is not a list");
+    return value;
+}
+
+uint64_t count(const Json& object, const char* sName) { return static_cast<uint64_t>(whole(object, sName, 0, kMaxScan)); }
+
+int64_t utcMicros(const Json& object, const char* sName) { return whole(object, sName, 0, kLatestMicros); }
 
 double real(const Json& object, const char* sName) {
     const Json& value = field(object, sName);
@@ -92,9 +114,9 @@ void readGlobal(const Json& global, SigmfRecording* pRecording) {
     board.nResolution = static_cast<int>(whole(global, "queno:resolution", 16, 24));
     board.nFullScale = static_cast<int32_t>(whole(global, "queno:full_scale", 1, INT32_MAX));
     board.dRate = real(global, "queno:rate");
-    if (!(board.dRate >= 0.001)) throw Refusal("the rate is below 0.001 scans/s");
+    if (!(board.dRate >= 0.001 && board.dRate <= 1e9)) throw Refusal("the rate is not from 0.001 to 10^9 scans/s");
     board.rate = scanRateOf(board.dRate);  // the decimal the recorder wrote, exact again
-    r.nStartMicros = whole(global, "queno:started_us", 0, INT64_MAX);
+    r.nStartMicros = utcMicros(global, "queno:started_us");
     r.nDelayScans = static_cast<int32_t>(whole(global, "queno:delay_scans", 0, 1 << 20));
     board.nSampleDelay = r.nDelayScans;
     r.nFile = static_cast<int>(whole(global, "queno:file", 1, 9999999));
@@ -128,7 +150,7 @@ void readGlobal(const Json& global, SigmfRecording* pRecording) {
         board.channels.push_back(channel);
     }
     r.stretchesAtStart.assign(board.channels.size(), {0, 0});
-    for (const Json& open : field(global, "queno:limits_at_start")) {
+    for (const Json& open : list(global, "queno:limits_at_start")) {
         r.stretchesAtStart[channelIndex(board, text(open, "channel"))] = {side(open), count(open, "from_scan")};
     }
     if (global.contains("queno:next")) r.sNext = text(global, "queno:next");
@@ -138,12 +160,14 @@ void readGlobal(const Json& global, SigmfRecording* pRecording) {
         r.totals.nScans = count(end, "scans");
         r.totals.nGaps = count(end, "gaps");
         r.totals.nLost = count(end, "lost");
-        r.totals.nRowsDropped = end.contains("rows_dropped") ? whole(end, "rows_dropped", 0, INT64_MAX) : -1;
-        r.totals.nEndMicros = whole(end, "time_us", 0, INT64_MAX);
+        r.totals.nRowsDropped = end.contains("rows_dropped") ? static_cast<int64_t>(count(end, "rows_dropped")) : -1;
+        r.totals.nEndMicros = utcMicros(end, "time_us");
         const Json& outOfRange = field(end, "out_of_range");
         if (!outOfRange.is_array() || outOfRange.size() != board.channels.size()) throw Refusal("\"out_of_range\" does not list every input");
         for (const Json& n : outOfRange) {
-            if (!n.is_number_unsigned()) throw Refusal("\"out_of_range\" holds a count that is no count");
+            if (!n.is_number_unsigned() || n.get<uint64_t>() > static_cast<uint64_t>(kMaxScan)) {
+                throw Refusal("\"out_of_range\" holds a count that is no count");
+            }
             r.totals.outOfRange.push_back(n.get<uint64_t>());
         }
     }
@@ -195,6 +219,79 @@ void mergeChanges(std::vector<LimitChange> changes, std::vector<LimitChange>* pM
 }
 
 
+// The metadata's text: a regular file of at most kMaxMetadataBytes, opened so that a FIFO never
+// blocks and read so that a file that grows while it is read never exhausts the memory.
+bool readMetadata(const std::string& sPath, std::string* pContents, std::string* pError) {
+    const int fd = open(sPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat info = {};
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        *pError = "cannot read " + sPath + ": " + strerror(errno);
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        *pError = "cannot read " + sPath + ": not a regular file";
+        return false;
+    }
+    std::string& s = *pContents;
+    s.resize(std::min<off_t>(info.st_size, kMaxMetadataBytes) + 1);
+    size_t nHave = 0;
+    while (nHave < s.size()) {
+        const ssize_t n = read(fd, &s[nHave], s.size() - nHave);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *pError = "cannot read " + sPath + ": " + strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (n == 0) break;
+        nHave += static_cast<size_t>(n);
+        if (nHave == s.size() && s.size() <= kMaxMetadataBytes) s.resize(std::min<size_t>(s.size() * 2, kMaxMetadataBytes + 1));
+    }
+    close(fd);
+    if (nHave > kMaxMetadataBytes) {
+        *pError = sPath + ": more than 32 MiB: not the metadata of a SigMF recording of queno_log";
+        return false;
+    }
+    s.resize(nHave);
+    return true;
+}
+
+// Every scan the recording names has a time before the year 10000; and a recording that has its
+// end holds the scans that end counts (a data file cut short after it was ended does not).
+void checkScans(SigmfRecording* pRecording) {
+    SigmfRecording& r = *pRecording;
+    uint64_t nLast = r.nFirstScan;
+    for (size_t i = 0; i < r.captures.size(); ++i) {
+        const uint64_t nEnd = i + 1 < r.captures.size() ? r.captures[i + 1].nPosition : std::max(r.nRows, r.captures[i].nPosition);
+        if (nEnd < r.captures[i].nPosition) throw Refusal("the captures are not in the order of their samples");
+        const long double dLast = static_cast<long double>(r.captures[i].nScan) +
+                                  static_cast<long double>(nEnd - r.captures[i].nPosition) * r.options.nAverage;
+        if (dLast > static_cast<long double>(kMaxScan)) throw Refusal("a capture's scans run past scan 2^62");
+        nLast = std::max<uint64_t>(nLast, static_cast<uint64_t>(dLast));
+    }
+    for (const SigmfRecording::Gap& gap : r.gaps) nLast = std::max(nLast, gap.record.nNextScan);
+    for (const LimitChange& change : r.limitChanges) nLast = std::max(nLast, change.nScan);
+    const long double dMicros = static_cast<long double>(r.nStartMicros) +
+                                (static_cast<long double>(nLast) + r.nDelayScans) * 1e6L / r.board.dRate;
+    if (dMicros > static_cast<long double>(kLatestMicros)) throw Refusal("its scans run past the year 9999");
+    if (!r.bEnded) return;
+    long double dTrailingLost = 0;
+    for (const SigmfRecording::Gap& gap : r.gaps) {
+        if (gap.nPosition >= r.nRows) dTrailingLost += gap.record.nLost;
+    }
+    uint64_t nCovered = r.nFirstScan;  // the scan after the last the data holds
+    if (r.nRows > 0) {
+        const SigmfRecording::Capture* pLast = &r.captures.front();
+        for (const SigmfRecording::Capture& capture : r.captures) {
+            if (capture.nPosition < r.nRows) pLast = &capture;
+        }
+        nCovered = pLast->nScan + (r.nRows - pLast->nPosition) * r.options.nAverage;
+    }
+    r.bDataShort = nCovered + dTrailingLost < static_cast<long double>(r.totals.nScans) + r.totals.nLost;
+}
+
 }  // namespace
 
 bool readSigmfRecording(const std::string& sName, SigmfRecording* pRecording, std::string* pError) {
@@ -202,14 +299,9 @@ bool readSigmfRecording(const std::string& sName, SigmfRecording* pRecording, st
     const std::string sBase = sigmfBase(sName);
     r.sMetaPath = sBase + ".sigmf-meta";
     r.sDataPath = sBase + ".sigmf-data";
-    std::ifstream in(r.sMetaPath, std::ios::binary);
-    if (!in) {
-        *pError = "cannot read " + r.sMetaPath + ": " + strerror(errno);
-        return false;
-    }
-    std::stringstream contents;
-    contents << in.rdbuf();
-    const Json meta = Json::parse(contents.str(), nullptr, false);
+    std::string sContents;
+    if (!readMetadata(r.sMetaPath, &sContents, pError)) return false;
+    const Json meta = Json::parse(sContents, nullptr, false);
     if (meta.is_discarded()) {
         *pError = r.sMetaPath + " is not JSON: not the metadata of a SigMF recording";
         return false;
@@ -220,12 +312,12 @@ bool readSigmfRecording(const std::string& sName, SigmfRecording* pRecording, st
     }
     try {
         readGlobal(field(meta, "global"), &r);
-        for (const Json& capture : field(meta, "captures")) {
+        for (const Json& capture : list(meta, "captures")) {
             r.captures.push_back({count(capture, "core:sample_start"), count(capture, "core:global_index")});
         }
         if (r.captures.empty() || r.captures[0].nPosition != 0) throw Refusal("no capture at the first sample");
         std::vector<LimitChange> changes;
-        for (const Json& annotation : field(meta, "annotations")) {
+        for (const Json& annotation : list(meta, "annotations")) {
             if (annotation.contains("queno:gap")) {
                 const Json& gap = annotation["queno:gap"];
                 SigmfRecording::Gap entry;
@@ -233,7 +325,7 @@ bool readSigmfRecording(const std::string& sName, SigmfRecording* pRecording, st
                 entry.record.nLost = count(gap, "lost");
                 entry.record.nNextScan = count(gap, "next_scan");
                 entry.record.cause = cause(text(gap, "cause"));
-                entry.record.nRestartMicros = whole(gap, "restart_us", INT64_MIN, INT64_MAX);
+                entry.record.nRestartMicros = utcMicros(gap, "restart_us");
                 r.gaps.push_back(entry);
             } else if (annotation.contains("queno:limit")) {
                 readStretches(annotation, &r, &changes);
@@ -252,8 +344,18 @@ bool readSigmfRecording(const std::string& sName, SigmfRecording* pRecording, st
         *pError = "cannot read " + r.sDataPath + ": " + strerror(errno);
         return false;
     }
+    if (!S_ISREG(info.st_mode)) {
+        *pError = "cannot read " + r.sDataPath + ": not a regular file";
+        return false;
+    }
     r.nRowBytes = r.board.channels.size() * (r.bMeans ? sizeof(double) : sizeof(int32_t));
     r.nRows = static_cast<uint64_t>(info.st_size) / r.nRowBytes;  // a torn last scan is left out
+    try {
+        checkScans(&r);
+    } catch (const Refusal& refusal) {
+        *pError = r.sMetaPath + ": " + refusal.what() + ": not a SigMF recording of queno_log";
+        return false;
+    }
     return true;
 }
 

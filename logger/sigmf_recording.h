@@ -40,6 +40,7 @@ struct SigmfRecording {
     RunTotals totals;             // when bEnded
     std::string sNext;            // the next file's metadata, for a file of a rotation
     uint64_t nRows = 0;           // whole scans (or means) in the data file now
+    bool bDataShort = false;      // ended, but the data file holds fewer scans than the end counts
     size_t nRowBytes = 0;
 };
 

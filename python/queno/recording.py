@@ -16,6 +16,8 @@ from typing import List, Optional
 
 import numpy as np
 
+from . import _checked
+
 
 @dataclass(frozen=True)
 class Channel:
@@ -111,44 +113,187 @@ def _sigmf_paths(name: str):
     return name + ".sigmf-meta", name + ".sigmf-data"
 
 
+_CAUSES = {
+    "queue_full": "the logger's queue was full: the output did not keep up",
+    "overflow": "buffer overflow; acquisition restarted at {}",
+    "release_failed": "the driver did not take back the scans read; acquisition restarted at {}",
+    "driver_failing": "the driver's queries kept failing; acquisition restarted at {}",
+    "undelivered": "the driver delivered no more scans by the end of the duration",
+}
+
+
+def _utc_text(us: int) -> str:
+    return str(np.datetime64(us, "us")) + "Z"
+
+
+def _sigmf_global(g) -> dict:
+    """The global object's facts, checked as queno_convert checks them."""
+    recorder = _checked.text(g, "core:recorder")
+    if not recorder.startswith("queno_log "):
+        raise _checked.Refusal(f'recorded by "{recorder}", not by queno_log')
+    datatype = _checked.text(g, "core:datatype")
+    if datatype not in ("ri32_le", "rf64_le"):
+        raise _checked.Refusal(f"the data type is {datatype}, not ri32_le or rf64_le")
+    facts = {"means": datatype == "rf64_le", "average": _checked.whole(g, "queno:average", 1, 10000000)}
+    if facts["means"] != (facts["average"] > 1):
+        raise _checked.Refusal("the data type does not fit the average length")
+    facts["keep_limits"] = _checked.field(g, "queno:keep_limits") is True
+    _checked.whole(g, "queno:board", 0, (1 << 31) - 1)
+    _checked.text(g, "queno:model")
+    _checked.text(g, "queno:serial")
+    _checked.whole(g, "queno:resolution", 16, 24)
+    facts["full_scale"] = _checked.whole(g, "queno:full_scale", 1, (1 << 31) - 1)
+    rate = _checked.real(g, "queno:rate")
+    if not 0.001 <= rate <= 1e9:
+        raise _checked.Refusal("the rate is not from 0.001 to 10^9 scans/s")
+    facts["rate"] = _exact_rate(rate)
+    facts["started_us"] = _checked.utc_us(g, "queno:started_us")
+    facts["delay"] = _checked.whole(g, "queno:delay_scans", 0, 1 << 20)
+    _checked.whole(g, "queno:file", 1, 9999999)
+    facts["first_scan"] = _checked.count(g, "queno:first_scan")
+    channels = _checked.field(g, "queno:channels")
+    if not isinstance(channels, list) or not 0 < len(channels) <= 4096:
+        raise _checked.Refusal('"queno:channels" lists no inputs')
+    if _checked.whole(g, "core:num_channels", 1, 4096) != len(channels):
+        raise _checked.Refusal('"core:num_channels" differs from the inputs listed')
+    facts["channels"] = []
+    for entry in channels:
+        name = _checked.text(entry, "name")
+        if not re.fullmatch(r"AI[0-9]+", name, re.ASCII) or int(name[2:]) > 4095:
+            raise _checked.Refusal(f'an input is named "{name}"')
+        channel = Channel(name, _checked.text(entry, "mode"), _checked.text(entry, "range"), _checked.text(entry, "unit"),
+                          float(_checked.real(entry, "scale")), float(_checked.real(entry, "offset")))
+        _checked.whole(entry, "decimals", 0, 9)
+        for setting in _checked.array(entry, "settings", "are not a list"):
+            if not (isinstance(setting, list) and len(setting) == 2 and all(isinstance(t, str) for t in setting)):
+                raise _checked.Refusal("an input's setting is not a pair of texts")
+        facts["channels"].append(channel)
+    names = [c.name for c in facts["channels"]]
+    for stretch in _checked.array(g, "queno:limits_at_start", "is not a list"):
+        _channel_index(names, _checked.text(stretch, "channel"))
+        _checked.side(stretch)
+        _checked.count(stretch, "from_scan")
+    facts["next"] = _checked.text(g, "queno:next") if "queno:next" in g else None
+    facts["end"] = None
+    if "queno:end" in g:
+        end = g["queno:end"]
+        facts["end"] = (_checked.count(end, "scans"), _checked.count(end, "gaps"), _checked.count(end, "lost"))
+        if "rows_dropped" in end:
+            _checked.count(end, "rows_dropped")
+        _checked.utc_us(end, "time_us")
+        out_of_range = _checked.field(end, "out_of_range")
+        if not isinstance(out_of_range, list) or len(out_of_range) != len(names):
+            raise _checked.Refusal('"out_of_range" does not list every input')
+        if not all(isinstance(n, int) and not isinstance(n, bool) and 0 <= n <= _checked.MAX_SCAN for n in out_of_range):
+            raise _checked.Refusal('"out_of_range" holds a count that is no count')
+    return facts
+
+
+def _channel_index(names, name) -> int:
+    if name not in names:
+        raise _checked.Refusal(f"an annotation names {name}, which the recording does not hold")
+    return names.index(name)
+
+
+def _sigmf_annotations(meta, names, first_scan):
+    """The gaps (position, Gap) and the scans the stretches at a limit name."""
+    gaps, scans = [], []
+    for a in _checked.array(meta, "annotations", "is not a list"):
+        if isinstance(a, dict) and "queno:gap" in a:
+            gap = a["queno:gap"]
+            position = _checked.count(a, "core:sample_start")
+            lost, next_scan = _checked.count(gap, "lost"), _checked.count(gap, "next_scan")
+            cause = _checked.text(gap, "cause")
+            if cause not in _CAUSES:
+                raise _checked.Refusal(f'a gap\'s cause is "{cause}"')
+            reason = _CAUSES[cause].format(_utc_text(_checked.utc_us(gap, "restart_us")))
+            gaps.append((position, Gap(next_scan, lost, reason)))
+            scans.append(next_scan)
+        elif isinstance(a, dict) and "queno:limit" in a:
+            limit = a["queno:limit"]
+            _channel_index(names, _checked.text(limit, "channel"))
+            _checked.side(limit)
+            begin, end = _checked.count(limit, "from_scan"), _checked.count(limit, "end_scan")
+            _checked.count(limit, "scans")
+            how = _checked.text(limit, "how")
+            if how not in ("ended", "continues", "to_end"):
+                raise _checked.Refusal(f'a stretch at a limit ends "{how}"')
+            scans += [begin] if begin >= first_scan else []
+            scans += [end] if how in ("ended", "to_end") else []
+    return gaps, scans
+
+
+def _sigmf_captures(meta):
+    captures = [(_checked.count(c, "core:sample_start"), _checked.count(c, "core:global_index"))
+                for c in _checked.array(meta, "captures", "is not a list")]
+    if not captures or captures[0][0] != 0:
+        raise _checked.Refusal("no capture at the first sample")
+    return captures
+
+
+def _check_scans(facts, captures, gaps, scans, rows) -> bool:
+    """Every scan named has a time before the year 10000; True when the recording has its end but
+    the data holds fewer scans than that end counts."""
+    last = facts["first_scan"]
+    for i, (position, scan) in enumerate(captures):
+        end = captures[i + 1][0] if i + 1 < len(captures) else max(rows, position)
+        if end < position:
+            raise _checked.Refusal("the captures are not in the order of their samples")
+        if scan + (end - position) * facts["average"] > _checked.MAX_SCAN:
+            raise _checked.Refusal("a capture's scans run past scan 2^62")
+        last = max(last, scan + (end - position) * facts["average"])
+    last = max([last] + scans)
+    if facts["started_us"] + (last + facts["delay"]) * 1000000 / facts["rate"] > _checked.LATEST_US:
+        raise _checked.Refusal("its scans run past the year 9999")
+    if facts["end"] is None:
+        return False
+    trailing = sum(g.lost for position, g in gaps if position >= rows)
+    covered = facts["first_scan"]
+    if rows:
+        position, scan = [c for c in captures if c[0] < rows][-1]
+        covered = scan + (rows - position) * facts["average"]
+    scans_written, _, lost = facts["end"]
+    return covered + trailing < scans_written + lost
+
+
 def _read_sigmf(name: str) -> Recording:
     meta_path, data_path = _sigmf_paths(name)
-    with open(meta_path, encoding="utf-8") as f:
-        meta = json.load(f)
-    if not isinstance(meta, dict) or not isinstance(meta.get("global", {}), dict):
-        raise ValueError(f"{meta_path}: JSON, but not a SigMF metadata object")
-    g = meta.get("global", {})
-    if not str(g.get("core:recorder", "")).startswith("queno_log "):
-        raise ValueError(f"{meta_path}: not a SigMF recording of queno_log")
-    width = int(g["core:num_channels"])
-    means = g["core:datatype"] == "rf64_le"
-    dtype = np.dtype("<f8" if means else "<i4")
-    rows = os.path.getsize(data_path) // (dtype.itemsize * width)  # a torn last scan is left out
-    # Memory-mapped, read only: the counts are read from the file as they are used.
-    raw = np.memmap(data_path, dtype=dtype, mode="r", shape=(rows, width)) if rows else np.zeros((0, width), dtype=dtype)
-    average = int(g["queno:average"])
+    meta = _checked.load_metadata(meta_path)
+    try:
+        facts = _sigmf_global(_checked.field(meta, "global"))
+        captures = _sigmf_captures(meta)
+        gaps, named_scans = _sigmf_annotations(meta, [c.name for c in facts["channels"]], facts["first_scan"])
+    except _checked.Refusal as refusal:
+        raise ValueError(f"{meta_path}: {refusal}: not a SigMF recording of queno_log") from None
+    width = len(facts["channels"])
+    dtype = np.dtype("<f8" if facts["means"] else "<i4")
+    with _checked.open_regular(data_path) as f:
+        rows = os.fstat(f.fileno()).st_size // (dtype.itemsize * width)  # a torn last scan is left out
+        try:
+            short = _check_scans(facts, captures, gaps, named_scans, rows)
+        except _checked.Refusal as refusal:
+            raise ValueError(f"{meta_path}: {refusal}: not a SigMF recording of queno_log") from None
+        # Read, not mapped: a file cut while it is read ends its rows there, where a mapping of
+        # it would kill the interpreter.
+        raw = np.fromfile(f, dtype=dtype, count=rows * width)
+    if raw.size < rows * width:
+        rows, short = raw.size // width, facts["end"] is not None
+    raw = raw[: rows * width].reshape(rows, width)
+    average = facts["average"]
     scans = np.zeros(rows, dtype=np.uint64)
-    captures = sorted(meta.get("captures", []), key=lambda c: c["core:sample_start"])
-    for i, capture in enumerate(captures):
-        start = min(int(capture["core:sample_start"]), rows)
-        end = min(int(captures[i + 1]["core:sample_start"]), rows) if i + 1 < len(captures) else rows
-        scans[start:end] = int(capture["core:global_index"]) + np.arange(end - start, dtype=np.uint64) * np.uint64(average)
-    channels = [Channel(c["name"], c["mode"], c["range"], c["unit"], float(c["scale"]), float(c["offset"]))
-                for c in g["queno:channels"]]
-    scale = np.array([c.scale for c in channels])
-    offset = np.array([c.offset for c in channels])
+    for i, (position, scan) in enumerate(captures):
+        start = min(position, rows)
+        end = min(captures[i + 1][0], rows) if i + 1 < len(captures) else rows
+        scans[start:end] = scan + np.arange(max(end - start, 0), dtype=np.uint64) * np.uint64(average)
+    channels = facts["channels"]
     values = raw.astype(np.float64)
-    values *= scale
-    values -= offset
-    if not g.get("queno:keep_limits", False) and not means:  # a mean that includes a limit is NaN already
-        full_scale = int(g["queno:full_scale"])
-        values[(raw >= full_scale) | (raw <= -full_scale)] = np.nan
-    gaps = [Gap(int(a["queno:gap"]["next_scan"]), int(a["queno:gap"]["lost"]), _gap_reason(a["core:comment"]))
-            for a in meta.get("annotations", []) if "queno:gap" in a]
-    rate = _exact_rate(g["queno:rate"])
-    times = _scan_times(int(g["queno:started_us"]), int(g["queno:delay_scans"]), rate, scans)
-    return Recording(meta_path, float(rate), average, channels, scans, times, values, raw, gaps,
-                     complete="queno:end" in g, next_file=_beside(meta_path, g.get("queno:next")))
+    values *= np.array([c.scale for c in channels])
+    values -= np.array([c.offset for c in channels])
+    if not facts["keep_limits"] and not facts["means"]:  # a mean that includes a limit is NaN already
+        values[(raw >= facts["full_scale"]) | (raw <= -facts["full_scale"])] = np.nan
+    times = _scan_times(facts["started_us"], facts["delay"], facts["rate"], scans)
+    return Recording(meta_path, float(facts["rate"]), average, channels, scans, times, values, raw, [g for _, g in gaps],
+                     complete=facts["end"] is not None and not short, next_file=_beside(meta_path, facts["next"]))
 
 
 _COMMENT_OR_BLANK = re.compile(rb"^(?:#[^\n]*)?\n", re.M)
@@ -199,7 +344,7 @@ def _parse_rows(body: bytes, width: int) -> np.ndarray:
 def _read_csv(path: str) -> Recording:
     """The comment lines are read one by one; the rows, in one pass of numpy's parser (an empty
     field, a sample at a limit, is NaN). A row's time is the scan clock's, as queno_log wrote it."""
-    with open(path, "rb") as f:
+    with _checked.open_regular(path) as f:
         data = f.read()
     data = data[: data.rfind(b"\n") + 1]  # a last line without its end was cut short
     rate, start_us, delay, columns, body_at = None, None, 0, None, len(data)
@@ -257,7 +402,7 @@ def _beside(path: str, name: Optional[str]) -> Optional[str]:
 
 
 def _is_queno_csv(path: str) -> bool:
-    with open(path, "rb") as f:
+    with _checked.open_regular(path) as f:
         return f.read(12) == b"# queno_log "
 
 
@@ -281,16 +426,27 @@ def _joined(parts: List[Recording]) -> Recording:
                      [g for p in parts for g in p.gaps], last.complete, last.next_file)
 
 
+def _read_checked(path: str) -> Recording:
+    """A file that is no recording, whatever it holds, is a ValueError (or an OSError where it
+    cannot be read), never another exception from deep inside the parsing."""
+    try:
+        return _read_one(path)
+    except (ValueError, OSError):
+        raise
+    except (KeyError, TypeError, AttributeError, IndexError, ArithmeticError, RecursionError) as fault:
+        raise ValueError(f"{path}: not a recording of queno_log ({type(fault).__name__}: {fault})") from None
+
+
 def read(path: str, follow: bool = False) -> Recording:
     """A recording of queno_log: a CSV file (whatever its name), or a SigMF pair (either file, or
     its name without the extension). With follow=True a rotated recording is read on through the
     files it continues in ("# continued in ...", "queno:next"), as one recording. Raises ValueError
     for a file that is no such recording, OSError when it cannot be read."""
     path = os.fspath(path)
-    parts = [_read_one(path)]
+    parts = [_read_checked(path)]
     seen = {os.path.abspath(parts[0].path)}
     while follow and parts[-1].next_file and os.path.exists(parts[-1].next_file):
-        nxt = _read_one(parts[-1].next_file)
+        nxt = _read_checked(parts[-1].next_file)
         if os.path.abspath(nxt.path) in seen:
             raise ValueError(f"{nxt.path}: the recording continues in itself")
         seen.add(os.path.abspath(nxt.path))
