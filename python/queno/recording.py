@@ -441,7 +441,10 @@ def read(path: str, follow: bool = False) -> Recording:
     """A recording of queno_log: a CSV file (whatever its name), or a SigMF pair (either file, or
     its name without the extension). With follow=True a rotated recording is read on through the
     files it continues in ("# continued in ...", "queno:next"), as one recording. Raises ValueError
-    for a file that is no such recording, OSError when it cannot be read."""
+    for a file that is no such recording, OSError when it cannot be read (a FIFO or a device is
+    never waited on or read). A SigMF recording is checked by queno_convert's rules, so both take
+    and refuse the same files; one whose data file holds fewer scans than its end counts, or is
+    cut while it is read, is read to its last whole scan and is not `complete`."""
     path = os.fspath(path)
     parts = [_read_checked(path)]
     seen = {os.path.abspath(parts[0].path)}
