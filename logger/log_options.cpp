@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "config_file.h"
 #include "host_port.h"
 
 namespace qlog {
@@ -62,7 +63,8 @@ namespace {
 
 enum LongOnly {
     kAverage = 1000, kFormatOut, kRotate, kSync, kRaw, kKeepLimits, kHelp, kVersion,
-    kMqtt, kTopic, kFormat, kQos, kSpool, kUser, kPasswordFile, kCaFile, kCert, kKey, kHttp
+    kMqtt, kTopic, kFormat, kQos, kSpool, kUser, kPasswordFile, kCaFile, kCert, kKey, kHttp,
+    kConfig, kCheckConfig, kService, kKeepFiles, kKeepFor, kMaxTotal, kMinFree
 };
 
 const option kLongOptions[] = {
@@ -80,6 +82,10 @@ const option kLongOptions[] = {
     {"password-file", required_argument, nullptr, kPasswordFile}, {"cafile", required_argument, nullptr, kCaFile},
     {"cert", required_argument, nullptr, kCert},  {"key", required_argument, nullptr, kKey},
     {"http", required_argument, nullptr, kHttp},
+    {"keep-files", required_argument, nullptr, kKeepFiles}, {"keep-for", required_argument, nullptr, kKeepFor},
+    {"max-total", required_argument, nullptr, kMaxTotal}, {"min-free", required_argument, nullptr, kMinFree},
+    {"config", required_argument, nullptr, kConfig}, {"check-config", no_argument, nullptr, kCheckConfig},
+    {"service", no_argument, nullptr, kService},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -290,6 +296,159 @@ std::string combinationProblem(LogOptions* pOptions, bool bFormatGiven) {
     return "";
 }
 
+// A switch set or cleared by the configuration file ("raw = false").
+void setFlag(int nOption, bool bOn, LogOptions* pOptions) {
+    switch (nOption) {
+        case kRaw: pOptions->bRaw = bOn; break;
+        case kKeepLimits: pOptions->bKeepLimits = bOn; break;
+        case 'q': pOptions->bQuiet = bOn; break;
+        default: break;
+    }
+}
+
+// What was given for an option, the last time it was, for --check-config.
+void noteGiven(int nOption, const std::string& sText, LogOptions* pOptions) {
+    const option* pOption = std::find_if(std::begin(kLongOptions), std::end(kLongOptions) - 1,
+                                         [&](const option& x) { return x.val == nOption; });
+    if (pOption->name == nullptr) return;
+    const std::string sKey = pOption->name;
+    if (sKey == "check-config" || sKey == "service" || sKey == "config") return;
+    auto& given = pOptions->given;
+    given.erase(std::remove_if(given.begin(), given.end(), [&](const std::pair<std::string, std::string>& g) { return g.first == sKey; }),
+                given.end());
+    given.emplace_back(sKey, pOption->has_arg == no_argument && sText.empty() ? "true" : sText);
+}
+
+// One option, as the command line or the configuration file gives it. False with *pWhy.
+bool applyOption(int nOption, const std::string& sArg, LogOptions* pOptions, std::string* pWhy) {
+    LogOptions& o = *pOptions;
+    auto refuse = [&](const std::string& sReason) {
+        *pWhy = sReason;
+        return false;
+    };
+    uint64_t n = 0;
+    switch (nOption) {
+        case 'b':
+            if (sArg.compare(0, 7, "serial:") == 0 && sArg.size() > 7 && !hasControlCharacter(sArg)) {
+                o.board.sBoardSerial = sArg.substr(7);
+                break;
+            }
+            if (!parseWhole(sArg.c_str(), 0, INT32_MAX, &n)) {
+                return refuse("--board \"" + printable(sArg) + "\": a board id from 0, or serial:<serial number>");
+            }
+            o.board.nBoardId = static_cast<int32_t>(n);
+            o.board.sBoardSerial.clear();
+            break;
+        case 'r': {
+            char* pEnd = nullptr;
+            o.board.dRate = strtod(sArg.c_str(), &pEnd);
+            if (sArg.empty() || *pEnd != '\0' || !isfinite(o.board.dRate) || o.board.dRate < 0.001 || o.board.dRate > 1e8) {
+                return refuse("--rate \"" + sArg + "\": scans per second, from 0.001");
+            }
+            break;
+        }
+        case 'd':
+            if (!parseDuration(sArg, &o.dDurationSeconds) || o.dDurationSeconds <= 0) {
+                return refuse("--duration \"" + sArg + "\": a time such as 30s, 10m, 24h or 7d");
+            }
+            break;
+        case 'n':
+            if (!parseWhole(sArg.c_str(), 1, UINT64_MAX / 2, &o.nScans)) return refuse("--scans \"" + sArg + "\": a count from 1");
+            break;
+        case 'o':
+            if (sArg.empty()) return refuse("--output: a file name, or - for standard output");
+            // The name is written into the file's lines: a control character would forge one.
+            if (hasControlCharacter(sArg)) return refuse("--output: a file name without control characters");
+            o.sOutput = sArg;
+            break;
+        case 'O':
+            if (sArg != "csv" && sArg != "sigmf") return refuse("--output-format \"" + printable(sArg) + "\": csv or sigmf");
+            o.bSigmf = sArg == "sigmf";
+            o.bFormatGiven = true;
+            break;
+        case kAverage:
+            if (!parseWhole(sArg.c_str(), 1, 10000000, &n)) return refuse("--average \"" + sArg + "\": a count from 1 to 10000000");
+            o.nAverage = static_cast<uint32_t>(n);
+            break;
+        case kRotate: {
+            // Lower-case m is minutes, upper-case M mebibytes; a bare number is neither.
+            double dSeconds = 0;
+            if (!sArg.empty() && sArg.find_first_of("smhd") != std::string::npos && parseDuration(sArg, &dSeconds) &&
+                dSeconds >= 1) {
+                o.dRotateSeconds = dSeconds;
+                o.nRotateBytes = 0;
+            } else if (!sArg.empty() && sArg.find_first_of("KMGT") != std::string::npos &&
+                       parseSize(sArg, &o.nRotateBytes) && o.nRotateBytes >= 4096) {
+                o.dRotateSeconds = 0;
+            } else {
+                return refuse("--rotate \"" + sArg + "\": a time (30m, 1h, 1d; at least 1s) or a size (200K, 100M, 1G; at least 4K)");
+            }
+            break;
+        }
+        case kSync:
+            if (!parseDuration(sArg, &o.dSyncSeconds)) return refuse("--sync \"" + sArg + "\": a time such as 1s or 500ms");
+            break;
+        case kRaw: o.bRaw = true; break;
+        case kKeepLimits: o.bKeepLimits = true; break;
+        case kMqtt:
+        case kTopic:
+        case kFormat:
+        case kQos:
+        case kSpool:
+        case kUser:
+        case kPasswordFile:
+        case kCaFile:
+        case kCert:
+        case kKey:
+            if (!readMqttOption(nOption, sArg, &o, pWhy)) return false;
+            break;
+        case kHttp:
+            if (!parseHttpAddress(sArg, &o.sHttpHost, &o.nHttpPort, pWhy)) {
+                return refuse("--http " + *pWhy + " ([HOST:]PORT, a port from 0 to 65535; 0: any free one)");
+            }
+            o.bHttp = true;
+            break;
+        case 'q': o.bQuiet = true; break;
+        case kKeepFiles:
+            if (!parseWhole(sArg.c_str(), 1, 100000000, &o.retention.nKeepFiles)) {
+                return refuse("--keep-files \"" + printable(sArg) + "\": a count of files from 1");
+            }
+            break;
+        case kKeepFor:
+            if (!parseDuration(sArg, &o.retention.dKeepForSeconds) || o.retention.dKeepForSeconds < 60) {
+                return refuse("--keep-for \"" + printable(sArg) + "\": a time such as 30d or 12h, at least 1m");
+            }
+            break;
+        case kMaxTotal:
+            if (!parseSize(sArg, &o.retention.nMaxTotalBytes) || o.retention.nMaxTotalBytes < 4096) {
+                return refuse("--max-total \"" + printable(sArg) + "\": a size such as 500M or 20G, at least 4K");
+            }
+            break;
+        case kMinFree: {
+            double dPercent = 0;
+            std::string sSuffix;
+            if (!sArg.empty() && sArg.back() == '%' && parseNumberWithSuffix(sArg, &dPercent, &sSuffix) && sSuffix == "%" &&
+                dPercent > 0 && dPercent < 100) {
+                o.retention.dMinFreePercent = dPercent;
+                o.retention.nMinFreeBytes = 0;
+            } else if (parseSize(sArg, &o.retention.nMinFreeBytes) && o.retention.nMinFreeBytes > 0) {
+                o.retention.dMinFreePercent = 0;
+            } else {
+                return refuse("--min-free \"" + printable(sArg) + "\": a size such as 2G, or a share of the file system such as 10%");
+            }
+            break;
+        }
+        case kConfig:
+            if (sArg.empty()) return refuse("--config: a file name");
+            o.sConfigPath = sArg;
+            break;
+        case kCheckConfig: o.bCheckConfig = true; break;
+        case kService: o.bService = true; break;
+        default: return refuse("unknown option");
+    }
+    return true;
+}
+
 }  // namespace
 
 ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::string* pError) {
@@ -304,109 +463,117 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
     optind = 1;
     opterr = 0;
     int nOption = 0;
-    bool bFormatGiven = false;
     std::string sWhy;
     auto fail = [&](const std::string& sReason) {
         *pError = sReason;
         return ParseOutcome::Error;
     };
-    while ((nOption = getopt_long(argc, argv, ":b:r:d:n:o:O:q", kLongOptions, nullptr)) != -1) {
-        const std::string sArg = optarg != nullptr ? optarg : "";
-        uint64_t n = 0;
-        switch (nOption) {
-            case 'b':
-                if (sArg.compare(0, 7, "serial:") == 0 && sArg.size() > 7 && !hasControlCharacter(sArg)) {
-                    o.board.sBoardSerial = sArg.substr(7);
-                    break;
-                }
-                if (!parseWhole(optarg, 0, INT32_MAX, &n)) {
-                    return fail("--board \"" + printable(sArg) + "\": a board id from 0, or serial:<serial number>");
-                }
-                o.board.nBoardId = static_cast<int32_t>(n);
-                o.board.sBoardSerial.clear();
-                break;
-            case 'r': {
-                char* pEnd = nullptr;
-                o.board.dRate = strtod(sArg.c_str(), &pEnd);
-                if (sArg.empty() || *pEnd != '\0' || !isfinite(o.board.dRate) || o.board.dRate < 0.001 || o.board.dRate > 1e8) {
-                    return fail("--rate \"" + sArg + "\": scans per second, from 0.001");
-                }
-                break;
+    // The configuration file first, so that the command line wins over it.
+    for (int i = 1; i < argc; ++i) {
+        const std::string s = argv[i];
+        if (s == "--") break;
+        if (s == "--config" && i + 1 < argc) o.sConfigPath = argv[i + 1];
+        if (s.compare(0, 9, "--config=") == 0) o.sConfigPath = s.substr(9);
+    }
+    std::vector<std::string> channelTexts;
+    int nChannelsLine = 0;
+    if (!o.sConfigPath.empty()) {
+        std::vector<ConfigEntry> entries;
+        if (!readConfigFile(o.sConfigPath, configKeys(), &entries, pError)) return ParseOutcome::ConfigError;
+        for (const ConfigEntry& entry : entries) {
+            if (entry.sKey == "channels") {
+                channelTexts = entry.values;
+                nChannelsLine = entry.nLine;
+                continue;
             }
-            case 'd':
-                if (!parseDuration(sArg, &o.dDurationSeconds) || o.dDurationSeconds <= 0) {
-                    return fail("--duration \"" + sArg + "\": a time such as 30s, 10m, 24h or 7d");
-                }
-                break;
-            case 'n':
-                if (!parseWhole(optarg, 1, UINT64_MAX / 2, &o.nScans)) return fail("--scans \"" + sArg + "\": a count from 1");
-                break;
-            case 'o':
-                if (sArg.empty()) return fail("--output: a file name, or - for standard output");
-                // The name is written into the file's lines: a control character would forge one.
-                if (hasControlCharacter(sArg)) return fail("--output: a file name without control characters");
-                o.sOutput = sArg;
-                break;
-            case 'O':
-                if (sArg != "csv" && sArg != "sigmf") return fail("--output-format \"" + printable(sArg) + "\": csv or sigmf");
-                o.bSigmf = sArg == "sigmf";
-                bFormatGiven = true;
-                break;
-            case kAverage:
-                if (!parseWhole(optarg, 1, 10000000, &n)) return fail("--average \"" + sArg + "\": a count from 1 to 10000000");
-                o.nAverage = static_cast<uint32_t>(n);
-                break;
-            case kRotate: {
-                // Lower-case m is minutes, upper-case M mebibytes; a bare number is neither.
-                double dSeconds = 0;
-                if (!sArg.empty() && sArg.find_first_of("smhd") != std::string::npos && parseDuration(sArg, &dSeconds) &&
-                    dSeconds >= 1) {
-                    o.dRotateSeconds = dSeconds;
-                    o.nRotateBytes = 0;
-                } else if (!sArg.empty() && sArg.find_first_of("KMGT") != std::string::npos &&
-                           parseSize(sArg, &o.nRotateBytes) && o.nRotateBytes >= 4096) {
-                    o.dRotateSeconds = 0;
-                } else {
-                    return fail("--rotate \"" + sArg + "\": a time (30m, 1h, 1d; at least 1s) or a size (200K, 100M, 1G; at least 4K)");
-                }
-                break;
+            const option* pOption = std::find_if(std::begin(kLongOptions), std::end(kLongOptions) - 1,
+                                                 [&](const option& x) { return entry.sKey == x.name; });
+            if (pOption->has_arg == no_argument) {
+                setFlag(pOption->val, entry.bFlag, &o);
+            } else if (!applyOption(pOption->val, entry.sValue, &o, &sWhy)) {
+                *pError = o.sConfigPath + ":" + std::to_string(entry.nLine) + ": " + sWhy;
+                return ParseOutcome::ConfigError;
             }
-            case kSync:
-                if (!parseDuration(sArg, &o.dSyncSeconds)) return fail("--sync \"" + sArg + "\": a time such as 1s or 500ms");
-                break;
-            case kRaw: o.bRaw = true; break;
-            case kKeepLimits: o.bKeepLimits = true; break;
-            case kMqtt:
-            case kTopic:
-            case kFormat:
-            case kQos:
-            case kSpool:
-            case kUser:
-            case kPasswordFile:
-            case kCaFile:
-            case kCert:
-            case kKey:
-                if (!readMqttOption(nOption, sArg, &o, &sWhy)) return fail(sWhy);
-                break;
-            case kHttp:
-                if (!parseHttpAddress(sArg, &o.sHttpHost, &o.nHttpPort, &sWhy)) {
-                    return fail("--http " + sWhy + " ([HOST:]PORT, a port from 0 to 65535; 0: any free one)");
-                }
-                o.bHttp = true;
-                break;
-            case 'q': o.bQuiet = true; break;
-            case ':': return fail(std::string("option ") + argv[optind - 1] + " needs a value");
-            default: {
-                std::string sWhat = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
-                return fail("unknown option " + sWhat);
-            }
+            noteGiven(pOption->val, pOption->has_arg == no_argument ? (entry.bFlag ? "true" : "false") : entry.sValue, &o);
         }
     }
-    if (!addChannelRequests(std::vector<std::string>(argv + optind, argv + argc), &o.board.channels, &sWhy)) return fail(sWhy);
-    if (o.board.channels.empty()) return fail("no CHANNEL given (for example AI0:rtd)");
-    sWhy = combinationProblem(&o, bFormatGiven);
-    if (!sWhy.empty()) return fail(sWhy);
+    while ((nOption = getopt_long(argc, argv, ":b:r:d:n:o:O:q", kLongOptions, nullptr)) != -1) {
+        const std::string sArg = optarg != nullptr ? optarg : "";
+        if (nOption == ':') return fail(std::string("option ") + argv[optind - 1] + " needs a value");
+        if (nOption == '?') {
+            std::string sWhat = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
+            return fail("unknown option " + sWhat);
+        }
+        if (nOption == kConfig) continue;  // read above
+        if (!applyOption(nOption, sArg, &o, &sWhy)) return fail(sWhy);
+        noteGiven(nOption, sArg, &o);
+    }
+    // Channels on the command line replace the file's.
+    if (optind < argc) {
+        channelTexts.assign(argv + optind, argv + argc);
+        nChannelsLine = 0;
+    }
+    if (!addChannelRequests(channelTexts, &o.board.channels, &sWhy)) {
+        if (nChannelsLine == 0) return fail(sWhy);
+        *pError = o.sConfigPath + ":" + std::to_string(nChannelsLine) + ": " + sWhy;
+        return ParseOutcome::ConfigError;
+    }
+    o.channelTexts = channelTexts;
+    if (o.board.channels.empty()) {
+        if (o.sConfigPath.empty()) return fail("no CHANNEL given (for example AI0:rtd)");
+        *pError = o.sConfigPath + ": no channels given (for example channels = [\"AI0:pt100\"])";
+        return ParseOutcome::ConfigError;
+    }
+    sWhy = combinationProblem(&o, o.bFormatGiven);
+    if (!sWhy.empty()) {
+        if (o.sConfigPath.empty()) return fail(sWhy);
+        *pError = o.sConfigPath + ": " + sWhy;
+        return ParseOutcome::ConfigError;
+    }
     return ParseOutcome::Run;
+}
+
+std::string effectiveSettings(const LogOptions& o) {
+    static const char* const kNumbers[] = {"board", "rate", "scans", "average", "qos", "spool", "keep-files"};
+    const std::pair<const char*, std::string> kDefaults[] = {
+        {"board", "0"}, {"rate", "1000"}, {"average", "1"}, {"sync", "1s"}, {"raw", "false"}, {"keep-limits", "false"},
+        {"quiet", "false"}};
+    std::string sText;
+    for (const ConfigKey& key : configKeys()) {
+        if (key.sName == "channels") continue;
+        std::string sValue;
+        const auto given = std::find_if(o.given.begin(), o.given.end(), [&](const std::pair<std::string, std::string>& g) {
+            return g.first == key.sName;
+        });
+        if (key.sName == "output-format") {
+            sValue = o.bSigmf ? "sigmf" : "csv";
+        } else if (given != o.given.end()) {
+            sValue = given->second;
+        } else {
+            for (const auto& d : kDefaults) {
+                if (key.sName == d.first) sValue = d.second;
+            }
+            if (sValue.empty()) continue;
+        }
+        const bool bNumber = std::find_if(std::begin(kNumbers), std::end(kNumbers), [&](const char* n) { return key.sName == n; }) !=
+                                 std::end(kNumbers) &&
+                             sValue.find_first_not_of("0123456789.e+-") == std::string::npos;
+        sText += key.sName + " = " + (!key.bTakesValue || bNumber ? sValue : tomlString(sValue)) + "\n";
+    }
+    sText += "channels = [";
+    for (size_t i = 0; i < o.channelTexts.size(); ++i) sText += (i > 0 ? ", " : "") + tomlString(o.channelTexts[i]);
+    return sText + "]\n";
+}
+
+std::vector<ConfigKey> configKeys() {
+    std::vector<ConfigKey> keys;
+    for (const option* p = kLongOptions; p->name != nullptr; ++p) {
+        const std::string sName = p->name;
+        if (sName == "help" || sName == "version" || sName == "config" || sName == "check-config" || sName == "service") continue;
+        keys.push_back({sName, p->has_arg != no_argument});
+    }
+    keys.push_back({"channels", true});
+    return keys;
 }
 
 bool parseHttpAddress(const std::string& sText, std::string* pHost, int* pnPort, std::string* pError) {

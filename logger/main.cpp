@@ -311,7 +311,12 @@ int main(int argc, char** argv) {
         case ParseOutcome::Help: fputs(kLogUsage, stdout); return 0;
         case ParseOutcome::Version: fputs(kLogVersion, stdout); return 0;
         case ParseOutcome::Error: return usageError(sError);
+        case ParseOutcome::ConfigError: say(sError); return kConfigErrorStatus;
         case ParseOutcome::Run: break;
+    }
+    if (options.bCheckConfig) {  // all is checked that can be without the board
+        fputs(effectiveSettings(options).c_str(), stdout);
+        return 0;
     }
     // Before the broker's, the driver's and our own threads start: one thread takes the stop
     // signals, so a stop is taken at any moment (a silent broker, a slow setup, a stall).
