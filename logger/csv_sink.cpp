@@ -28,10 +28,20 @@ CsvSink::CsvSink(const LogOptions& options, const BoardSetup& board, OutputFile*
       stretches_(board.channels.size(), {0, 0}), buffer_(kBufferBytes) {
     // A row: time, scan, and per channel a value and perhaps its raw count, with separators.
     nMaxRow_ = 2 * kMaxNumberText + nChannels_ * (2 * kMaxNumberText + 2) + 4;
-    if (options.dRotateSeconds > 0) {
-        double dScans = nearbyint(options.dRotateSeconds * board.dRate);
+    readRotation();
+}
+
+void CsvSink::readRotation() {
+    nRotateScans_ = 0;
+    if (options_.dRotateSeconds > 0) {
+        double dScans = nearbyint(options_.dRotateSeconds * board_.dRate);
         nRotateScans_ = dScans < 1 ? 1 : static_cast<uint64_t>(dScans);
     }
+}
+
+void CsvSink::newFile() {
+    readRotation();
+    bNewFileDue_ = true;
 }
 
 void CsvSink::convertedFrom(const std::string& sFirstLine, int nFileNumber, uint64_t nFirstScan,
@@ -224,7 +234,9 @@ void CsvSink::emitRow(uint64_t nScan, uint32_t nScans, const int32_t* pCounts, c
     const size_t nRow = nUsed_ - nRowStart;
     const bool bRotateByTime = nRotateScans_ > 0 && nScan >= nFileFirstScan_ + nRotateScans_;
     const bool bRotateBySize = passesSize(0, nRow);
-    if (bFileHasRows_ && (bRotateByTime || bRotateBySize)) {
+    const bool bNewFile = bNewFileDue_;
+    bNewFileDue_ = false;
+    if (bFileHasRows_ && (bRotateByTime || bRotateBySize || bNewFile)) {
         rotateBefore(nScan, nRowStart);
     } else if (const size_t nFill = fillBefore(nRowStart, nRow)) {
         memmove(buffer_.data() + nRowStart + nFill, buffer_.data() + nRowStart, nRow);  // the row follows its fill

@@ -34,6 +34,7 @@ public:
     void limit(const LimitChange& change) override;
     void tick(int64_t nMonotonicMicros) override;
     int64_t settle() override;
+    void newFile() override;
     void end(const RunTotals& totals) override;
     bool failed() const override { return bFailed_; }
 
@@ -54,6 +55,7 @@ private:
     size_t fillBefore(size_t nLineStart, size_t nLength) const;
     size_t writeFill(size_t nAt, size_t nFill);
     void rotateBefore(uint64_t nScan, size_t nRowStart);
+    void readRotation();
     bool flushBuffer();
 
     const LogOptions& options_;
@@ -63,6 +65,7 @@ private:
     const size_t nChannels_;
 
     uint64_t nRotateScans_ = 0;    // scans per file when rotating by time
+    bool bNewFileDue_ = false;     // a reload asked for a file of its own
     uint64_t nFileFirstScan_ = 0;
     bool bFileHasRows_ = false;
     size_t nContinuedBytes_ = 0;   // the line that ends this file and names the next

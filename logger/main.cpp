@@ -43,6 +43,10 @@
 #include "host_port.h"
 #include "output_file.h"
 #include "program_messages.h"
+#include "retention.h"
+#ifdef QUENO_WITH_SYSTEMD
+#include "service_notifier.h"
+#endif
 #include "sigmf_sink.h"
 #include "status_line.h"
 #include "stop_signals.h"
@@ -57,6 +61,10 @@ class LiveView;       // the browser's side, in a build with the live view
 namespace {
 
 using namespace qlog;
+
+// The command line, read again at a reload.
+int gArgc = 0;
+char** gArgv = nullptr;
 
 int usageError(const std::string& sWhy) {
     fprintf(stderr, "queno_log: %s\nTry 'queno_log --help' for the options.\n", sWhy.c_str());
@@ -127,7 +135,11 @@ std::string outputPath(const LogOptions& options, int64_t nStartMicros, int nAtt
 
 // Opens the output; with the default name, the first of its numbered names that is free.
 bool openOutput(const LogOptions& options, OutputFile* pOutput, std::string* psPath, std::string* pError) {
-    const bool bRotating = options.dRotateSeconds > 0 || options.nRotateBytes > 0;
+    // A service's file is always one of a series: a reload begins the next, a restart goes on
+    // after the last.
+    const bool bFile = options.sOutput != "-" && options.sOutput != "none";
+    const bool bRotating = options.dRotateSeconds > 0 || options.nRotateBytes > 0 || (options.bService && bFile);
+    if (options.bService) pOutput->continueSeries();
     const int64_t nStart = utcMicrosNow();
     for (int nAttempt = 1;; ++nAttempt) {
         *psPath = outputPath(options, nStart, nAttempt);
@@ -208,6 +220,62 @@ private:
     bool bKept_ = false;
 };
 
+#ifdef QUENO_WITH_SYSTEMD
+// What a reload cannot change, named, when the file now asks for another value.
+std::string restartOnly(const LogOptions& now, const LogOptions& asked) {
+    std::vector<std::string> names;
+    auto note = [&](bool bDiffers, const char* sName) {
+        if (bDiffers) names.push_back(sName);
+    };
+    note(now.board.nBoardId != asked.board.nBoardId || now.board.sBoardSerial != asked.board.sBoardSerial, "board");
+    note(now.board.dRate != asked.board.dRate, "rate");
+    note(now.channelTexts != asked.channelTexts, "channels");
+    note(now.nAverage != asked.nAverage, "average");
+    note(now.sOutput != asked.sOutput || now.bSigmf != asked.bSigmf, "output");
+    note(now.bRaw != asked.bRaw || now.bKeepLimits != asked.bKeepLimits, "raw and keep-limits");
+    note(now.dDurationSeconds != asked.dDurationSeconds || now.nScans != asked.nScans, "duration and scans");
+    note(now.bMqtt != asked.bMqtt || now.mqtt.sHost != asked.mqtt.sHost || now.mqtt.nPort != asked.mqtt.nPort ||
+             now.mqtt.sTopic != asked.mqtt.sTopic || now.mqtt.bInflux != asked.mqtt.bInflux || now.mqtt.nQos != asked.mqtt.nQos ||
+             now.mqtt.sUser != asked.mqtt.sUser || now.mqtt.sPasswordFile != asked.mqtt.sPasswordFile ||
+             now.mqtt.sCaFile != asked.mqtt.sCaFile || now.mqtt.sCert != asked.mqtt.sCert || now.mqtt.sKey != asked.mqtt.sKey,
+         "mqtt");
+    note(now.bHttp != asked.bHttp || now.sHttpHost != asked.sHttpHost || now.nHttpPort != asked.nHttpPort, "http");
+    std::string s;
+    for (size_t i = 0; i < names.size(); ++i) s += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return s;
+}
+
+// SIGHUP under a service manager: the configuration read again, what may change applied on the
+// writer's thread, and a new file begun at the next row. A file that cannot be read now leaves the
+// settings as they are.
+void reload(LogOptions& options, WriterThread& writer, ServiceNotifier& notifier, std::string* psSaid) {
+    notifier.reloading();
+    LogOptions asked;
+    std::string sError;
+    if (parseLogOptions(gArgc, gArgv, &asked, &sError) != ParseOutcome::Run) {
+        say("reload: " + sError + "; the settings in use are kept");
+        writer.requestNewFile([&notifier] { notifier.reloaded(); });
+        return;
+    }
+    const std::string sKept = restartOnly(options, asked);
+    if (!sKept.empty() && sKept != *psSaid) say("reload: " + sKept + " change only with a restart; kept as they are until then");
+    *psSaid = sKept;
+    writer.requestNewFile([&options, &notifier, asked] {
+        options.dRotateSeconds = asked.dRotateSeconds;
+        options.nRotateBytes = asked.nRotateBytes;
+        options.dSyncSeconds = asked.dSyncSeconds;
+        options.retention = asked.retention;
+        notifier.reloaded();
+    });
+}
+
+std::string recordedWhat(const BoardSetup& board) {
+    std::string s;
+    for (size_t c = 0; c < board.channels.size(); ++c) s += (c > 0 ? ", AI" : "AI") + std::to_string(board.channels[c].nChannel);
+    return s + " at " + textf("%g", board.dRate) + " S/s";
+}
+#endif
+
 int exitStatusOf(const SetupOutcome& outcome) {
     switch (outcome.result) {
         case SetupResult::Done: return 0;
@@ -220,7 +288,7 @@ int exitStatusOf(const SetupOutcome& outcome) {
     return 1;
 }
 
-int record(const LogOptions& options, const BoardSetup& board, OpenBoard& openBoard, PendingOutput& pending, OutputFile& output,
+int record(LogOptions& options, const BoardSetup& board, OpenBoard& openBoard, PendingOutput& pending, OutputFile& output,
            MqttPublisher* pPublisher, LiveView* pView, MessageSink& messages) {
     const uint32_t nWords = static_cast<uint32_t>(board.channels.size());
     ScanQueue queue(queueCapacityScans(board.dRate, nWords), nWords);
@@ -256,12 +324,41 @@ int record(const LogOptions& options, const BoardSetup& board, OpenBoard& openBo
 #else
     (void)pView;
 #endif
+    Retention retention(options.retention, output);
+    writer.setHousekeeping([&retention](int64_t nNow) { retention.check(nNow); });
     const bool bWriting = writer.start();
     StatusLine status(board, options.bQuiet);
+#ifdef QUENO_WITH_SYSTEMD
+    std::unique_ptr<ServiceNotifier> notifier;
+    if (options.bService) {
+        notifier.reset(new ServiceNotifier(recordedWhat(board), [&writer, &output, &retention, pPublisher] {
+            ServiceFacts facts;
+            facts.nScans = writer.counts().nScans.load();
+            facts.nGaps = writer.counts().nGaps.load();
+            facts.nLost = writer.counts().nLost.load();
+            facts.sWhere = output.currentName();
+#ifdef QUENO_WITH_MQTT
+            if (pPublisher != nullptr) facts.sMore = "broker: " + std::to_string(pPublisher->spooled()) + " rows waiting";
+#endif
+            if (retention.floorPassed()) {
+                facts.sMore += std::string(facts.sMore.empty() ? "" : "; ") + "less free space than --min-free, and nothing more may go";
+            }
+            return facts;
+        }));
+    }
+    unsigned nReloads = ReloadRequests();
+    std::string sSaidAtReload;
+#endif
 
     while (bWriting && StopSignalReceived() == 0 && !writer.failed()) {
         SleepUntilStopSignal(acquirer.pollIntervalMs());
         if (StopSignalReceived() != 0) break;
+#ifdef QUENO_WITH_SYSTEMD
+        if (notifier != nullptr && ReloadRequests() != nReloads) {
+            nReloads = ReloadRequests();
+            reload(options, writer, *notifier, &sSaidAtReload);
+        }
+#endif
         if (!acquirer.poll()) break;
         if (monotonicMicros() > nDeadline) {
             acquirer.endUndelivered();
@@ -271,6 +368,9 @@ int record(const LogOptions& options, const BoardSetup& board, OpenBoard& openBo
             status.update(statusFacts(acquirer, writer, queue, clock, nLimit, pPublisher), acquirer.latest());
         }
     }
+#ifdef QUENO_WITH_SYSTEMD
+    if (notifier != nullptr) notifier->stopping();
+#endif
     openBoard.close(true);
     acquirer.finish();
     writer.finish();
@@ -305,6 +405,8 @@ int record(const LogOptions& options, const BoardSetup& board, OpenBoard& openBo
 
 int main(int argc, char** argv) {
     setProgramName("queno_log");
+    gArgc = argc;
+    gArgv = argv;
     LogOptions options;
     std::string sError;
     switch (parseLogOptions(argc, argv, &options, &sError)) {
@@ -314,6 +416,13 @@ int main(int argc, char** argv) {
         case ParseOutcome::ConfigError: say(sError); return kConfigErrorStatus;
         case ParseOutcome::Run: break;
     }
+#ifndef QUENO_WITH_SYSTEMD
+    if (options.bService) return usageError("--service: this queno_log was built without libsystemd");
+#endif
+    if (options.bService) {  // no terminal: no status line, every message with its priority
+        setServiceMessages(true);
+        options.bQuiet = true;
+    }
     if (options.bCheckConfig) {  // all is checked that can be without the board
         fputs(effectiveSettings(options).c_str(), stdout);
         return 0;
@@ -321,6 +430,7 @@ int main(int argc, char** argv) {
     // Before the broker's, the driver's and our own threads start: one thread takes the stop
     // signals, so a stop is taken at any moment (a silent broker, a slow setup, a stall).
     StartStopSignalThread();
+    if (options.bService) TakeHangupAsReload();
     ProgramMessages messages;
 
 #ifdef QUENO_WITH_HTTP
@@ -332,7 +442,7 @@ int main(int argc, char** argv) {
             say("--http: " + sError);
             return 1;
         }
-        say("live view at http://" + hostPortText(options.sHttpHost, view->port()) + "/");
+        say("live view at http://" + hostPortText(options.sHttpHost, view->port()) + "/", Priority::Info);
     }
     LiveView* pView = view.get();
 #else
@@ -376,6 +486,6 @@ int main(int argc, char** argv) {
     if (!outcome.done()) return exitStatusOf(outcome);
     OpenBoard open(board, messages);
     if (StopSignalReceived() != 0) return 128 + StopSignalReceived();
-    if (options.sOutput.empty()) say("recording to " + sPath);
+    if (options.sOutput.empty()) say("recording to " + sPath, Priority::Info);
     return record(options, board, open, pending, output, pPublisher, pView, messages);
 }

@@ -299,7 +299,8 @@ void MqttPublisher::onConnect(mosquitto*, void* pSelf, int nResult) {
     if (nResult == 0) {
         if (self->nLostAt_ != 0) {
             say(textf("MQTT: broker back after %.1f s, %llu rows to send", static_cast<double>(monotonicMicros() - self->nLostAt_) / 1e6,
-                      static_cast<unsigned long long>(self->spool_ != nullptr ? self->spool_->waiting() : 0)));
+                      static_cast<unsigned long long>(self->spool_ != nullptr ? self->spool_->waiting() : 0)),
+                Priority::Notice);
             self->nLostAt_ = 0;
         }
         // A broker restarted without persistence has forgotten both.

@@ -1,13 +1,17 @@
 #include "output_file.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <libgen.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "program_messages.h"
 #include "stop_signals.h"
@@ -102,20 +106,63 @@ bool OutputFile::open(const std::string& sPath, bool bRotating, std::string* pEr
     bRotating_ = bRotating;
     if (sPath == "none") {  // publishing only: what would be written goes nowhere
         bNone_ = true;
-        sName_ = "no file";
+        setName("no file");
         return true;
     }
     if (sPath == "-") {
         bStdout_ = true;
-        sName_ = "standard output";
+        setName("standard output");
         nFd_ = STDOUT_FILENO;
         return true;
     }
+    if (bRotating && bContinueSeries_) nNumber_ = highestSeriesNumber(sPath) + 1;
     return openNamed(bRotating ? numberedName(nNumber_) : sPath, !bRotating, pError);
 }
 
-bool OutputFile::openNamed(const std::string& sName, bool bNamedByUser, std::string* pError) {
+void OutputFile::setName(const std::string& sName) {
     sName_ = sName;
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    sSharedName_ = sName;
+}
+
+std::string OutputFile::currentName() const {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    return sSharedName_;
+}
+
+bool OutputFile::seriesNumberOf(const std::string& sPath, int* pnNumber) const {
+    const std::string sZero = numberedName(0);  // "<stem>-0000<extension>"
+    const size_t nAt = sZero.rfind("-0000");
+    const std::string sStem = sZero.substr(0, nAt + 1), sExtension = sZero.substr(nAt + 5);
+    if (sPath.size() < sStem.size() + 4 + sExtension.size() || sPath.compare(0, sStem.size(), sStem) != 0 ||
+        sPath.compare(sPath.size() - sExtension.size(), sExtension.size(), sExtension) != 0) {
+        return false;
+    }
+    const std::string sDigits = sPath.substr(sStem.size(), sPath.size() - sStem.size() - sExtension.size());
+    if (sDigits.size() > 7 || sDigits.find_first_not_of("0123456789") != std::string::npos) return false;
+    *pnNumber = atoi(sDigits.c_str());
+    return *pnNumber > 0;
+}
+
+// The highest number of the series in its folder, 0 when there is none.
+int OutputFile::highestSeriesNumber(const std::string& sPath) {
+    sPath_ = sPath;
+    const size_t nSlash = sPath.rfind('/');
+    const std::string sFolder = nSlash == std::string::npos ? "." : (nSlash == 0 ? "/" : sPath.substr(0, nSlash));
+    int nHighest = 0;
+    DIR* dir = opendir(sFolder.c_str());
+    if (dir == nullptr) return 0;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string sName = nSlash == std::string::npos ? entry->d_name : sPath.substr(0, nSlash + 1) + entry->d_name;
+        int nNumber = 0;
+        if (seriesNumberOf(sName, &nNumber)) nHighest = std::max(nHighest, nNumber);
+    }
+    closedir(dir);
+    return nHighest;
+}
+
+bool OutputFile::openNamed(const std::string& sName, bool bNamedByUser, std::string* pError) {
+    setName(sName);
     nBytes_ = 0;
     bCreated_ = false;
     // A device or a pipe the user named (/dev/null, a FIFO) is written as it is; a regular file is
@@ -174,7 +221,7 @@ bool OutputFile::rotate(std::string* pError) {
     nFd_ = nNextFd_;
     nNextFd_ = -1;
     nNumber_ = nNextNumber_;
-    sName_ = numberedName(nNumber_);
+    setName(numberedName(nNumber_));
     nBytes_ = 0;
     bCreated_ = true;
     syncDirectoryOf(sName_);

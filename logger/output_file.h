@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <mutex>
 #include <string>
 
 namespace qlog {
@@ -20,6 +21,8 @@ public:
     // both are. Before open().
     void pairWith(const std::string& sCompanionExtension) { sCompanionExt_ = sCompanionExtension; }
     std::string companionName() const { return companionOf(sName_); }
+    // The companion's name beside a file of this name ("" without companions).
+    std::string companionOf(const std::string& sName) const;
     std::string nextCompanionName() const { return companionOf(nextName()); }
 
     // Opens the first output: "-" standard output, "none" nothing; otherwise the path, or with rotation the path
@@ -41,6 +44,14 @@ public:
     void close();
 
     const std::string& name() const { return sName_; }
+    // The current file's name, for other threads than the writer's.
+    std::string currentName() const;
+    // A series that goes on where an earlier run of it ended (a service restarted): its first file
+    // is numbered after the highest number of the series there. Before open().
+    void continueSeries() { bContinueSeries_ = true; }
+    // Whether sPath is a name of this rotation's series, and its number.
+    bool seriesNumberOf(const std::string& sPath, int* pnNumber) const;
+    bool rotating() const { return bRotating_; }
     std::string nextName() const;
     uint64_t bytes() const { return nBytes_; }
     int fileNumber() const { return nNumber_; }
@@ -50,13 +61,18 @@ public:
 
 private:
     bool openNamed(const std::string& sName, bool bNamedByUser, std::string* pError);
+    int highestSeriesNumber(const std::string& sPath);
     std::string numberedName(int nNumber) const;
-    std::string companionOf(const std::string& sName) const;
     bool nameTaken(const std::string& sName) const;
     int nextFreeNumber() const;
 
+    void setName(const std::string& sName);
+
     std::string sPath_;
     std::string sName_;
+    mutable std::mutex nameMutex_;
+    std::string sSharedName_;
+    bool bContinueSeries_ = false;
     std::string sCompanionExt_;
     bool bRotating_ = false;
     bool bStdout_ = false;

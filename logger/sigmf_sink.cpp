@@ -66,10 +66,17 @@ SigmfSink::SigmfSink(const LogOptions& options, const BoardSetup& board, OutputF
       nScanBytes_(board.channels.size() * (options.nAverage > 1 ? sizeof(double) : sizeof(int32_t))),
       stretches_(board.channels.size()), means_(board.channels.size(), 0.0) {
     static_assert(sizeof(double) == 8 && sizeof(int32_t) == 4, "SigMF's ri32 and rf64");
-    if (options.dRotateSeconds > 0) {
-        double dScans = nearbyint(options.dRotateSeconds * board.dRate);
+    newFile();
+    bNewFileDue_ = false;
+}
+
+void SigmfSink::newFile() {
+    nRotateScans_ = 0;
+    if (options_.dRotateSeconds > 0) {
+        double dScans = nearbyint(options_.dRotateSeconds * board_.dRate);
         nRotateScans_ = dScans < 1 ? 1 : static_cast<uint64_t>(dScans);
     }
+    bNewFileDue_ = true;
 }
 
 void SigmfSink::fail(const std::string& sWhy) {
@@ -121,7 +128,9 @@ void SigmfSink::writeRows(uint64_t nFirstScan, const void* pData, size_t nRows, 
         const uint64_t nScan = nFirstScan + nDone * nScansPerRow;
         const bool bByTime = nRotateScans_ > 0 && nScan >= nFileFirstScan_ + nRotateScans_;
         const bool bBySize = options_.nRotateBytes > 0 && pOutput_->bytes() + nScanBytes_ > options_.nRotateBytes;
-        if (nPosition_ > 0 && (bByTime || bBySize)) rotate(nScan);
+        const bool bNewFile = bNewFileDue_;
+        bNewFileDue_ = false;
+        if (nPosition_ > 0 && (bByTime || bBySize || bNewFile)) rotate(nScan);
         if (bCaptureDue_) startCapture(nScan);
         if (bFailed_) return;
         size_t nTake = nRows - nDone;

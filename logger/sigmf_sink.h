@@ -35,6 +35,7 @@ public:
     void gap(const GapRecord& gap) override;
     void limit(const LimitChange& change) override;
     void tick(int64_t nMonotonicMicros) override;
+    void newFile() override;
     void end(const RunTotals& totals) override;
     bool failed() const override { return bFailed_; }
 
@@ -70,6 +71,7 @@ private:
     const size_t nScanBytes_;
 
     uint64_t nRotateScans_ = 0;   // scans per file when rotating by time
+    bool bNewFileDue_ = false;    // a reload asked for a file of its own
     uint64_t nFileFirstScan_ = 0;
     uint64_t nPosition_ = 0;      // scans (or means) in this file
     bool bCaptureDue_ = true;     // the next row begins a capture

@@ -57,6 +57,9 @@ public:
     // how many rows it could not deliver; a file answers -1.
     virtual int64_t settle() { return -1; }
     virtual void end(const RunTotals& totals) = 0;
+    // A reload: the rotation's settings are read again from the options, and a file of its own
+    // begins at the next row (when this one has rows). On the writer's thread, between rows.
+    virtual void newFile() {}
     // The output refused a write: the run stops.
     virtual bool failed() const { return false; }
 };

@@ -176,8 +176,23 @@ void WriterThread::end() {
     for (const auto& sink : sinks_) sink->end(totals);
 }
 
+void WriterThread::requestNewFile(std::function<void()> change) {
+    std::lock_guard<std::mutex> lock(newFileMutex_);
+    newFileChanges_.push_back(std::move(change));
+    bNewFile_.store(true, std::memory_order_release);
+}
+
 void WriterThread::run() {
     for (;;) {
+        if (bNewFile_.exchange(false, std::memory_order_acq_rel)) {
+            std::vector<std::function<void()>> changes;
+            {
+                std::lock_guard<std::mutex> lock(newFileMutex_);
+                changes.swap(newFileChanges_);
+            }
+            for (const auto& change : changes) change();
+            for (const auto& sink : sinks_) sink->newFile();
+        }
         // The end is judged before the queue is looked at: scans queued before it was set are seen.
         const bool bDone = bDone_.load(std::memory_order_acquire);
         const uint64_t nReady = pQueue_->readable();  // before the gaps: a gap is queued before scans after it
@@ -209,6 +224,10 @@ void WriterThread::run() {
         }
         const int64_t nNow = monotonicMicros();
         for (const auto& sink : sinks_) sink->tick(nNow);
+        if (housekeeping_ && nNow - nLastHousekeeping_ >= 1000000) {
+            nLastHousekeeping_ = nNow;
+            housekeeping_(nNow);
+        }
         checkSinks();
     }
     end();  // a sink that failed ends as it can: the others end as usual

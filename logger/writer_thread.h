@@ -10,7 +10,9 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -35,6 +37,12 @@ public:
     bool start();
     // The acquisition has queued its last scan: drain, end every sink.
     void finish();
+
+    // Runs change on the writer's thread between two blocks, then has every sink begin a new file
+    // at its next row: a reload, without a scan lost or written twice.
+    void requestNewFile(std::function<void()> change);
+    // Work for the writer's thread about once a second, with the monotonic time (retention).
+    void setHousekeeping(std::function<void(int64_t)> work) { housekeeping_ = std::move(work); }
 
     bool failed() const { return bFailed_.load(std::memory_order_acquire); }
     const WriterCounts& counts() const { return counts_; }
@@ -75,6 +83,12 @@ private:
     std::vector<uint8_t> limited_;
     uint32_t nInMean_ = 0;
     uint64_t nMeanScan_ = 0;
+
+    std::mutex newFileMutex_;
+    std::vector<std::function<void()>> newFileChanges_;
+    std::atomic<bool> bNewFile_{false};
+    std::function<void(int64_t)> housekeeping_;
+    int64_t nLastHousekeeping_ = 0;
 
     std::atomic<bool> bDone_{false};
     std::atomic<bool> bFailed_{false};

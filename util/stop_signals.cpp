@@ -23,6 +23,10 @@ static_assert(std::atomic<int>::is_always_lock_free, "a signal handler needs loc
 // Each kind counts on its own: a SIGTERM after a Ctrl-C is still a first request.
 std::atomic<int> gbSeen[NSIG] = {};
 
+// Under a service manager SIGHUP asks for a reload: counted, never a stop.
+std::atomic<bool> gbHangupReloads{false};
+std::atomic<unsigned> gnReloads{0};
+
 // The signal thread's pipe: a byte is written at the first stop and never read, so the read end
 // stays readable for every poll from then on.
 int gWakePipe[2] = {-1, -1};
@@ -61,6 +65,10 @@ void* takeStopSignals(void*) {
     for (;;) {
         int nSignal = 0;
         if (sigwait(&stops, &nSignal) != 0) continue;
+        if (nSignal == SIGHUP && gbHangupReloads.load()) {
+            gnReloads.fetch_add(1);
+            continue;
+        }
         takeStopSignal(nSignal);
         const char cByte = 's';
         while (write(gWakePipe[1], &cByte, 1) < 0 && errno == EINTR) {
@@ -119,6 +127,10 @@ int StartStopSignalThread(void) {
 }
 
 int StopSignalDescriptor(void) { return gWakePipe[0]; }
+
+void TakeHangupAsReload(void) { gbHangupReloads.store(true); }
+
+unsigned ReloadRequests(void) { return gnReloads.load(); }
 
 void SleepUntilStopSignal(int nMs) {
     if (gWakePipe[0] >= 0) {

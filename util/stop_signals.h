@@ -40,6 +40,13 @@ int StartStopSignalThread(void);
  * thread; -1 without that thread. For poll loops that must end at a stop. */
 int StopSignalDescriptor(void);
 
+/* Under a service manager SIGHUP asks for a reload (systemctl reload), not a stop: from this call
+ * on, the signal thread counts each SIGHUP instead of taking it as a stop. Needs the signal thread. */
+void TakeHangupAsReload(void);
+/* How many SIGHUPs were counted so far; a run compares it with the count it last acted on, so a
+ * storm of them is one reload or a few, never a stop. */
+unsigned ReloadRequests(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,87 @@
+#include "service_notifier.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include <systemd/sd-daemon.h>
+
+namespace qlog {
+
+namespace {
+
+// STATUS= this often: a systemctl status that is never more than a few seconds behind.
+constexpr int64_t kStatusMicros = 5000000;
+
+int64_t monotonicNow() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+}  // namespace
+
+ServiceNotifier::ServiceNotifier(std::string sWhat, std::function<ServiceFacts()> facts)
+    : sWhat_(std::move(sWhat)), facts_(std::move(facts)) {
+    uint64_t nMicros = 0;
+    if (sd_watchdog_enabled(0, &nMicros) > 0) nWatchdogMicros_ = nMicros;
+    thread_ = std::thread([this] { run(); });
+}
+
+ServiceNotifier::~ServiceNotifier() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bStopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void ServiceNotifier::reloading() {
+    sd_notifyf(0, "RELOADING=1\nMONOTONIC_USEC=%lld", static_cast<long long>(monotonicNow()));
+}
+
+void ServiceNotifier::reloaded() { sd_notify(0, "READY=1"); }
+
+void ServiceNotifier::stopping() { sd_notify(0, "STOPPING=1"); }
+
+std::string ServiceNotifier::statusText(const ServiceFacts& facts) const {
+    std::string s = "recording " + sWhat_ + " into " + facts.sWhere + ": " + std::to_string(facts.nScans) + " scans, " +
+                    std::to_string(facts.nGaps) + (facts.nGaps == 1 ? " gap" : " gaps");
+    if (facts.nLost > 0) s += " (" + std::to_string(facts.nLost) + " scans lost)";
+    return facts.sMore.empty() ? s : s + "; " + facts.sMore;
+}
+
+// The pings follow the recording's progress: a look every quarter of the watchdog's interval (at
+// most a second), a ping only when scans reached the outputs since the last one.
+void ServiceNotifier::run() {
+    const int64_t nLook = nWatchdogMicros_ > 0 ? std::min<int64_t>(static_cast<int64_t>(nWatchdogMicros_ / 4), 1000000) : 1000000;
+    bool bReady = false;
+    uint64_t nPinged = 0;
+    int64_t nLastStatus = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!bStopping_) {
+        lock.unlock();
+        const ServiceFacts facts = facts_();
+        const int64_t nNow = monotonicNow();
+        std::string sMessage;
+        if (!bReady && facts.nScans > 0) {
+            bReady = true;
+            sMessage += "READY=1\n";
+        }
+        if (nWatchdogMicros_ > 0 && facts.nScans > nPinged) {
+            nPinged = facts.nScans;
+            sMessage += "WATCHDOG=1\n";
+        }
+        if (nLastStatus == 0 || nNow - nLastStatus >= kStatusMicros || sMessage.find("READY") != std::string::npos) {
+            nLastStatus = nNow;
+            sMessage += "STATUS=" + statusText(facts) + "\n";
+        }
+        if (!sMessage.empty()) sd_notify(0, sMessage.c_str());
+        lock.lock();
+        wake_.wait_for(lock, std::chrono::microseconds(nLook), [this] { return bStopping_; });
+    }
+}
+
+}  // namespace qlog
