@@ -31,6 +31,12 @@ if(TARGET queno_convert)
   list(APPEND queno_man_pages queno_convert.1)
 endif()
 install(TARGETS ${queno_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT example)
+# queno_log as a service: the unit (installed, never enabled) and an example configuration.
+if(TARGET queno_log)
+  install(FILES logger/service/queno-log@.service DESTINATION lib/systemd/system COMPONENT example)
+  install(FILES logger/service/log.toml
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${QUENO_PACKAGE_example}/examples COMPONENT example)
+endif()
 install(TARGETS kvpxi_api LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/queno-sim COMPONENT sim NAMELINK_SKIP)
 install(PROGRAMS ${PROJECT_BINARY_DIR}/sim/queno-sim.installed DESTINATION ${CMAKE_INSTALL_BINDIR}
   RENAME queno-sim COMPONENT sim)

@@ -36,6 +36,9 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 
 set(CPACK_DEBIAN_EXAMPLE_PACKAGE_NAME ${QUENO_PACKAGE_example})
 set(CPACK_DEBIAN_EXAMPLE_PACKAGE_SUGGESTS ${QUENO_PACKAGE_sim})
+# The service's user is made when the package is configured.
+set(CPACK_DEBIAN_EXAMPLE_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_EXAMPLE_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/logger/service/postinst)
 set(CPACK_COMPONENT_EXAMPLE_DESCRIPTION "RTD temperature example, board inventory and logger for QUENO boards
 rtd_example measures the temperature of an RTD on one analogue input of a
 QUENO-1600-UNIV board through the board driver libkvpxi_api.so, which it

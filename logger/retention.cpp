@@ -94,7 +94,7 @@ void Retention::remove(const SeriesFile& file) {
 
 void Retention::check(int64_t nMonotonicMicros) {
     if (!bounds_.any() || !output_.rotating()) return;
-    const bool bNewFile = output_.fileNumber() != nLastNumber_;
+    const bool bNewFile = output_.fileNumber() != nLastNumber_ || nMonotonicMicros < 0;
     const bool bSpaceDue = nMonotonicMicros - nLastSpaceCheck_ >= kSpaceCheckMicros;
     if (!bNewFile && !bSpaceDue) return;
     nLastNumber_ = output_.fileNumber();
@@ -112,7 +112,7 @@ void Retention::check(int64_t nMonotonicMicros) {
     size_t nLeft = files.size();
     bool bFloor = bFloorHolds;
     for (const SeriesFile& file : files) {  // oldest first
-        if (file.sPath == sCurrent || file.nNumber >= output_.fileNumber()) break;
+        if (file.sPath == sCurrent || file.nNumber >= output_.fileNumber()) break;  // the one written, and a next one made
         const bool bTooMany = bounds_.nKeepFiles > 0 && nLeft > bounds_.nKeepFiles;
         const bool bTooOld = bounds_.dKeepForSeconds > 0 && static_cast<double>(nNow - file.nModified) > bounds_.dKeepForSeconds;
         const bool bTooLarge = bounds_.nMaxTotalBytes > 0 && nTotal > bounds_.nMaxTotalBytes;

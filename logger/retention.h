@@ -23,8 +23,8 @@ public:
     // The bounds are read at each check: a reload may change them (on the same thread).
     Retention(const RetentionOptions& bounds, const OutputFile& output);
 
-    // On the writer's thread, about once a second: after a new file of the series at once, the
-    // free space every ten seconds.
+    // On the writer's thread, between blocks: after a new file of the series at once, the free
+    // space every ten seconds; with -1 at the end, once more for the last file.
     void check(int64_t nMonotonicMicros);
     // The floor of free space is passed and nothing more may go.
     bool floorPassed() const { return bFloorPassed_.load(); }

@@ -13,6 +13,8 @@ namespace {
 
 // STATUS= this often: a systemctl status that is never more than a few seconds behind.
 constexpr int64_t kStatusMicros = 5000000;
+// A storm of reloads is told as it comes, up to this many messages behind.
+constexpr size_t kMaxPending = 256;
 
 int64_t monotonicNow() {
     timespec now{};
@@ -38,13 +40,25 @@ ServiceNotifier::~ServiceNotifier() {
     thread_.join();
 }
 
-void ServiceNotifier::reloading() {
-    sd_notifyf(0, "RELOADING=1\nMONOTONIC_USEC=%lld", static_cast<long long>(monotonicNow()));
+void ServiceNotifier::queue(std::string sMessage) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (pending_.size() < kMaxPending) pending_.push_back(std::move(sMessage));
+    }
+    wake_.notify_all();
 }
 
-void ServiceNotifier::reloaded() { sd_notify(0, "READY=1"); }
+void ServiceNotifier::reloading() { queue("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonicNow())); }
 
-void ServiceNotifier::stopping() { sd_notify(0, "STOPPING=1"); }
+void ServiceNotifier::reloaded() { queue("READY=1"); }
+
+void ServiceNotifier::stopping() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bToldStopping_ = true;  // nothing after it: no ping, no status
+    }
+    queue("STOPPING=1");
+}
 
 std::string ServiceNotifier::statusText(const ServiceFacts& facts) const {
     std::string s = "recording " + sWhat_ + " into " + facts.sWhere + ": " + std::to_string(facts.nScans) + " scans, " +
@@ -61,7 +75,19 @@ void ServiceNotifier::run() {
     uint64_t nPinged = 0;
     int64_t nLastStatus = 0;
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!bStopping_) {
+    for (;;) {
+        while (!pending_.empty()) {
+            const std::string sMessage = std::move(pending_.front());
+            pending_.pop_front();
+            lock.unlock();
+            sd_notify(0, sMessage.c_str());
+            lock.lock();
+        }
+        if (bStopping_) break;
+        if (bToldStopping_) {
+            wake_.wait(lock, [this] { return bStopping_ || !pending_.empty(); });
+            continue;
+        }
         lock.unlock();
         const ServiceFacts facts = facts_();
         const int64_t nNow = monotonicNow();
@@ -80,7 +106,7 @@ void ServiceNotifier::run() {
         }
         if (!sMessage.empty()) sd_notify(0, sMessage.c_str());
         lock.lock();
-        wake_.wait_for(lock, std::chrono::microseconds(nLook), [this] { return bStopping_; });
+        wake_.wait_for(lock, std::chrono::microseconds(nLook), [this] { return bStopping_ || !pending_.empty(); });
     }
 }
 

@@ -2,12 +2,15 @@
 // once the first scan is in the output; STATUS= every few seconds (what is recorded where, scans,
 // gaps, the broker); WATCHDOG=1 only while scans keep reaching the outputs, so a driver that stops
 // delivering stops the pings and systemd restarts the service; RELOADING=1 and READY=1 around a
-// reload; STOPPING=1 when a stop begins. A notify socket that is missing or refuses costs nothing.
+// reload; STOPPING=1 when a stop begins. Everything is sent from the notifier's own thread: a send
+// to a socket whose reader does not keep up blocks, and must never hold the acquisition or the
+// writer. A notify socket that is missing or refuses costs nothing.
 #pragma once
 
 #include <stdint.h>
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -40,6 +43,7 @@ public:
 
 private:
     void run();
+    void queue(std::string sMessage);
     std::string statusText(const ServiceFacts& facts) const;
 
     const std::string sWhat_;
@@ -48,6 +52,8 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool bStopping_ = false;
+    bool bToldStopping_ = false;
+    std::deque<std::string> pending_;  // sent by the thread, in order
     std::thread thread_;
 };
 

@@ -224,13 +224,11 @@ void WriterThread::run() {
         }
         const int64_t nNow = monotonicMicros();
         for (const auto& sink : sinks_) sink->tick(nNow);
-        if (housekeeping_ && nNow - nLastHousekeeping_ >= 1000000) {
-            nLastHousekeeping_ = nNow;
-            housekeeping_(nNow);
-        }
+        if (housekeeping_) housekeeping_(nNow);
         checkSinks();
     }
     end();  // a sink that failed ends as it can: the others end as usual
+    if (housekeeping_) housekeeping_(-1);
 }
 
 }  // namespace qlog

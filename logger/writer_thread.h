@@ -41,7 +41,8 @@ public:
     // Runs change on the writer's thread between two blocks, then has every sink begin a new file
     // at its next row: a reload, without a scan lost or written twice.
     void requestNewFile(std::function<void()> change);
-    // Work for the writer's thread about once a second, with the monotonic time (retention).
+    // Work for the writer's thread between blocks, with the monotonic time, and once more with -1
+    // when every sink has ended (retention). It must be cheap when there is nothing to do.
     void setHousekeeping(std::function<void(int64_t)> work) { housekeeping_ = std::move(work); }
 
     bool failed() const { return bFailed_.load(std::memory_order_acquire); }
@@ -88,7 +89,6 @@ private:
     std::vector<std::function<void()>> newFileChanges_;
     std::atomic<bool> bNewFile_{false};
     std::function<void(int64_t)> housekeeping_;
-    int64_t nLastHousekeeping_ = 0;
 
     std::atomic<bool> bDone_{false};
     std::atomic<bool> bFailed_{false};
