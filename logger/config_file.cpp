@@ -1,11 +1,7 @@
 #include "config_file.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -14,45 +10,13 @@
 #include <toml++/toml.h>
 #endif
 
+#include "regular_file.h"
+
 namespace qlog {
 
 namespace {
 
 constexpr size_t kMaxConfigBytes = 1 << 20;
-
-// The file's text: a regular file (a FIFO or a directory is refused at once, never waited on).
-bool readWhole(const std::string& sPath, std::string* pText, std::string* pError) {
-    const int fd = open(sPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat info = {};
-    if (fd < 0 || fstat(fd, &info) != 0) {
-        *pError = sPath + ": " + strerror(errno);
-        if (fd >= 0) close(fd);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        close(fd);
-        *pError = sPath + ": not a regular file";
-        return false;
-    }
-    pText->resize(kMaxConfigBytes + 1);
-    size_t nHave = 0;
-    for (;;) {
-        const ssize_t n = read(fd, &(*pText)[nHave], pText->size() - nHave);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || (nHave += static_cast<size_t>(n)) == pText->size()) {
-            if (n < 0) *pError = sPath + ": " + strerror(errno);
-            break;
-        }
-    }
-    close(fd);
-    if (!pError->empty()) return false;
-    if (nHave > kMaxConfigBytes) {
-        *pError = sPath + ": more than 1 MiB: not a configuration of queno_log";
-        return false;
-    }
-    pText->resize(nHave);
-    return true;
-}
 
 std::string numberText(double d) {
     char s[64];
@@ -88,8 +52,14 @@ bool readConfigFile(const std::string& sPath, const std::vector<ConfigKey>&, std
 bool readConfigFile(const std::string& sPath, const std::vector<ConfigKey>& keys, std::vector<ConfigEntry>* pEntries,
                     std::string* pError) {
     std::string sText;
-    pError->clear();
-    if (!readWhole(sPath, &sText, pError)) return false;
+    int nErrno = 0;
+    switch (readRegularFile(sPath, kMaxConfigBytes, &sText, &nErrno)) {
+        case FileRead::Done: break;
+        case FileRead::CannotOpen:
+        case FileRead::ReadFailed: *pError = sPath + ": " + strerror(nErrno); return false;
+        case FileRead::NotRegular: *pError = sPath + ": not a regular file"; return false;
+        case FileRead::TooLarge: *pError = sPath + ": more than 1 MiB: not a configuration of queno_log"; return false;
+    }
     toml::table table;
     try {
         table = toml::parse(sText, sPath);

@@ -1,15 +1,15 @@
 #include "sigmf_recording.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <math.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include "regular_file.h"
 
 namespace qlog {
 
@@ -219,43 +219,17 @@ void mergeChanges(std::vector<LimitChange> changes, std::vector<LimitChange>* pM
 }
 
 
-// The metadata's text: a regular file of at most kMaxMetadataBytes, opened so that a FIFO never
-// blocks and read so that a file that grows while it is read never exhausts the memory.
+// The metadata's text: a regular file of at most kMaxMetadataBytes.
 bool readMetadata(const std::string& sPath, std::string* pContents, std::string* pError) {
-    const int fd = open(sPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat info = {};
-    if (fd < 0 || fstat(fd, &info) != 0) {
-        *pError = "cannot read " + sPath + ": " + strerror(errno);
-        if (fd >= 0) close(fd);
-        return false;
+    int nErrno = 0;
+    switch (readRegularFile(sPath, kMaxMetadataBytes, pContents, &nErrno)) {
+        case FileRead::Done: return true;
+        case FileRead::CannotOpen:
+        case FileRead::ReadFailed: *pError = "cannot read " + sPath + ": " + strerror(nErrno); return false;
+        case FileRead::NotRegular: *pError = "cannot read " + sPath + ": not a regular file"; return false;
+        case FileRead::TooLarge: *pError = sPath + ": more than 32 MiB: not the metadata of a SigMF recording of queno_log"; return false;
     }
-    if (!S_ISREG(info.st_mode)) {
-        close(fd);
-        *pError = "cannot read " + sPath + ": not a regular file";
-        return false;
-    }
-    std::string& s = *pContents;
-    s.resize(std::min<off_t>(info.st_size, kMaxMetadataBytes) + 1);
-    size_t nHave = 0;
-    while (nHave < s.size()) {
-        const ssize_t n = read(fd, &s[nHave], s.size() - nHave);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            *pError = "cannot read " + sPath + ": " + strerror(errno);
-            close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        nHave += static_cast<size_t>(n);
-        if (nHave == s.size() && s.size() <= kMaxMetadataBytes) s.resize(std::min<size_t>(s.size() * 2, kMaxMetadataBytes + 1));
-    }
-    close(fd);
-    if (nHave > kMaxMetadataBytes) {
-        *pError = sPath + ": more than 32 MiB: not the metadata of a SigMF recording of queno_log";
-        return false;
-    }
-    s.resize(nHave);
-    return true;
+    return false;
 }
 
 // Every scan the recording names has a time before the year 10000; and a recording that has its
