@@ -184,7 +184,7 @@ void WriterThread::requestNewFile(std::function<void()> change) {
 
 void WriterThread::run() {
     for (;;) {
-        if (bNewFile_.exchange(false, std::memory_order_acq_rel)) {
+        if (bNewFile_.load(std::memory_order_acquire) && bNewFile_.exchange(false, std::memory_order_acq_rel)) {
             std::vector<std::function<void()>> changes;
             {
                 std::lock_guard<std::mutex> lock(newFileMutex_);
