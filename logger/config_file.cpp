@@ -79,7 +79,9 @@ bool readConfigFile(const std::string& sPath, const std::vector<ConfigKey>& keys
                       "\" (the keys are queno_log's long options and channels)";
             return false;
         }
-        if (entry.sKey == "channels") {
+        if (entry.sKey == "alarm" && node.is_string()) {  // one, or a list of them
+            entry.values.push_back(*node.value<std::string>());
+        } else if (entry.sKey == "channels" || entry.sKey == "alarm") {
             const toml::array* pList = node.as_array();
             if (pList == nullptr) {
                 *pError = sAt + "a list of texts, such as [\"AI0:pt100\", \"AI1:tc-k\"]";

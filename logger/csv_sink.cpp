@@ -25,7 +25,8 @@ const char* limitWords(int nSide) { return nSide > 0 ? "over range" : "under ran
 
 CsvSink::CsvSink(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, const ScanClock& clock)
     : options_(options), board_(board), pOutput_(pOutput), clock_(clock), nChannels_(board.channels.size()),
-      stretches_(board.channels.size(), {0, 0}), buffer_(kBufferBytes) {
+      stretches_(board.channels.size(), {0, 0}), alarms_(board.channels.size(), {AlarmState::Normal, 0}),
+      buffer_(kBufferBytes) {
     // A row: time, scan, and per channel a value and perhaps its raw count, with separators.
     nMaxRow_ = 2 * kMaxNumberText + nChannels_ * (2 * kMaxNumberText + 2) + 4;
     readRotation();
@@ -45,11 +46,19 @@ void CsvSink::newFile() {
 }
 
 void CsvSink::convertedFrom(const std::string& sFirstLine, int nFileNumber, uint64_t nFirstScan,
-                            const std::vector<std::pair<int, uint64_t>>& stretchesSince) {
+                            const std::vector<std::pair<int, uint64_t>>& stretchesSince,
+                            const std::vector<std::pair<AlarmState, uint64_t>>& alarmsSince) {
     sFirstLine_ = sFirstLine;
     nFileNumber_ = nFileNumber;
     nNextScan_ = nFirstScan;
     if (stretchesSince.size() == nChannels_) stretches_ = stretchesSince;
+    if (alarmsSince.size() == nChannels_) alarms_ = alarmsSince;
+}
+
+void CsvSink::alarm(const AlarmEvent& event) {
+    const LoggedChannel& channel = board_.channels[event.nChannel];
+    appendComment("# alarm AI" + std::to_string(channel.nChannel) + ": " + alarmEventText(event, channel) + "\n");
+    alarms_[event.nChannel] = {event.state, event.nScan};
 }
 
 void CsvSink::endWith(const std::string& sLastLine) {
@@ -140,6 +149,12 @@ void CsvSink::writeHeader() {
                 if (stretches_[c].first == 0) continue;
                 appendText("# AI" + std::to_string(board_.channels[c].nChannel) + ": " + limitWords(stretches_[c].first) +
                            " since scan " + std::to_string(stretches_[c].second) + "\n");
+            }
+            // So is an alarm that holds.
+            for (size_t c = 0; c < nChannels_; ++c) {
+                if (alarms_[c].first == AlarmState::Normal) continue;
+                appendText("# alarm AI" + std::to_string(board_.channels[c].nChannel) + ": " + alarmStateName(alarms_[c].first) +
+                           " since scan " + std::to_string(alarms_[c].second) + "\n");
             }
         }
         appendText(headerLines_[i]);
@@ -296,6 +311,11 @@ void CsvSink::end(const RunTotals& totals) {
             if (totals.outOfRange[c] == 0) continue;
             sLimits += std::string(sLimits.empty() ? "; out of range: " : ", ") + "AI" +
                        std::to_string(board_.channels[c].nChannel) + " " + plural(totals.outOfRange[c], "scan");
+        }
+        for (size_t i = 0; i < totals.alarmEvents.size(); ++i) {
+            const auto& events = totals.alarmEvents[i];
+            sLimits += std::string(i == 0 ? "; alarm events: " : ", ") + "AI" + std::to_string(board_.channels[events.first].nChannel) +
+                       " " + std::to_string(events.second);
         }
         const std::string sDropped = totals.nRowsDropped >= 0
                                          ? ", " + plural(static_cast<uint64_t>(totals.nRowsDropped), "row") + " dropped"

@@ -32,6 +32,7 @@ public:
     void rows(const RowBlock& block) override;
     void gap(const GapRecord& gap) override;
     void limit(const LimitChange& change) override;
+    void alarm(const AlarmEvent& event) override;
     void tick(int64_t nMonotonicMicros) override;
     int64_t settle() override;
     void newFile() override;
@@ -39,9 +40,11 @@ public:
     bool failed() const override { return bFailed_; }
 
     // For a CSV made from another recording (queno_convert), before begin(): its first header line,
-    // which file of the run it is, from which scan, and the stretches at a limit that began before it.
+    // which file of the run it is, from which scan, the stretches at a limit and the alarms that
+    // began before it.
     void convertedFrom(const std::string& sFirstLine, int nFileNumber, uint64_t nFirstScan,
-                       const std::vector<std::pair<int, uint64_t>>& stretchesSince);
+                       const std::vector<std::pair<int, uint64_t>>& stretchesSince,
+                       const std::vector<std::pair<AlarmState, uint64_t>>& alarmsSince = {});
     // Ends a file without the end line (a recording that goes on in another file, or was cut short).
     void endWith(const std::string& sLastLine);
 
@@ -73,6 +76,7 @@ private:
     std::vector<std::string> headerLines_;
     uint64_t nNextScan_ = 0;       // the scan after the last row or gap written
     std::vector<std::pair<int, uint64_t>> stretches_;  // per channel: the limit it sits at, since which scan
+    std::vector<std::pair<AlarmState, uint64_t>> alarms_;  // per channel: its alarm state, since which scan
     std::string sFirstLine_;       // converted: the header's first line
     int nFileNumber_ = 0;          // converted: which file of the run
 

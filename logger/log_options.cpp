@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -50,6 +52,11 @@ const char kLogUsage[] =
     "                    the board itself; 0.0.0.0 for every network); -o none for no file;\n"
     "                    /status and /meta give its facts as JSON\n"
     "  -q, --quiet       no status line\n"
+    "      --alarm 'AI<k>:KEY=VALUE,...'\n"
+    "                    an alarm on a recorded channel: lolo, lo, hi, hihi (in its unit), deadband,\n"
+    "                    delay, clear-delay (times); a sample at a limit of its range is a fault. Each\n"
+    "                    change of state is a line in the CSV (an annotation in SigMF)\n"
+    "      --on-alarm PROGRAM  run for every alarm event, without a shell, with QUENO_ALARM_* set\n"
     "      --keep-files N, --keep-for T, --max-total SIZE, --min-free SIZE|N%\n"
     "                    retention of a rotated series: its oldest files go after each new file and\n"
     "                    when free space runs short (only files of the series that queno_log wrote)\n"
@@ -73,7 +80,7 @@ namespace {
 enum LongOnly {
     kAverage = 1000, kFormatOut, kRotate, kSync, kRaw, kKeepLimits, kHelp, kVersion,
     kMqtt, kTopic, kFormat, kQos, kSpool, kUser, kPasswordFile, kCaFile, kCert, kKey, kHttp,
-    kConfig, kCheckConfig, kService, kKeepFiles, kKeepFor, kMaxTotal, kMinFree
+    kConfig, kCheckConfig, kService, kKeepFiles, kKeepFor, kMaxTotal, kMinFree, kAlarm, kOnAlarm
 };
 
 const option kLongOptions[] = {
@@ -95,6 +102,7 @@ const option kLongOptions[] = {
     {"max-total", required_argument, nullptr, kMaxTotal}, {"min-free", required_argument, nullptr, kMinFree},
     {"config", required_argument, nullptr, kConfig}, {"check-config", no_argument, nullptr, kCheckConfig},
     {"service", no_argument, nullptr, kService},
+    {"alarm", required_argument, nullptr, kAlarm}, {"on-alarm", required_argument, nullptr, kOnAlarm},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -296,6 +304,17 @@ std::string combinationProblem(LogOptions* pOptions, bool bFormatGiven) {
     if (o.sOutput == "-" && (o.dRotateSeconds > 0 || o.nRotateBytes > 0)) {
         return "--rotate needs a file: standard output cannot be rotated";
     }
+    for (const AlarmSpec& alarm : o.alarms) {
+        const bool bRecorded = std::any_of(o.board.channels.begin(), o.board.channels.end(),
+                                           [&](const ChannelRequest& c) { return c.nChannel == alarm.nChannel; });
+        if (!bRecorded) return "--alarm: AI" + std::to_string(alarm.nChannel) + " is not among the channels recorded";
+    }
+    if (!o.sOnAlarm.empty()) {
+        if (o.alarms.empty()) return "--on-alarm needs --alarm";
+        struct stat info = {};
+        if (stat(o.sOnAlarm.c_str(), &info) != 0) return "--on-alarm " + o.sOnAlarm + ": " + strerror(errno);
+        if (!S_ISREG(info.st_mode) || access(o.sOnAlarm.c_str(), X_OK) != 0) return "--on-alarm " + o.sOnAlarm + ": not a program that can be run";
+    }
     if (!bFormatGiven && sigmfBase(o.sOutput) != o.sOutput) o.bSigmf = true;
     if (o.bSigmf) {
         if (o.sOutput == "-") return "-O sigmf writes two files: standard output cannot take them";
@@ -447,6 +466,20 @@ bool applyOption(int nOption, const std::string& sArg, LogOptions* pOptions, std
             }
             break;
         }
+        case kAlarm: {
+            AlarmSpec spec;
+            if (!parseAlarmSpec(sArg, &spec, pWhy)) return refuse("--alarm \"" + printable(sArg) + "\": " + *pWhy);
+            for (const AlarmSpec& other : o.alarms) {
+                if (other.nChannel == spec.nChannel) return refuse("--alarm: AI" + std::to_string(spec.nChannel) + " has one already");
+            }
+            o.alarms.push_back(spec);
+            o.alarmTexts.push_back(sArg);
+            break;
+        }
+        case kOnAlarm:
+            if (sArg.empty() || hasControlCharacter(sArg)) return refuse("--on-alarm: a program's path");
+            o.sOnAlarm = sArg;
+            break;
         case kConfig:
             if (sArg.empty()) return refuse("--config: a file name");
             o.sConfigPath = sArg;
@@ -493,6 +526,15 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
             if (entry.sKey == "channels") {
                 channelTexts = entry.values;
                 nChannelsLine = entry.nLine;
+                continue;
+            }
+            if (entry.sKey == "alarm") {
+                for (const std::string& sAlarm : entry.values) {
+                    if (!applyOption(kAlarm, sAlarm, &o, &sWhy)) {
+                        *pError = o.sConfigPath + ":" + std::to_string(entry.nLine) + ": " + sWhy;
+                        return ParseOutcome::ConfigError;
+                    }
+                }
                 continue;
             }
             const option* pOption = std::find_if(std::begin(kLongOptions), std::end(kLongOptions) - 1,
@@ -549,7 +591,7 @@ std::string effectiveSettings(const LogOptions& o) {
         {"quiet", "false"}};
     std::string sText;
     for (const ConfigKey& key : configKeys()) {
-        if (key.sName == "channels") continue;
+        if (key.sName == "channels" || key.sName == "alarm") continue;
         std::string sValue;
         const auto given = std::find_if(o.given.begin(), o.given.end(), [&](const std::pair<std::string, std::string>& g) {
             return g.first == key.sName;
@@ -568,6 +610,11 @@ std::string effectiveSettings(const LogOptions& o) {
                                  std::end(kNumbers) &&
                              sValue.find_first_not_of("0123456789.e+-") == std::string::npos;
         sText += key.sName + " = " + (!key.bTakesValue || bNumber ? sValue : tomlString(sValue)) + "\n";
+    }
+    if (!o.alarmTexts.empty()) {
+        sText += "alarm = [";
+        for (size_t i = 0; i < o.alarmTexts.size(); ++i) sText += (i > 0 ? ", " : "") + tomlString(o.alarmTexts[i]);
+        sText += "]\n";
     }
     sText += "channels = [";
     for (size_t i = 0; i < o.channelTexts.size(); ++i) sText += (i > 0 ? ", " : "") + tomlString(o.channelTexts[i]);

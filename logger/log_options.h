@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "acquisition_core.h"
+#include "alarms.h"
 #include "config_file.h"
 
 namespace qlog {
@@ -57,6 +58,9 @@ struct LogOptions {
     std::string sHttpHost = "127.0.0.1";
     int nHttpPort = 0;
     RetentionOptions retention;
+    std::vector<AlarmSpec> alarms;       // --alarm, one per channel
+    std::vector<std::string> alarmTexts;  // as given
+    std::string sOnAlarm;                // --on-alarm: run for every alarm event
     std::string sConfigPath;       // --config: the file read before the command line
     bool bCheckConfig = false;     // --check-config: say the effective settings and exit
     bool bService = false;         // --service: run under systemd (notify, priorities, SIGHUP reloads)

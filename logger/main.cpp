@@ -28,6 +28,8 @@
 #include <string>
 
 #include "acquisition_core.h"
+#include "alarm_hook.h"
+#include "alarms.h"
 #include "csv_sink.h"
 #include "kivo_api.h"
 #include "log_options.h"
@@ -324,6 +326,9 @@ int record(LogOptions& options, const BoardSetup& board, OpenBoard& openBoard, P
 #else
     (void)pView;
 #endif
+    if (!options.sOnAlarm.empty()) writer.addSink(std::unique_ptr<Sink>(new AlarmHook(options.sOnAlarm, board, clock)));
+    AlarmTracker alarms(options.alarms, board);
+    writer.setAlarms(&alarms);
     Retention retention(options.retention, output);
     writer.setHousekeeping([&retention](int64_t nNow) { retention.check(nNow); });
     const bool bWriting = writer.start();

@@ -85,13 +85,29 @@ private:
     std::vector<char> buffer_;
 };
 
+// The limit changes and alarm events of scans before nBefore, in the order the writer met them: by
+// scan, a scan's limit changes before its alarms.
+void sayChanges(const SigmfRecording& r, uint64_t nBefore, size_t* pnChange, size_t* pnAlarm, CsvSink* pSink) {
+    for (;;) {
+        const uint64_t nLimitScan = *pnChange < r.limitChanges.size() ? r.limitChanges[*pnChange].nScan : UINT64_MAX;
+        const uint64_t nAlarmScan = *pnAlarm < r.alarmEvents.size() ? r.alarmEvents[*pnAlarm].nScan : UINT64_MAX;
+        if (nLimitScan < nBefore && nLimitScan <= nAlarmScan) {
+            pSink->limit(r.limitChanges[(*pnChange)++]);
+        } else if (nAlarmScan < nBefore) {
+            pSink->alarm(r.alarmEvents[(*pnAlarm)++]);
+        } else {
+            return;
+        }
+    }
+}
+
 // Feeds the recording to the CSV sink in the order queno_log's writer met it: before the rows at a
 // position its gaps, before a row the limit changes of the scans it holds, then the rows.
 void convert(const SigmfRecording& r, DataRows& data, CsvSink* pSink) {
     const size_t nChannels = r.board.channels.size();
     const uint32_t nPerRow = r.options.nAverage;
     std::vector<uint8_t> limited(nChannels);
-    size_t nGap = 0, nChange = 0;
+    size_t nGap = 0, nChange = 0, nAlarm = 0;
     uint64_t nLastScan = 0;
     uint64_t nRows = r.nRows;
     bool bDataShort = r.bDataShort;
@@ -101,14 +117,14 @@ void convert(const SigmfRecording& r, DataRows& data, CsvSink* pSink) {
         for (uint64_t nPosition = capture.nPosition; nPosition < nEnd;) {
             while (nGap < r.gaps.size() && r.gaps[nGap].nPosition <= nPosition) pSink->gap(r.gaps[nGap++].record);
             const uint64_t nScan = capture.nScan + (nPosition - capture.nPosition) * nPerRow;
-            while (nChange < r.limitChanges.size() && r.limitChanges[nChange].nScan < nScan + nPerRow) {
-                pSink->limit(r.limitChanges[nChange++]);
-            }
+            sayChanges(r, nScan + nPerRow, &nChange, &nAlarm, pSink);
             // Rows up to the next change, gap or capture, in one block.
             uint64_t nTo = nEnd;
             if (nGap < r.gaps.size()) nTo = std::min(nTo, std::max(r.gaps[nGap].nPosition, nPosition + 1));
-            if (nChange < r.limitChanges.size()) {
-                const uint64_t nAt = capture.nPosition + (r.limitChanges[nChange].nScan - capture.nScan) / nPerRow;
+            for (const uint64_t nChangeScan : {nChange < r.limitChanges.size() ? r.limitChanges[nChange].nScan : UINT64_MAX,
+                                               nAlarm < r.alarmEvents.size() ? r.alarmEvents[nAlarm].nScan : UINT64_MAX}) {
+                if (nChangeScan == UINT64_MAX) continue;
+                const uint64_t nAt = capture.nPosition + (nChangeScan - capture.nScan) / nPerRow;
                 nTo = std::min(nTo, std::max(nAt, nPosition + 1));
             }
             if (r.bMeans) nTo = nPosition + 1;
@@ -136,7 +152,7 @@ void convert(const SigmfRecording& r, DataRows& data, CsvSink* pSink) {
         }
     }
     while (nGap < r.gaps.size() && r.gaps[nGap].nPosition <= nRows) pSink->gap(r.gaps[nGap++].record);
-    while (nChange < r.limitChanges.size()) pSink->limit(r.limitChanges[nChange++]);
+    sayChanges(r, UINT64_MAX, &nChange, &nAlarm, pSink);
     if (r.bEnded && !bDataShort) {
         pSink->end(r.totals);
     } else if (!r.sNext.empty()) {
@@ -197,7 +213,7 @@ int main(int argc, char** argv) {
     CsvSink sink(recording.options, recording.board, &output, clock);
     const std::string sMeta = recording.sMetaPath.substr(recording.sMetaPath.rfind('/') + 1);
     sink.convertedFrom("# " + recording.sRecorder + ": " + sMeta + ", converted by queno_convert " QUENO_VERSION, recording.nFile,
-                       recording.nFirstScan, recording.stretchesAtStart);
+                       recording.nFirstScan, recording.stretchesAtStart, recording.alarmsAtStart);
     if (!sink.begin()) return 1;
     convert(recording, data, &sink);
     return sink.failed() ? 1 : 0;

@@ -1,5 +1,7 @@
 #include "recording_json.h"
 
+#include <cmath>
+
 #include "host_clock.h"
 
 namespace qlog {
@@ -54,6 +56,16 @@ Json clockJson(const ScanClock& clock) {
 
 Json gapJson(const GapRecord& gap) {
     return Json{{"lost", gap.nLost}, {"next_scan", gap.nNextScan}, {"cause", causeName(gap.cause)}, {"restart_us", gap.nRestartMicros}};
+}
+
+Json alarmJson(const AlarmEvent& event, const std::string& sChannel) {
+    auto number = [](double d) { return std::isnan(d) ? Json(nullptr) : Json(d); };
+    return Json{{"channel", sChannel},
+                {"state", alarmStateName(event.state)},
+                {"previous", alarmStateName(event.previous)},
+                {"scan", event.nScan},
+                {"value", number(event.dValue)},
+                {"limit", number(event.dLimit)}};
 }
 
 std::string jsonDump(const Json& json, int nIndent) { return json.dump(nIndent, ' ', false, Json::error_handler_t::replace); }

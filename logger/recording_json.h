@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "acquisition_core.h"
+#include "alarms.h"
 
 namespace qlog {
 
@@ -27,6 +28,8 @@ Json channelsJson(const BoardSetup& board);
 Json clockJson(const ScanClock& clock);
 // lost, next_scan, cause, restart_us.
 Json gapJson(const GapRecord& gap);
+// channel, state, previous, scan, value (null for a fault), limit (null for normal and fault).
+Json alarmJson(const AlarmEvent& event, const std::string& sChannel);
 
 // The text of a JSON value, compact (or indented by nIndent); text that is no UTF-8 (a driver's
 // hostile strings) is replaced, never thrown over.

@@ -72,6 +72,19 @@ double real(const Json& object, const char* sName) {
     return value.get<double>();
 }
 
+AlarmState alarmState(const Json& object, const char* sName) {
+    const std::string sState = text(object, sName);
+    AlarmState state = AlarmState::Normal;
+    if (!alarmStateOf(sState, &state)) throw Refusal("an alarm's state is \"" + sState + "\"");
+    return state;
+}
+
+// A number, or null where there is none (a fault's value).
+double numberOrNone(const Json& object, const char* sName) {
+    const Json& value = field(object, sName);
+    return value.is_null() ? NAN : real(object, sName);
+}
+
 int side(const Json& object) {
     const std::string sSide = text(object, "side");
     if (sSide != "over" && sSide != "under") throw Refusal("a limit's side is \"" + sSide + "\", not over or under");
@@ -153,6 +166,12 @@ void readGlobal(const Json& global, SigmfRecording* pRecording) {
     for (const Json& open : list(global, "queno:limits_at_start")) {
         r.stretchesAtStart[channelIndex(board, text(open, "channel"))] = {side(open), count(open, "from_scan")};
     }
+    r.alarmsAtStart.assign(board.channels.size(), {AlarmState::Normal, 0});
+    if (global.contains("queno:alarms_at_start")) {
+        for (const Json& held : list(global, "queno:alarms_at_start")) {
+            r.alarmsAtStart[channelIndex(board, text(held, "channel"))] = {alarmState(held, "state"), count(held, "since_scan")};
+        }
+    }
     if (global.contains("queno:next")) r.sNext = text(global, "queno:next");
     if (global.contains("queno:end")) {
         const Json& end = global["queno:end"];
@@ -162,6 +181,11 @@ void readGlobal(const Json& global, SigmfRecording* pRecording) {
         r.totals.nLost = count(end, "lost");
         r.totals.nRowsDropped = end.contains("rows_dropped") ? static_cast<int64_t>(count(end, "rows_dropped")) : -1;
         r.totals.nEndMicros = utcMicros(end, "time_us");
+        if (end.contains("alarm_events")) {
+            for (const Json& events : list(end, "alarm_events")) {
+                r.totals.alarmEvents.emplace_back(channelIndex(board, text(events, "channel")), count(events, "events"));
+            }
+        }
         const Json& outOfRange = field(end, "out_of_range");
         if (!outOfRange.is_array() || outOfRange.size() != board.channels.size()) throw Refusal("\"out_of_range\" does not list every input");
         for (const Json& n : outOfRange) {
@@ -247,6 +271,7 @@ void checkScans(SigmfRecording* pRecording) {
     }
     for (const SigmfRecording::Gap& gap : r.gaps) nLast = std::max(nLast, gap.record.nNextScan);
     for (const LimitChange& change : r.limitChanges) nLast = std::max(nLast, change.nScan);
+    for (const AlarmEvent& event : r.alarmEvents) nLast = std::max(nLast, event.nScan);
     const long double dMicros = static_cast<long double>(r.nStartMicros) +
                                 (static_cast<long double>(nLast) + r.nDelayScans) * 1e6L / r.board.dRate;
     if (dMicros > static_cast<long double>(kLatestMicros)) throw Refusal("its scans run past the year 9999");
@@ -303,9 +328,21 @@ bool readSigmfRecording(const std::string& sName, SigmfRecording* pRecording, st
                 r.gaps.push_back(entry);
             } else if (annotation.contains("queno:limit")) {
                 readStretches(annotation, &r, &changes);
+            } else if (annotation.contains("queno:alarm")) {
+                const Json& alarm = annotation["queno:alarm"];
+                AlarmEvent event;
+                event.nChannel = channelIndex(r.board, text(alarm, "channel"));
+                event.state = alarmState(alarm, "state");
+                event.previous = alarmState(alarm, "previous");
+                event.nScan = count(alarm, "scan");
+                event.dValue = numberOrNone(alarm, "value");
+                event.dLimit = numberOrNone(alarm, "limit");
+                r.alarmEvents.push_back(event);
             }
         }
         mergeChanges(changes, &r.limitChanges);
+        std::stable_sort(r.alarmEvents.begin(), r.alarmEvents.end(),
+                         [](const AlarmEvent& a, const AlarmEvent& b) { return a.nScan < b.nScan; });
     } catch (const Refusal& refusal) {
         *pError = r.sMetaPath + ": " + refusal.what() + ": not a SigMF recording of queno_log";
         return false;

@@ -36,6 +36,8 @@ struct SigmfRecording {
     };
     std::vector<Gap> gaps;
     std::vector<LimitChange> limitChanges;  // in order of their scans (merged where one stretch follows another)
+    std::vector<AlarmEvent> alarmEvents;    // in order of their scans
+    std::vector<std::pair<AlarmState, uint64_t>> alarmsAtStart;  // per channel: the state this file began in, since when
     bool bEnded = false;
     RunTotals totals;             // when bEnded
     std::string sNext;            // the next file's metadata, for a file of a rotation

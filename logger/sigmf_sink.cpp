@@ -64,7 +64,8 @@ bool replaceFile(const std::string& sPath, const std::string& sText, bool bFirst
 SigmfSink::SigmfSink(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, const ScanClock& clock)
     : options_(options), board_(board), pOutput_(pOutput), clock_(clock), nChannels_(board.channels.size()),
       nScanBytes_(board.channels.size() * (options.nAverage > 1 ? sizeof(double) : sizeof(int32_t))),
-      stretches_(board.channels.size()), means_(board.channels.size(), 0.0) {
+      stretches_(board.channels.size()), alarms_(board.channels.size(), {AlarmState::Normal, 0}), alarmsAtStart_(alarms_),
+      means_(board.channels.size(), 0.0) {
     static_assert(sizeof(double) == 8 && sizeof(int32_t) == 4, "SigMF's ri32 and rf64");
     newFile();
     bNewFileDue_ = false;
@@ -172,6 +173,15 @@ SigmfSink::Annotation SigmfSink::stretchAnnotation(size_t nChannel, const Stretc
                                                          {"how", sHow}}}}};
 }
 
+void SigmfSink::alarm(const AlarmEvent& event) {
+    const LoggedChannel& channel = board_.channels[event.nChannel];
+    const std::string sName = "AI" + std::to_string(channel.nChannel);
+    annotations_.push_back({nPosition_, Json{{"core:sample_start", nPosition_},
+                                             {"core:comment", "alarm " + sName + ": " + alarmEventText(event, channel)},
+                                             {"queno:alarm", alarmJson(event, sName)}}});
+    alarms_[event.nChannel] = {event.state, event.nScan};
+}
+
 void SigmfSink::limit(const LimitChange& change) {
     Stretch& stretch = stretches_[change.nChannel];
     if (change.nOldSide != 0) annotations_.push_back(stretchAnnotation(change.nChannel, stretch, change.nScan, change.nOldScans, "ended"));
@@ -209,6 +219,7 @@ void SigmfSink::rotate(uint64_t nNextScan) {
     nFileFirstScan_ = nNextScan;
     for (Stretch& stretch : stretches_) stretch.nPosition = 0;
     stretchesAtStart_ = stretches_;
+    alarmsAtStart_ = alarms_;
     startCapture(nNextScan);
 }
 
@@ -248,6 +259,16 @@ Json SigmfSink::globalJson(const RunTotals* pTotals) const {
                                {"from_scan", stretchesAtStart_[c].nFrom}});
     }
     global["queno:limits_at_start"] = atStart;
+    if (!options_.alarms.empty()) {  // the alarms that hold as this file begins
+        Json alarms = Json::array();
+        for (size_t c = 0; c < alarmsAtStart_.size(); ++c) {
+            if (alarmsAtStart_[c].first == AlarmState::Normal) continue;
+            alarms.push_back(Json{{"channel", "AI" + std::to_string(board_.channels[c].nChannel)},
+                                  {"state", alarmStateName(alarmsAtStart_[c].first)},
+                                  {"since_scan", alarmsAtStart_[c].second}});
+        }
+        global["queno:alarms_at_start"] = alarms;
+    }
     global["queno:channels"] = channelsJson(board_);
     if (!sNext_.empty()) global["queno:next"] = sNext_.substr(sNext_.rfind('/') + 1);
     if (pTotals != nullptr) {
@@ -256,6 +277,13 @@ Json SigmfSink::globalJson(const RunTotals* pTotals) const {
         end["time"] = utcText(pTotals->nEndMicros);
         end["time_us"] = pTotals->nEndMicros;
         end["out_of_range"] = pTotals->outOfRange;
+        if (!pTotals->alarmEvents.empty()) {
+            Json alarms = Json::array();
+            for (const auto& events : pTotals->alarmEvents) {
+                alarms.push_back(Json{{"channel", "AI" + std::to_string(board_.channels[events.first].nChannel)}, {"events", events.second}});
+            }
+            end["alarm_events"] = alarms;
+        }
         global["queno:end"] = end;
     }
     return global;

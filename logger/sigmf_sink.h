@@ -34,6 +34,7 @@ public:
     void rows(const RowBlock& block) override;
     void gap(const GapRecord& gap) override;
     void limit(const LimitChange& change) override;
+    void alarm(const AlarmEvent& event) override;
     void tick(int64_t nMonotonicMicros) override;
     void newFile() override;
     void end(const RunTotals& totals) override;
@@ -79,6 +80,8 @@ private:
     std::vector<Annotation> annotations_;
     std::vector<Stretch> stretches_;
     std::vector<Stretch> stretchesAtStart_;  // those open when this file began
+    std::vector<std::pair<AlarmState, uint64_t>> alarms_;         // per channel: its alarm state, since which scan
+    std::vector<std::pair<AlarmState, uint64_t>> alarmsAtStart_;  // as they were when this file began
     std::string sNext_;           // the metadata of the next file, once rotated
     bool bMetaWritten_ = false;   // this file's metadata is in place (the first one may not replace)
     std::vector<double> means_;   // a mean row as written

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "acquisition_core.h"
+#include "alarms.h"
 
 namespace qlog {
 
@@ -40,6 +41,7 @@ struct RunTotals {
     int64_t nRowsDropped = -1;               // by the broker; -1 when nothing is published
     std::vector<uint64_t> outOfRange;        // per channel, scans at a limit in the whole run
     std::vector<LimitChange> openStretches;  // stretches still at a limit at the end (nNewSide 0)
+    std::vector<std::pair<size_t, uint64_t>> alarmEvents;  // per channel with an alarm: its events
     int64_t nEndMicros = 0;
 };
 
@@ -51,6 +53,8 @@ public:
     virtual void rows(const RowBlock& block) = 0;
     virtual void gap(const GapRecord& gap) = 0;
     virtual void limit(const LimitChange& change) = 0;
+    // A channel's alarm state changes with the scan of the next row (after its limit changes).
+    virtual void alarm(const AlarmEvent& event) { (void)event; }
     // Flushes and syncs when they are due; called about every 40 ms and after each slice.
     virtual void tick(int64_t nMonotonicMicros) { (void)nMonotonicMicros; }
     // Before the end: everything written out. A delivering sink waits for its receiver and answers

@@ -101,9 +101,12 @@ void WriterThread::takeScans(const int32_t* pWords, uint64_t nScans) {
     };
     for (uint64_t i = 0; i < nScans; ++i) {
         const int32_t* pScan = pWords + i * nWords;
-        if (limitsChangeAt(pScan)) {
+        const bool bLimits = limitsChangeAt(pScan);
+        const bool bAlarms = pAlarms_ != nullptr && pAlarms_->step(pScan, nNextScan_, &alarmEvents_);
+        if (bLimits || bAlarms) {
             handOver(i);
-            changeLimits(pScan);
+            if (bLimits) changeLimits(pScan);
+            sayAlarms();
         }
         countLimits();
         ++nNextScan_;
@@ -111,11 +114,19 @@ void WriterThread::takeScans(const int32_t* pWords, uint64_t nScans) {
     handOver(nScans);
 }
 
+void WriterThread::sayAlarms() {
+    for (const AlarmEvent& event : alarmEvents_) {
+        for (const auto& sink : sinks_) sink->alarm(event);
+    }
+    alarmEvents_.clear();
+}
+
 void WriterThread::takeAveraged(const int32_t* pWords, uint64_t nScans) {
     const uint32_t nWords = pQueue_->wordsPerScan();
     for (uint64_t i = 0; i < nScans; ++i) {
         const int32_t* pScan = pWords + i * nWords;
         if (limitsChangeAt(pScan)) changeLimits(pScan);
+        if (pAlarms_ != nullptr && pAlarms_->step(pScan, nNextScan_, &alarmEvents_)) sayAlarms();
         if (nInMean_ == 0) nMeanScan_ = nNextScan_;
         for (size_t c = 0; c < nChannels_; ++c) sums_[c] += pScan[c];
         countLimits();
@@ -144,6 +155,7 @@ void WriterThread::emitMean() {
 
 void WriterThread::takeGap(const GapRecord& gap) {
     emitMean();  // a mean never spans a gap
+    if (pAlarms_ != nullptr) pAlarms_->gap();
     for (const auto& sink : sinks_) sink->gap(gap);
     nNextScan_ = gap.nNextScan;
     counts_.nGaps.fetch_add(1, std::memory_order_relaxed);
@@ -157,6 +169,13 @@ void WriterThread::end() {
     totals.nGaps = counts_.nGaps.load();
     totals.nLost = counts_.nLost.load();
     totals.outOfRange = outOfRange_;
+    if (pAlarms_ != nullptr) {
+        for (size_t c = 0; c < nChannels_; ++c) {
+            for (const AlarmSpec& spec : pAlarms_->specs()) {
+                if (board_.channels[c].nChannel == spec.nChannel) totals.alarmEvents.emplace_back(c, pAlarms_->eventCounts()[c]);
+            }
+        }
+    }
     for (size_t c = 0; c < nChannels_; ++c) {
         if (stretches_[c].nSide == 0) continue;
         LimitChange open;

@@ -38,6 +38,8 @@ public:
     // The acquisition has queued its last scan: drain, end every sink.
     void finish();
 
+    // Alarms to follow scan by scan (before start()); null or empty for none.
+    void setAlarms(AlarmTracker* pAlarms) { pAlarms_ = pAlarms != nullptr && !pAlarms->empty() ? pAlarms : nullptr; }
     // Runs change on the writer's thread between two blocks, then has every sink begin a new file
     // at its next row: a reload, without a scan lost or written twice.
     void requestNewFile(std::function<void()> change);
@@ -53,6 +55,7 @@ private:
     void takeScans(const int32_t* pWords, uint64_t nScans);
     void takeAveraged(const int32_t* pWords, uint64_t nScans);
     bool limitsChangeAt(const int32_t* pScan) const;
+    void sayAlarms();
     void changeLimits(const int32_t* pScan);
     void countLimits();
     void emitMean();
@@ -84,6 +87,9 @@ private:
     std::vector<uint8_t> limited_;
     uint32_t nInMean_ = 0;
     uint64_t nMeanScan_ = 0;
+
+    AlarmTracker* pAlarms_ = nullptr;
+    std::vector<AlarmEvent> alarmEvents_;  // of the scan being taken
 
     std::mutex newFileMutex_;
     std::vector<std::function<void()>> newFileChanges_;

@@ -62,6 +62,10 @@ const ConvertCase kConvertCases[] = {
     {"MeansWithALimit", true, {"AI0:voltage", "AI1:voltage", "-n", "500", "--average", "7"}, 0, 0},
     // One scan a second, an overflow every 15: gaps at known scans, a file every 10 scans.
     {"GapsAndRotation", false, {"AI0:rtd", "AI5:voltage", "-r", "1", "-n", "40", "--rotate", "10s"}, 4, 3},
+    // Alarm events at their scans, a fault while the input is open, and the alarm a file begins in.
+    {"Alarms", true, {"AI0:voltage", "AI1:voltage", "-n", "500", "--alarm", "AI0:lo=-4.5,hi=-1,hihi=-0.5,deadband=0.2,delay=5ms"}, 0, 0},
+    {"AlarmsInMeansAcrossFiles", true,
+     {"AI0:voltage", "AI1:voltage", "-r", "100", "-n", "300", "--average", "3", "--rotate", "1s", "--alarm", "AI0:lo=-4,hi=2,deadband=0.5"}, 3, 0},
 };
 
 class ConvertedRecording : public ::testing::TestWithParam<ConvertCase> {};

@@ -265,6 +265,16 @@ const RefusalCase kRefusals[] = {
     {"UnknownOption", {"--colour", "AI0"}, 2, "unknown option --colour"},
     {"MissingValue", {"AI0", "-n"}, 2, "needs a value"},
     {"FullDisk", {"-n", "2000", "-o", "/dev/full", "AI0"}, 1, "cannot write /dev/full: No space left on device"},
+    {"AlarmLoAboveHi", {"--alarm", "AI0:lo=5,hi=2", "AI0"}, 2, "--alarm \"AI0:lo=5,hi=2\": lo must be below hi"},
+    {"AlarmKeyTwice", {"--alarm", "AI0:hi=2,hi=3", "AI0"}, 2, "\"hi\" is given twice"},
+    {"AlarmUnknownKey", {"--alarm", "AI0:high=2", "AI0"}, 2, "unknown key \"high\""},
+    {"AlarmNegativeDeadband", {"--alarm", "AI0:hi=2,deadband=-1", "AI0"}, 2, "the deadband is negative"},
+    {"AlarmDelayNoTime", {"--alarm", "AI0:hi=2,delay=soon", "AI0"}, 2, "delay \"soon\": a time"},
+    {"AlarmOnAnotherChannel", {"--alarm", "AI3:hi=2", "AI0"}, 2, "--alarm: AI3 is not among the channels recorded"},
+    {"AlarmTwiceForAChannel", {"--alarm", "AI0:hi=2", "--alarm", "AI0:lo=1", "AI0"}, 2, "AI0 has one already"},
+    {"HookThatDoesNotExist", {"--alarm", "AI0:hi=2", "--on-alarm", "/nonexistent/page", "AI0"}, 2,
+     "--on-alarm /nonexistent/page: No such file or directory"},
+    {"HookThatCannotRun", {"--alarm", "AI0:hi=2", "--on-alarm", "/tmp", "AI0"}, 2, "--on-alarm /tmp: not a program that can be run"},
 };
 
 class LoggerRefusal : public ::testing::TestWithParam<RefusalCase> {};

@@ -1,0 +1,216 @@
+#include "alarms.h"
+
+#include <math.h>
+#include <stdlib.h>
+
+#include "log_options.h"
+
+namespace qlog {
+
+namespace {
+
+const char* const kStateNames[] = {"normal", "lo", "lolo", "hi", "hihi", "fault"};
+
+bool parseNumber(const std::string& sText, double* pdValue) {
+    char* pEnd = nullptr;
+    *pdValue = strtod(sText.c_str(), &pEnd);
+    return !sText.empty() && *pEnd == '\0' && isfinite(*pdValue);
+}
+
+uint64_t scansOf(double dSeconds, double dRate) {
+    const double dScans = nearbyint(dSeconds * dRate);
+    return dScans <= 0 ? 0 : static_cast<uint64_t>(dScans);
+}
+
+// Counts a scan on which a condition holds; a scan on which it does not starts it over.
+inline void count(uint64_t* pn, bool bHolds) { *pn = bHolds ? *pn + 1 : 0; }
+
+}  // namespace
+
+const char* alarmStateName(AlarmState state) { return kStateNames[static_cast<int>(state)]; }
+
+bool alarmStateOf(const std::string& sName, AlarmState* pState) {
+    for (int i = 0; i < 6; ++i) {
+        if (sName == kStateNames[i]) {
+            *pState = static_cast<AlarmState>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseAlarmSpec(const std::string& sText, AlarmSpec* pSpec, std::string* pWhy) {
+    AlarmSpec spec;
+    const size_t nColon = sText.find(':');
+    char* pEnd = nullptr;
+    const long nChannel = sText.compare(0, 2, "AI") == 0 && nColon != std::string::npos ? strtol(sText.c_str() + 2, &pEnd, 10) : -1;
+    if (nChannel < 0 || nChannel > 4095 || pEnd != sText.c_str() + nColon || nColon == 2) {
+        *pWhy = "AI<k>:KEY=VALUE,... (keys lolo, lo, hi, hihi, deadband, delay, clear-delay)";
+        return false;
+    }
+    spec.nChannel = static_cast<int32_t>(nChannel);
+    std::vector<std::string> seen;
+    size_t nAt = nColon + 1;
+    while (nAt <= sText.size()) {
+        size_t nComma = sText.find(',', nAt);
+        if (nComma == std::string::npos) nComma = sText.size();
+        const std::string sPair = sText.substr(nAt, nComma - nAt);
+        nAt = nComma + 1;
+        const size_t nEquals = sPair.find('=');
+        const std::string sKey = sPair.substr(0, nEquals), sValue = nEquals == std::string::npos ? "" : sPair.substr(nEquals + 1);
+        for (const std::string& s : seen) {
+            if (s == sKey) {
+                *pWhy = "\"" + sKey + "\" is given twice";
+                return false;
+            }
+        }
+        seen.push_back(sKey);
+        double d = 0;
+        const bool bLimit = sKey == "lolo" || sKey == "lo" || sKey == "hi" || sKey == "hihi";
+        if (bLimit || sKey == "deadband") {
+            if (!parseNumber(sValue, &d)) {
+                *pWhy = sKey + " \"" + sValue + "\": a number in the channel's unit";
+                return false;
+            }
+        } else if (sKey == "delay" || sKey == "clear-delay") {
+            if (!(sValue == "0" || parseDuration(sValue, &d))) {
+                *pWhy = sKey + " \"" + sValue + "\": a time such as 0, 500ms, 30s or 5m";
+                return false;
+            }
+        } else {
+            *pWhy = "unknown key \"" + sKey + "\" (lolo, lo, hi, hihi, deadband, delay, clear-delay)";
+            return false;
+        }
+        if (sKey == "lolo") spec.bLoLo = true, spec.dLoLo = d;
+        if (sKey == "lo") spec.bLo = true, spec.dLo = d;
+        if (sKey == "hi") spec.bHi = true, spec.dHi = d;
+        if (sKey == "hihi") spec.bHiHi = true, spec.dHiHi = d;
+        if (sKey == "deadband") spec.dDeadband = d;
+        if (sKey == "delay") spec.dDelaySeconds = d;
+        if (sKey == "clear-delay") spec.dClearDelaySeconds = d;
+    }
+    if (!spec.bLoLo && !spec.bLo && !spec.bHi && !spec.bHiHi) {
+        *pWhy = "no limit (lolo, lo, hi or hihi)";
+        return false;
+    }
+    if (spec.dDeadband < 0) {
+        *pWhy = "the deadband is negative";
+        return false;
+    }
+    // From the bottom up: lolo, lo, hi, hihi, each above the one before.
+    const std::pair<bool, double> limits[] = {{spec.bLoLo, spec.dLoLo}, {spec.bLo, spec.dLo}, {spec.bHi, spec.dHi}, {spec.bHiHi, spec.dHiHi}};
+    const char* const kNames[] = {"lolo", "lo", "hi", "hihi"};
+    int nBelow = -1;
+    for (int i = 0; i < 4; ++i) {
+        if (!limits[i].first) continue;
+        if (nBelow >= 0 && !(limits[i].second > limits[nBelow].second)) {
+            *pWhy = std::string(kNames[nBelow]) + " must be below " + kNames[i];
+            return false;
+        }
+        nBelow = i;
+    }
+    *pSpec = spec;
+    return true;
+}
+
+std::string alarmEventText(const AlarmEvent& event, const LoggedChannel& channel) {
+    std::string s = std::string(alarmStateName(event.state)) + " at scan " + std::to_string(event.nScan);
+    switch (event.state) {
+        case AlarmState::Normal: return s + " (was " + alarmStateName(event.previous) + ")";
+        case AlarmState::Fault: return s + " (at a limit of its range)";
+        default: break;
+    }
+    const bool bHigh = event.state == AlarmState::Hi || event.state == AlarmState::HiHi;
+    return s + " (" + textf("%.*f", channel.nDecimals, event.dValue) + " " + channel.sUnit + (bHigh ? " > " : " < ") +
+           textf("%g", event.dLimit) + ")";
+}
+
+AlarmTracker::AlarmTracker(const std::vector<AlarmSpec>& specs, const BoardSetup& board)
+    : nFullScale_(board.nFullScale), specs_(specs), counts_(board.channels.size(), 0) {
+    for (const AlarmSpec& spec : specs) {
+        for (size_t c = 0; c < board.channels.size(); ++c) {
+            if (board.channels[c].nChannel != spec.nChannel) continue;
+            Watch watch{c, spec, board.channels[c].scale.scale, board.channels[c].scale.offset,
+                        scansOf(spec.dDelaySeconds, board.dRate), scansOf(spec.dClearDelaySeconds, board.dRate)};
+            watches_.push_back(watch);
+        }
+    }
+}
+
+void AlarmTracker::restart(Watch& w) {
+    w.nAboveHi = w.nAboveHiHi = w.nBelowLo = w.nBelowLoLo = 0;
+    w.nClearHi = w.nClearHiHi = w.nClearLo = w.nClearLoLo = 0;
+}
+
+void AlarmTracker::gap() {
+    for (Watch& w : watches_) restart(w);
+}
+
+// The state a value moves a channel to, its counters updated by it.
+AlarmState AlarmTracker::next(Watch& w, double dValue) const {
+    const AlarmSpec& s = w.spec;
+    count(&w.nAboveHi, s.bHi && dValue > s.dHi);
+    count(&w.nAboveHiHi, s.bHiHi && dValue > s.dHiHi);
+    count(&w.nBelowLo, s.bLo && dValue < s.dLo);
+    count(&w.nBelowLoLo, s.bLoLo && dValue < s.dLoLo);
+    count(&w.nClearHi, !s.bHi || dValue < s.dHi - s.dDeadband);
+    count(&w.nClearHiHi, !s.bHiHi || dValue < s.dHiHi - s.dDeadband);
+    count(&w.nClearLo, !s.bLo || dValue > s.dLo + s.dDeadband);
+    count(&w.nClearLoLo, !s.bLoLo || dValue > s.dLoLo + s.dDeadband);
+    const bool bHiHi = w.nAboveHiHi > w.nDelay, bHi = w.nAboveHi > w.nDelay;
+    const bool bLoLo = w.nBelowLoLo > w.nDelay, bLo = w.nBelowLo > w.nDelay;
+    const bool bHiCleared = w.nClearHi > w.nClearDelay, bHiHiCleared = w.nClearHiHi > w.nClearDelay;
+    const bool bLoCleared = w.nClearLo > w.nClearDelay, bLoLoCleared = w.nClearLoLo > w.nClearDelay;
+    switch (w.state) {
+        case AlarmState::HiHi:
+            if (!bHiHiCleared) return AlarmState::HiHi;
+            return s.bHi && !bHiCleared ? AlarmState::Hi : AlarmState::Normal;
+        case AlarmState::Hi:
+            if (bHiHi) return AlarmState::HiHi;
+            return bHiCleared ? AlarmState::Normal : AlarmState::Hi;
+        case AlarmState::LoLo:
+            if (!bLoLoCleared) return AlarmState::LoLo;
+            return s.bLo && !bLoCleared ? AlarmState::Lo : AlarmState::Normal;
+        case AlarmState::Lo:
+            if (bLoLo) return AlarmState::LoLo;
+            return bLoCleared ? AlarmState::Normal : AlarmState::Lo;
+        default:  // normal, or a fault just left: the limits as the delays count them from here
+            if (bHiHi) return AlarmState::HiHi;
+            if (bHi) return AlarmState::Hi;
+            if (bLoLo) return AlarmState::LoLo;
+            if (bLo) return AlarmState::Lo;
+            return AlarmState::Normal;
+    }
+}
+
+bool AlarmTracker::step(const int32_t* pScan, uint64_t nScan, std::vector<AlarmEvent>* pEvents) {
+    bool bChanged = false;
+    for (Watch& w : watches_) {
+        const int32_t nCount = pScan[w.nChannel];
+        AlarmState state;
+        double dValue = NAN;
+        if (limitSide(nCount, nFullScale_) != 0) {
+            if (w.state != AlarmState::Fault) restart(w);
+            state = AlarmState::Fault;
+        } else {
+            dValue = static_cast<double>(nCount) * w.dScale - w.dOffset;
+            state = next(w, dValue);
+        }
+        if (state == w.state) continue;
+        AlarmEvent event;
+        event.nChannel = w.nChannel;
+        event.previous = w.state;
+        event.state = state;
+        event.nScan = nScan;
+        event.dValue = dValue;
+        event.dLimit = state == AlarmState::Hi ? w.spec.dHi : state == AlarmState::HiHi ? w.spec.dHiHi
+                     : state == AlarmState::Lo ? w.spec.dLo : state == AlarmState::LoLo ? w.spec.dLoLo : NAN;
+        pEvents->push_back(event);
+        ++counts_[w.nChannel];
+        w.state = state;
+        bChanged = true;
+    }
+    return bChanged;
+}
+
+}  // namespace qlog
