@@ -7,7 +7,7 @@
 #   3. the same with a writer that stalls for 2 s: standard output into a pipe whose reader stops
 #      reading after 20 MB for 2 s
 #   4. the same recorded as SigMF (-O sigmf), its data file's size, and queno_convert of it to CSV;
-#      the example's settings as SigMF
+#      the same with an alarm on every input; the example's settings as SigMF
 # Usage: bench/logger_bench.sh BUILD_DIR [SECONDS]   (default 60 s each; files go to a temporary
 # folder, about 1.2 GB for 60 s at 1.6 M values/s)
 set -eu
@@ -52,6 +52,13 @@ if [ -x "$bin/queno_convert" ]; then
     measure "queno_convert of it to CSV" "$bin/queno_convert" -o "$work/converted.csv" "$work/hv"
     rm -f "$work/converted.csv"
 fi
+rm -f "$work/hv.sigmf-data" "$work/hv.sigmf-meta"
+alarms=""
+for i in $(seq 0 15); do alarms="$alarms --alarm AI$i:lo=-50,hi=50,deadband=1,delay=10ms"; done
+# shellcheck disable=SC2086
+measure "the same with an alarm on every input" "$bin/queno-sim" "$bin/queno_log" -q -b 1 -r 100000 -d "${seconds}s" \
+    -o "$work/hv.sigmf-data" $alarms $channels
+echo "    lost: $(grep -o '"lost":[0-9]*' "$work/hv.sigmf-meta" | tail -n 1)"
 rm -f "$work/hv.sigmf-data" "$work/hv.sigmf-meta"
 measure "board 0, AI0:rtd, 1000 S/s, -O sigmf" "$bin/queno-sim" "$bin/queno_log" -q -d "${seconds}s" -o "$work/rtd.sigmf-meta" AI0:rtd
 

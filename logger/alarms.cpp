@@ -22,6 +22,27 @@ uint64_t scansOf(double dSeconds, double dRate) {
     return dScans <= 0 ? 0 : static_cast<uint64_t>(dScans);
 }
 
+// The first count whose value is above dLimit (value = count x scale - offset, scale > 0), found by
+// the same arithmetic that judges the values.
+int64_t firstCountAbove(double dLimit, double dScale, double dOffset) {
+    const double dGuess = floor((dLimit + dOffset) / dScale);
+    if (!(dGuess > -9e15 && dGuess < 9e15)) return dGuess < 0 ? INT64_MIN / 2 : INT64_MAX / 2;
+    int64_t n = static_cast<int64_t>(dGuess);
+    while (static_cast<double>(n) * dScale - dOffset > dLimit) --n;
+    while (!(static_cast<double>(n) * dScale - dOffset > dLimit)) ++n;
+    return n;
+}
+
+// The last count whose value is below dLimit.
+int64_t lastCountBelow(double dLimit, double dScale, double dOffset) {
+    const double dGuess = ceil((dLimit + dOffset) / dScale);
+    if (!(dGuess > -9e15 && dGuess < 9e15)) return dGuess < 0 ? INT64_MIN / 2 : INT64_MAX / 2;
+    int64_t n = static_cast<int64_t>(dGuess);
+    while (static_cast<double>(n) * dScale - dOffset < dLimit) ++n;
+    while (!(static_cast<double>(n) * dScale - dOffset < dLimit)) --n;
+    return n;
+}
+
 // Counts a scan on which a condition holds; a scan on which it does not starts it over.
 inline void count(uint64_t* pn, bool bHolds) { *pn = bHolds ? *pn + 1 : 0; }
 
@@ -132,6 +153,12 @@ AlarmTracker::AlarmTracker(const std::vector<AlarmSpec>& specs, const BoardSetup
             if (board.channels[c].nChannel != spec.nChannel) continue;
             Watch watch{c, spec, board.channels[c].scale.scale, board.channels[c].scale.offset,
                         scansOf(spec.dDelaySeconds, board.dRate), scansOf(spec.dClearDelaySeconds, board.dRate)};
+            if (watch.dScale > 0) {
+                watch.nQuietHigh = spec.bHi || spec.bHiHi ? firstCountAbove(spec.bHi ? spec.dHi : spec.dHiHi, watch.dScale, watch.dOffset)
+                                                          : INT64_MAX;
+                watch.nQuietLow = spec.bLo || spec.bLoLo ? lastCountBelow(spec.bLo ? spec.dLo : spec.dLoLo, watch.dScale, watch.dOffset)
+                                                         : INT64_MIN;
+            }
             watches_.push_back(watch);
         }
     }
@@ -187,6 +214,10 @@ bool AlarmTracker::step(const int32_t* pScan, uint64_t nScan, std::vector<AlarmE
     bool bChanged = false;
     for (Watch& w : watches_) {
         const int32_t nCount = pScan[w.nChannel];
+        if (w.state == AlarmState::Normal && nCount > w.nQuietLow && nCount < w.nQuietHigh && nCount < nFullScale_ &&
+            nCount > -nFullScale_ && (w.nAboveHi | w.nAboveHiHi | w.nBelowLo | w.nBelowLoLo) == 0) {
+            continue;
+        }
         AlarmState state;
         double dValue = NAN;
         if (limitSide(nCount, nFullScale_) != 0) {

@@ -69,6 +69,9 @@ private:
         AlarmSpec spec;
         double dScale, dOffset;
         uint64_t nDelay, nClearDelay;  // in scans
+        // Counts strictly between these are within every limit: a normal channel with nothing
+        // counting stays normal without a value computed (the common scan, kept cheap).
+        int64_t nQuietLow = INT64_MAX, nQuietHigh = INT64_MIN;
         AlarmState state = AlarmState::Normal;
         // Consecutive scans beyond each limit, and back within it by the deadband.
         uint64_t nAboveHi = 0, nAboveHiHi = 0, nBelowLo = 0, nBelowLoLo = 0;
