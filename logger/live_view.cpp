@@ -378,7 +378,7 @@ std::string LiveView::statusJson() {
     const bool bEnded = envelope->ended();
     return "{\"state\":\"" + std::string(bEnded ? "ended" : "recording") + "\"," + sBoard + "," + facts() +
            ",\"ended\":" + (bEnded ? "true" : "false") + ",\"view_bytes\":" + std::to_string(envelope->ringBytes()) +
-           ",\"latest\":" + envelope->latestJson() + "}";
+           ",\"latest\":" + envelope->latestJson() + ",\"alarms\":" + envelope->alarmsJson() + "}";
 }
 
 // One event of a stream, after waiting for the next tick. False when the stream is over: the

@@ -227,6 +227,17 @@ void MqttPublisher::publishRetained(const std::string& sSubtopic, const std::str
                       true);
 }
 
+void MqttPublisher::publishAlarm(const std::string& sChannel, const std::string& sState, const std::string& sEvent) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    alarmStates_[sChannel] = sState;
+    if (!bConnected_) {
+        if (waitingEvents_.size() < kMaxWaitingEvents) waitingEvents_.push_back(sEvent);
+        return;
+    }
+    publishRetained("/alarm/" + sChannel, sState, nullptr);
+    mosquitto_publish(pMosq_, nullptr, (sTopic_ + "/alarms").c_str(), static_cast<int>(sEvent.size()), sEvent.data(), nQos_, false);
+}
+
 void MqttPublisher::publishMeta(const std::string& sMeta) {
     std::lock_guard<std::mutex> lock(mutex_);
     sMeta_ = sMeta;
@@ -306,6 +317,12 @@ void MqttPublisher::onConnect(mosquitto*, void* pSelf, int nResult) {
         // A broker restarted without persistence has forgotten both.
         self->publishRetained("/status", "online", nullptr);
         if (!self->sMeta_.empty()) self->publishRetained("/meta", self->sMeta_, nullptr);
+        for (const auto& alarm : self->alarmStates_) self->publishRetained("/alarm/" + alarm.first, alarm.second, nullptr);
+        for (const std::string& sEvent : self->waitingEvents_) {
+            mosquitto_publish(self->pMosq_, nullptr, (self->sTopic_ + "/alarms").c_str(), static_cast<int>(sEvent.size()),
+                              sEvent.data(), self->nQos_, false);
+        }
+        self->waitingEvents_.clear();
     }
     self->wake_.notify_all();
 }

@@ -43,6 +43,10 @@ public:
     void publishMeta(const std::string& sMeta);
     // A row's message, from the writer thread.
     void publish(std::string sPayload);
+    // An alarm event: the channel's state retained on <topic>/alarm/<channel> (sent again at every
+    // reconnect) and the event on <topic>/alarms, with the rows' QoS; events while the broker is
+    // away wait for it (up to kMaxWaitingEvents).
+    void publishAlarm(const std::string& sChannel, const std::string& sState, const std::string& sEvent);
     // Waits at most kDrainSeconds for the broker to take what is left, counts the rest as dropped,
     // and disconnects.
     void finish();
@@ -52,7 +56,8 @@ public:
 
     static constexpr int kConnectSeconds = 10;
     static constexpr int kDrainSeconds = 10;
-    static constexpr int kConnectFailed = -2;  // nConnackResult_: the first connection failed without an answer
+    static constexpr int kConnectFailed = -2;
+    static constexpr size_t kMaxWaitingEvents = 1000;  // nConnackResult_: the first connection failed without an answer
 
 private:
     void sendLoop();
@@ -76,6 +81,8 @@ private:
     int nConnackResult_ = -1;           // the broker's answer to the first connection
     std::string sLastProblem_;
     std::string sMeta_;
+    std::map<std::string, std::string> alarmStates_;  // channel -> its retained state
+    std::vector<std::string> waitingEvents_;          // events while the broker was away
     int nOfflineMid_ = -1;              // the "offline" status at the end, until the broker has it
     int64_t nLostAt_ = 0;               // monotonic µs when the broker was lost; 0: connected
     std::thread sender_;

@@ -2,6 +2,10 @@
 
 #include <math.h>
 
+#include <cmath>
+
+#include "recording_json.h"
+
 namespace qlog {
 
 MqttSink::MqttSink(const BoardSetup& board, const ScanClock& clock, MqttPublisher* pPublisher, bool bInflux,
@@ -27,6 +31,16 @@ void MqttSink::rows(const RowBlock& block) {
 int64_t MqttSink::settle() {
     pPublisher_->finish();
     return static_cast<int64_t>(pPublisher_->dropped());
+}
+
+void MqttSink::alarm(const AlarmEvent& event) {
+    const std::string sChannel = "AI" + std::to_string(board_.channels[event.nChannel].nChannel);
+    const std::string sSince = utcText(clock_.micros(event.nScan));
+    const Json value = std::isnan(event.dValue) ? Json(nullptr) : Json(event.dValue);
+    const Json state{{"state", alarmStateName(event.state)}, {"since_scan", event.nScan}, {"since", sSince}, {"value", value}};
+    Json message = alarmJson(event, sChannel);
+    message["time"] = sSince;
+    pPublisher_->publishAlarm(sChannel, jsonDump(state), jsonDump(message));
 }
 
 }  // namespace qlog

@@ -19,6 +19,7 @@ public:
     void rows(const RowBlock& block) override;
     void gap(const GapRecord&) override {}
     void limit(const LimitChange&) override {}
+    void alarm(const AlarmEvent& event) override;
     // Waits for the broker to take what is left; what it did not counts as dropped.
     int64_t settle() override;
     void end(const RunTotals&) override {}

@@ -219,6 +219,27 @@ std::string ViewEnvelope::latestJson() const {
     return s + "}";
 }
 
+void ViewEnvelope::addAlarm(const AlarmEvent& event) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (alarms_.empty()) alarms_.resize(nChannels_);
+    alarms_[event.nChannel] = event;
+}
+
+std::string ViewEnvelope::alarmsJson() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string s = "[";
+    for (const AlarmEvent& event : alarms_) {
+        if (event.state == AlarmState::Normal) continue;
+        s += std::string(s.size() > 1 ? "," : "") + "{\"channel\":\"AI" + std::to_string(board_.channels[event.nChannel].nChannel) +
+             "\",\"state\":\"" + alarmStateName(event.state) + "\",\"since_scan\":" + std::to_string(event.nScan) + ",\"since\":";
+        appendSeconds(&s, clock_.micros(event.nScan));
+        s += ",\"value\":";
+        appendNumber(&s, event.dValue);
+        s += "}";
+    }
+    return s + "]";
+}
+
 std::string ViewEnvelope::limitsJson(uint64_t* pnChanges) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string s = "[";

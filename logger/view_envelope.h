@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "acquisition_core.h"
+#include "alarms.h"
 #include "sink.h"
 
 namespace qlog {
@@ -33,6 +34,7 @@ public:
     void add(const RowBlock& block);
     void addGap(const GapRecord& gap);
     void addLimit(const LimitChange& change);
+    void addAlarm(const AlarmEvent& event);
     void end();  // the last columns published; the run has ended
 
     // A viewer's side: the columns of a level published after sequence number nAfter (all that
@@ -48,6 +50,8 @@ public:
     // range","from":s,"to":s or null while open,"from_scan":n,"scans":n or null}], and how often
     // they changed.
     std::string limitsJson(uint64_t* pnChanges) const;
+    // The alarms that hold: [{"channel":"AI0","state":"hi","since_scan":n,"since":s,"value":v or null}].
+    std::string alarmsJson() const;
     bool ended() const;
     double columnSeconds(int nLevel) const { return levels_[nLevel].dColumnSeconds; }
     // Bytes the rings hold: fixed at the start.
@@ -96,6 +100,7 @@ private:
     };
     std::deque<Stretch> stretches_;
     uint64_t nLimitChanges_ = 0;
+    std::vector<AlarmEvent> alarms_;  // per channel: the event that put it in its state
     bool bEnded_ = false;
 };
 

@@ -16,6 +16,7 @@ public:
     void rows(const RowBlock& block) override { envelope_->add(block); }
     void gap(const GapRecord& gap) override { envelope_->addGap(gap); }
     void limit(const LimitChange& change) override { envelope_->addLimit(change); }
+    void alarm(const AlarmEvent& event) override { envelope_->addAlarm(event); }
     void end(const RunTotals&) override { envelope_->end(); }
 
 private:

@@ -39,6 +39,18 @@ function showFacts(status) {
   if (status.mqtt) text("fact-mqtt", `${status.mqtt.spooled} rows waiting, ${status.mqtt.dropped} dropped`);
 }
 
+// The alarms that hold, at the top of the page: which input, its state, since when, its value.
+function showAlarms(status) {
+  const alarms = status.alarms || [];
+  $("alarms").hidden = alarms.length === 0;
+  showList("alarm-list", "alarm", alarms.map((alarm) => {
+    const when = new Date(alarm.since * 1000).toISOString().replace("T", " ").replace("Z", " UTC");
+    const unit = (view.channels.find((c) => c.name === alarm.channel) || {}).unit || "";
+    const value = alarm.value === null ? "at a limit of its range" : `${alarm.value} ${unit}`;
+    return `${alarm.channel} ${alarm.state} since scan ${alarm.since_scan} (${when}): ${value}`;
+  }));
+}
+
 function showLatest(status) {
   const table = $("latest");
   if (table.rows.length !== view.channels.length) {
@@ -217,6 +229,7 @@ function onView(event) {
     showLimits();
   }
   showFacts(status);
+  showAlarms(status);
   showLatest(status);
   scheduleDraw();
   if (status.ended) {

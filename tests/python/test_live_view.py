@@ -237,7 +237,8 @@ def test_two_browsers_show_the_channels_the_last_values_and_the_gap(tmp_path):
     first, second = browser(), browser()
     try:
         opens = SCENARIO.replace("<Events>", "<Events><Event at='500ms' channels='AI2' kind='open' duration='200ms'/>")
-        run = Run(tmp_path, ["-r", "1000", "-d", "4s", "AI0:voltage", "AI1:voltage", "AI2:voltage"], scenario=opens)
+        run = Run(tmp_path, ["-r", "1000", "-d", "4s", "--alarm", "AI2:lo=1", "AI0:voltage", "AI1:voltage", "AI2:voltage"],
+                  scenario=opens)
         first.get(run.url + "/")
         second.get(run.url + "/")
         for _ in range(100):
@@ -270,6 +271,11 @@ def test_two_browsers_show_the_channels_the_last_values_and_the_gap(tmp_path):
                   for li in first.find_elements("css selector", "#limits li.limit")]
         assert listed == stretches and len(stretches) >= 2
         assert len(first.find_elements("css selector", "#charts .chart canvas")) == 1  # one unit, one chart
+        # The alarm that holds at the end (AI2 stays below 1 V but while it is open), at the top of
+        # the page as the file's last alarm line has it.
+        raised = re.findall(r"^# alarm AI2: (\w+) at scan (\d+) ", text, re.M)
+        shown = [li.text for li in first.find_elements("css selector", "#alarm-list li.alarm")]
+        assert raised and len(shown) == 1 and shown[0].startswith(f"AI2 {raised[-1][0]} since scan {raised[-1][1]} "), (raised, shown)
         assert run.process.returncode == 3  # the closed viewer cost nothing: the overflows' gaps only
     finally:
         first.quit()
