@@ -136,14 +136,15 @@ bool parseAlarmSpec(const std::string& sText, AlarmSpec* pSpec, std::string* pWh
 
 std::string alarmEventText(const AlarmEvent& event, const LoggedChannel& channel) {
     std::string s = std::string(alarmStateName(event.state)) + " at scan " + std::to_string(event.nScan);
+    const std::string sValue = textf("%.*f", channel.nDecimals, event.dValue) + " " + channel.sUnit;
     switch (event.state) {
-        case AlarmState::Normal: return s + " (was " + alarmStateName(event.previous) + ")";
+        case AlarmState::Normal:
+            return s + " (" + (isnan(event.dValue) ? std::string() : sValue + ", ") + "was " + alarmStateName(event.previous) + ")";
         case AlarmState::Fault: return s + " (at a limit of its range)";
         default: break;
     }
     const bool bHigh = event.state == AlarmState::Hi || event.state == AlarmState::HiHi;
-    return s + " (" + textf("%.*f", channel.nDecimals, event.dValue) + " " + channel.sUnit + (bHigh ? " > " : " < ") +
-           textf("%g", event.dLimit) + ")";
+    return s + " (" + sValue + (bHigh ? " > " : " < ") + textf("%g", event.dLimit) + ")";
 }
 
 AlarmTracker::AlarmTracker(const std::vector<AlarmSpec>& specs, const BoardSetup& board)

@@ -40,6 +40,33 @@ class Gap:
     reason: str
 
 
+@dataclass(frozen=True)
+class AlarmEvent:
+    """A change of an input's alarm state (queno_log --alarm): into `state` ("normal", "lo", "lolo",
+    "hi", "hihi" or "fault") from `previous` at scan `scan`, measured at `time`; `value` in the
+    input's unit, None for a fault."""
+
+    channel: str
+    state: str
+    previous: str
+    scan: int
+    time: np.datetime64
+    value: Optional[float]
+
+
+class Alarms(list):
+    """The alarm events of a recording, in the order of their scans."""
+
+    def to_pandas(self):
+        """A DataFrame indexed by time: channel, state, previous, scan, value."""
+        import pandas as pd
+
+        return pd.DataFrame({"channel": [a.channel for a in self], "state": [a.state for a in self],
+                             "previous": [a.previous for a in self], "scan": [a.scan for a in self],
+                             "value": [np.nan if a.value is None else a.value for a in self]},
+                            index=pd.DatetimeIndex(np.array([a.time for a in self], dtype="datetime64[us]"), name="time"))
+
+
 @dataclass
 class Recording:
     """A recording's scans (or means) and what they mean.
@@ -62,6 +89,7 @@ class Recording:
     gaps: List[Gap] = field(default_factory=list)
     complete: bool = False  # the recording has its end (not cut, not still being written)
     next_file: Optional[str] = None  # the file a rotated recording goes on in
+    alarms: Alarms = field(default_factory=Alarms)  # the alarm events (queno_log --alarm)
 
     def to_pandas(self):
         """A DataFrame indexed by time: the scan column and one column per channel ("AI0 [degC]")."""
@@ -173,6 +201,10 @@ def _sigmf_global(g) -> dict:
         _channel_index(names, _checked.text(stretch, "channel"))
         _checked.side(stretch)
         _checked.count(stretch, "from_scan")
+    for held in _checked.array(g, "queno:alarms_at_start", "is not a list") if "queno:alarms_at_start" in g else []:
+        _channel_index(names, _checked.text(held, "channel"))
+        _alarm_state(held, "state")
+        _checked.count(held, "since_scan")
     facts["next"] = _checked.text(g, "queno:next") if "queno:next" in g else None
     facts["end"] = None
     if "queno:end" in g:
@@ -180,6 +212,9 @@ def _sigmf_global(g) -> dict:
         facts["end"] = (_checked.count(end, "scans"), _checked.count(end, "gaps"), _checked.count(end, "lost"))
         if "rows_dropped" in end:
             _checked.count(end, "rows_dropped")
+        for events in _checked.array(end, "alarm_events", "is not a list") if "alarm_events" in end else []:
+            _channel_index(names, _checked.text(events, "channel"))
+            _checked.count(events, "events")
         _checked.utc_us(end, "time_us")
         out_of_range = _checked.field(end, "out_of_range")
         if not isinstance(out_of_range, list) or len(out_of_range) != len(names):
@@ -189,6 +224,20 @@ def _sigmf_global(g) -> dict:
     return facts
 
 
+_ALARM_STATES = ("normal", "lo", "lolo", "hi", "hihi", "fault")
+
+
+def _alarm_state(obj, name) -> str:
+    state = _checked.text(obj, name)
+    if state not in _ALARM_STATES:
+        raise _checked.Refusal(f'an alarm\'s state is "{state}"')
+    return state
+
+
+def _number_or_none(obj, name):
+    return None if _checked.field(obj, name) is None else float(_checked.real(obj, name))
+
+
 def _channel_index(names, name) -> int:
     if name not in names:
         raise _checked.Refusal(f"an annotation names {name}, which the recording does not hold")
@@ -196,8 +245,9 @@ def _channel_index(names, name) -> int:
 
 
 def _sigmf_annotations(meta, names, first_scan):
-    """The gaps (position, Gap) and the scans the stretches at a limit name."""
-    gaps, scans = [], []
+    """The gaps (position, Gap), the scans the stretches at a limit and the alarms name, and the
+    alarm events as (channel, state, previous, scan, value)."""
+    gaps, scans, alarms = [], [], []
     for a in _checked.array(meta, "annotations", "is not a list"):
         if isinstance(a, dict) and "queno:gap" in a:
             gap = a["queno:gap"]
@@ -220,7 +270,16 @@ def _sigmf_annotations(meta, names, first_scan):
                 raise _checked.Refusal(f'a stretch at a limit ends "{how}"')
             scans += [begin] if begin >= first_scan else []
             scans += [end] if how in ("ended", "to_end") else []
-    return gaps, scans
+        elif isinstance(a, dict) and "queno:alarm" in a:
+            alarm = a["queno:alarm"]
+            channel = _checked.text(alarm, "channel")
+            _channel_index(names, channel)
+            event = (channel, _alarm_state(alarm, "state"), _alarm_state(alarm, "previous"), _checked.count(alarm, "scan"),
+                     _number_or_none(alarm, "value"))
+            _number_or_none(alarm, "limit")
+            alarms.append(event)
+            scans.append(event[3])
+    return gaps, scans, sorted(alarms, key=lambda e: e[3])
 
 
 def _sigmf_captures(meta):
@@ -262,7 +321,7 @@ def _read_sigmf(name: str) -> Recording:
     try:
         facts = _sigmf_global(_checked.field(meta, "global"))
         captures = _sigmf_captures(meta)
-        gaps, named_scans = _sigmf_annotations(meta, [c.name for c in facts["channels"]], facts["first_scan"])
+        gaps, named_scans, alarms = _sigmf_annotations(meta, [c.name for c in facts["channels"]], facts["first_scan"])
     except _checked.Refusal as refusal:
         raise ValueError(f"{meta_path}: {refusal}: not a SigMF recording of queno_log") from None
     width = len(facts["channels"])
@@ -293,11 +352,21 @@ def _read_sigmf(name: str) -> Recording:
         values[(raw >= facts["full_scale"]) | (raw <= -facts["full_scale"])] = np.nan
     times = _scan_times(facts["started_us"], facts["delay"], facts["rate"], scans)
     return Recording(meta_path, float(facts["rate"]), average, channels, scans, times, values, raw, [g for _, g in gaps],
-                     complete=facts["end"] is not None and not short, next_file=_beside(meta_path, facts["next"]))
+                     complete=facts["end"] is not None and not short, next_file=_beside(meta_path, facts["next"]),
+                     alarms=_alarm_events(alarms, facts["started_us"], facts["delay"], facts["rate"]))
+
+
+def _alarm_events(events, start_us, delay, rate) -> Alarms:
+    """(channel, state, previous, scan, value) as AlarmEvents with their scans' times."""
+    times = _scan_times(start_us, delay, rate, np.array([e[3] for e in events], dtype=np.uint64))
+    return Alarms(AlarmEvent(e[0], e[1], e[2], e[3], t, None if e[1] == "fault" else e[4]) for e, t in zip(events, times))
 
 
 _COMMENT_OR_BLANK = re.compile(rb"^(?:#[^\n]*)?\n", re.M)
 _EMPTY_FIELD = re.compile(rb",(?=[,\n])")
+# "# alarm AI0: hi at scan 31234 (-14.93 degC > -15)", "... normal at scan 40012 (-15.6 degC, was hi)",
+# "... fault at scan 5 (at a limit of its range)", "# alarm AI0: hi since scan 31234"
+_ALARM_LINE = re.compile(r"# alarm (AI\d+): (normal|lolo|lo|hihi|hi|fault) (at|since) scan (\d+)(?: \((-?[0-9.]+(?:e[-+]?\d+)?) )?")
 _RATE_LINE = re.compile(r"# rate (\S+) S/s, started (\S+?)Z? .*input filter delay (\d+) scans")
 
 
@@ -349,6 +418,7 @@ def _read_csv(path: str) -> Recording:
     data = data[: data.rfind(b"\n") + 1]  # a last line without its end was cut short
     rate, start_us, delay, columns, body_at = None, None, 0, None, len(data)
     gaps, settings, complete, average, next_file = [], [], False, 1, None
+    alarms, alarm_states = [], {}
     first_row = re.search(rb"^[^#\n][^\n]*$", data, re.M)  # the column names
     if first_row:
         columns, body_at = first_row.group(0).decode("utf-8").split(","), first_row.end() + 1
@@ -375,6 +445,15 @@ def _read_csv(path: str) -> Recording:
             after = line.split(" lost ", 1)[1]
             next_scan = int(after.split()[2]) + 1 if after.startswith("after scan") else int(after.split()[2])
             gaps.append(Gap(next_scan + (lost if after.startswith("after scan") else 0), lost, _gap_reason(line[2:])))
+        elif line.startswith("# alarm "):
+            found = _ALARM_LINE.match(line)
+            if not found:
+                raise ValueError(f"{path}: an alarm line that is not queno_log's: {line[:80]}")
+            channel, state, how, scan, value = found.groups()
+            if how == "at":
+                alarms.append((channel, state, alarm_states.get(channel, "normal"), int(scan),
+                               None if value is None else float(value)))
+            alarm_states[channel] = state
         elif line.startswith("# end "):
             complete = True
         elif line.startswith("# continued in ") and not in_header:
@@ -391,7 +470,8 @@ def _read_csv(path: str) -> Recording:
     values = np.ascontiguousarray(table[:, [i - 1 for i in value_columns]])
     raw = np.ascontiguousarray(table[:, [i - 1 for i in raw_columns]]).astype(np.int32) if raw_columns else None
     times = _scan_times(start_us, delay, rate, scans)
-    return Recording(path, float(rate), average, channels, scans, times, values, raw, gaps, complete, next_file)
+    return Recording(path, float(rate), average, channels, scans, times, values, raw, gaps, complete, next_file,
+                     _alarm_events(alarms, start_us, delay, rate))
 
 
 def _beside(path: str, name: Optional[str]) -> Optional[str]:
@@ -423,7 +503,7 @@ def _joined(parts: List[Recording]) -> Recording:
     raw = None if first.raw is None else np.concatenate([p.raw for p in parts])
     return Recording(first.path, first.rate, first.average, first.channels, np.concatenate([p.scans for p in parts]),
                      np.concatenate([p.times for p in parts]), np.concatenate([p.values for p in parts]), raw,
-                     [g for p in parts for g in p.gaps], last.complete, last.next_file)
+                     [g for p in parts for g in p.gaps], last.complete, last.next_file, Alarms(a for p in parts for a in p.alarms))
 
 
 def _read_checked(path: str) -> Recording:

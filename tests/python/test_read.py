@@ -125,3 +125,20 @@ def test_a_default_name_already_taken_gets_the_next_number(tmp_path):
     numbered = list(tmp_path.glob("queno-0-*Z-2.csv"))
     assert len(numbered) == 1 and queno.read(numbered[0]).complete
     assert all(p.read_text() == "someone's\n" for p in tmp_path.glob("queno-0-*Z.csv"))
+
+
+def test_alarm_events_read_alike_from_csv_and_sigmf(tmp_path):
+    """The same scenario recorded twice with an alarm: the events of both files, to the scan."""
+    (tmp_path / "system.xml").write_text(SCENARIO)
+    args = ["AI0:voltage", "AI1:voltage", "-n", "500", "--alarm", "AI0:lo=-4.5,hi=-1,hihi=-0.5,deadband=0.2"]
+    env = {"QUENO_SIM_SYSTEM": str(tmp_path / "system.xml")}
+    log(tmp_path, args + ["-o", "run.csv", "--rotate", "8K"], env)
+    log(tmp_path, args + ["-o", "run.sigmf-meta"], env)
+    csv, sigmf = queno.read(tmp_path / "run-0001.csv", follow=True), queno.read(str(tmp_path / "run"))
+    seen = [(a.channel, a.previous, a.state, a.scan) for a in csv.alarms]
+    assert seen == [(a.channel, a.previous, a.state, a.scan) for a in sigmf.alarms]
+    assert [s[2] for s in seen] == ["lo", "normal", "fault", "normal", "hi", "hihi"]  # the ramp, the open input
+    for a, b in zip(csv.alarms, sigmf.alarms):
+        assert (a.value is None) == (b.value is None) and (a.value is None or abs(a.value - b.value) < 1e-5)
+    frame = sigmf.alarms.to_pandas()
+    assert list(frame.columns) == ["channel", "state", "previous", "scan", "value"] and len(frame) == 6

@@ -220,3 +220,34 @@ def test_a_reload_keeps_what_it_cannot_change_and_a_broken_file_changes_nothing(
     scans, complete = series_scans(files)
     assert complete and scans == list(range(len(scans)))
     assert all("\n# rate 1000 S/s, " in f.read_text() for f in files)
+
+
+RAMP = """<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S1'><Acquisition bufferScans='65536'/>
+<Signals><Signal channels='AI0' kind='ramp' from='-5' to='5' duration='1s'/></Signals>
+<ChannelGroup kind='AI' count='2'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range></Mode>
+</ChannelGroup></Board></QuenoSimSystem>"""
+
+
+def test_the_alarm_hook_gets_its_event_without_a_shell_and_never_holds_the_run(tmp_path):
+    folder = tmp_path / "hooks; touch pwned"  # a shell would run the second half
+    folder.mkdir()
+    hook = folder / "page"
+    hook.write_text('#!/bin/sh\nenv | grep "^QUENO_" | sort > "$(dirname "$0")/event-$QUENO_ALARM_SCAN"\nexec sleep 3600\n')
+    hook.chmod(0o755)
+    (tmp_path / "system.xml").write_text(RAMP)
+    result = subprocess.run([QUENO_LOG, "-q", "-n", "600", "-o", "run.csv", "--alarm", "AI0:lo=-4.5,hi=-1", "--on-alarm", str(hook),
+                             "AI0:voltage"], env=dict(os.environ, QUENO_SIM_SYSTEM=str(tmp_path / "system.xml")), cwd=tmp_path,
+                            capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    first = dict(line.split("=", 1) for line in (folder / "event-0").read_text().splitlines())
+    assert {k: v for k, v in first.items() if k.startswith(("QUENO_ALARM_", "QUENO_BOARD", "QUENO_SERIAL")) and k != "QUENO_ALARM_TIME"} == {
+        "QUENO_ALARM_CHANNEL": "AI0", "QUENO_ALARM_STATE": "lo", "QUENO_ALARM_PREVIOUS": "normal", "QUENO_ALARM_SCAN": "0",
+        "QUENO_ALARM_VALUE": "-5.000001", "QUENO_ALARM_UNIT": "V", "QUENO_BOARD": "0", "QUENO_SERIAL": "S1"}
+    assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z", first["QUENO_ALARM_TIME"])
+    assert not list(tmp_path.rglob("pwned"))
+    # The hook sleeps for an hour: the run is not held (every scan, no gap); at its end the hook is
+    # killed and the events it never got are counted.
+    assert "0 gaps, 0 scans lost" in (tmp_path / "run.csv").read_text().splitlines()[-1]
+    said = [line for line in result.stderr.splitlines() if "--on-alarm" in line]
+    assert said == [f"queno_log: --on-alarm {hook}: killed at the end of the run (later failures are counted)",
+                    f"queno_log: --on-alarm {hook}: 2 events were not handed to it"], result.stderr
