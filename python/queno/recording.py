@@ -519,7 +519,7 @@ def _read_checked(path: str) -> Recording:
 
 def read(path: str, follow: bool = False) -> Recording:
     """A recording of queno_log: a CSV file (whatever its name), or a SigMF pair (either file, or
-    its name without the extension). With follow=True a rotated recording is read on through the
+    its name without the extension), with its alarm events in `alarms`. With follow=True a rotated recording is read on through the
     files it continues in ("# continued in ...", "queno:next"), as one recording. Raises ValueError
     for a file that is no such recording, OSError when it cannot be read (a FIFO or a device is
     never waited on or read). A SigMF recording is checked by queno_convert's rules, so both take
