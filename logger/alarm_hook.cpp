@@ -69,7 +69,8 @@ void AlarmHook::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return bEnding_ || !waiting_.empty(); });
-        if (waiting_.empty() || bEnding_) break;
+        // At the end no hook starts once the grace is over: the ones waiting are counted.
+        if (waiting_.empty() || bEnding_ || monotonicMicros() >= nDeadlineMicros_) break;
         const std::vector<std::string> environment = std::move(waiting_.front());
         waiting_.pop_front();
         bRunning_ = true;
