@@ -48,6 +48,11 @@ inline void count(uint64_t* pn, bool bHolds) { *pn = bHolds ? *pn + 1 : 0; }
 
 }  // namespace
 
+uint64_t captureRingBytes(double dPreSeconds, double dRate, size_t nChannels) {
+    const double dBytes = ceil(dPreSeconds * dRate) * static_cast<double>(nChannels * sizeof(int32_t) + sizeof(uint64_t));
+    return dBytes > 1e18 ? UINT64_MAX : static_cast<uint64_t>(dBytes);
+}
+
 const char* alarmStateName(AlarmState state) { return kStateNames[static_cast<int>(state)]; }
 
 bool alarmStateOf(const std::string& sName, AlarmState* pState) {

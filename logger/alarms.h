@@ -33,6 +33,11 @@ struct AlarmSpec {
     double dDelaySeconds = 0, dClearDelaySeconds = 0;
 };
 
+// --capture's ring: the bytes that keep PRE seconds of scans of nChannels inputs at dRate, and the most
+// it may take.
+constexpr uint64_t kMaxCaptureRingBytes = 256ull << 20;
+uint64_t captureRingBytes(double dPreSeconds, double dRate, size_t nChannels);
+
 // One --alarm argument. False with *pWhy (without the option's name).
 bool parseAlarmSpec(const std::string& sText, AlarmSpec* pSpec, std::string* pWhy);
 

@@ -57,6 +57,8 @@ const char kLogUsage[] =
     "                    delay, clear-delay (times); a sample at a limit of its range is a fault. Each\n"
     "                    change of state is a line in the CSV (an annotation in SigMF)\n"
     "      --on-alarm PROGRAM  run for every alarm event, without a shell, with QUENO_ALARM_* set\n"
+    "      --capture PRE,POST  for every alarm event, every scan from PRE before it to POST after it\n"
+    "                    in a SigMF recording <name>-alarm-<NNNN> beside the output (e.g. 10s,60s)\n"
     "      --keep-files N, --keep-for T, --max-total SIZE, --min-free SIZE|N%\n"
     "                    retention of a rotated series: its oldest files go after each new file and\n"
     "                    when free space runs short (only files of the series that queno_log wrote)\n"
@@ -80,7 +82,7 @@ namespace {
 enum LongOnly {
     kAverage = 1000, kFormatOut, kRotate, kSync, kRaw, kKeepLimits, kHelp, kVersion,
     kMqtt, kTopic, kFormat, kQos, kSpool, kUser, kPasswordFile, kCaFile, kCert, kKey, kHttp,
-    kConfig, kCheckConfig, kService, kKeepFiles, kKeepFor, kMaxTotal, kMinFree, kAlarm, kOnAlarm
+    kConfig, kCheckConfig, kService, kKeepFiles, kKeepFor, kMaxTotal, kMinFree, kAlarm, kOnAlarm, kCapture
 };
 
 const option kLongOptions[] = {
@@ -103,6 +105,7 @@ const option kLongOptions[] = {
     {"config", required_argument, nullptr, kConfig}, {"check-config", no_argument, nullptr, kCheckConfig},
     {"service", no_argument, nullptr, kService},
     {"alarm", required_argument, nullptr, kAlarm}, {"on-alarm", required_argument, nullptr, kOnAlarm},
+    {"capture", required_argument, nullptr, kCapture},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -315,6 +318,16 @@ std::string combinationProblem(LogOptions* pOptions, bool bFormatGiven) {
         if (stat(o.sOnAlarm.c_str(), &info) != 0) return "--on-alarm " + o.sOnAlarm + ": " + strerror(errno);
         if (!S_ISREG(info.st_mode) || access(o.sOnAlarm.c_str(), X_OK) != 0) return "--on-alarm " + o.sOnAlarm + ": not a program that can be run";
     }
+    if (o.bCapture) {
+        if (o.alarms.empty()) return "--capture needs --alarm: its recordings are taken around alarm events";
+        if (o.sOutput == "-" || o.sOutput == "none") return "--capture writes its recordings beside the output file: it needs one";
+        const uint64_t nBytes = captureRingBytes(o.dCapturePreSeconds, o.board.dRate, o.board.channels.size());
+        if (nBytes > kMaxCaptureRingBytes) {
+            return textf("--capture: %.0f MiB of memory would keep the scans before an event; at most %llu MiB (a shorter PRE, a "
+                         "lower rate or fewer inputs)",
+                         static_cast<double>(nBytes) / 1048576.0, static_cast<unsigned long long>(kMaxCaptureRingBytes >> 20));
+        }
+    }
     if (!bFormatGiven && sigmfBase(o.sOutput) != o.sOutput) o.bSigmf = true;
     if (o.bSigmf) {
         if (o.sOutput == "-") return "-O sigmf writes two files: standard output cannot take them";
@@ -474,6 +487,15 @@ bool applyOption(int nOption, const std::string& sArg, LogOptions* pOptions, std
             }
             o.alarms.push_back(spec);
             o.alarmTexts.push_back(sArg);
+            break;
+        }
+        case kCapture: {
+            const size_t nComma = sArg.find(',');
+            if (nComma == std::string::npos || !parseDuration(sArg.substr(0, nComma), &o.dCapturePreSeconds) ||
+                !parseDuration(sArg.substr(nComma + 1), &o.dCapturePostSeconds)) {
+                return refuse("--capture \"" + printable(sArg) + "\": PRE,POST, two times such as 10s,60s");
+            }
+            o.bCapture = true;
             break;
         }
         case kOnAlarm:

@@ -61,6 +61,8 @@ struct LogOptions {
     std::vector<AlarmSpec> alarms;       // --alarm, one per channel
     std::vector<std::string> alarmTexts;  // as given
     std::string sOnAlarm;                // --on-alarm: run for every alarm event
+    bool bCapture = false;               // --capture PRE,POST: every scan around each alarm event
+    double dCapturePreSeconds = 0, dCapturePostSeconds = 0;
     std::string sConfigPath;       // --config: the file read before the command line
     bool bCheckConfig = false;     // --check-config: say the effective settings and exit
     bool bService = false;         // --service: run under systemd (notify, priorities, SIGHUP reloads)

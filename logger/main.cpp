@@ -31,6 +31,7 @@
 #include "alarm_hook.h"
 #include "alarms.h"
 #include "csv_sink.h"
+#include "event_capture.h"
 #include "kivo_api.h"
 #include "log_options.h"
 #ifdef QUENO_WITH_HTTP
@@ -172,6 +173,16 @@ std::string viewFacts(const WriterThread& writer, const ScanQueue& queue, double
     return sFacts + ",\"mqtt\":null";
 }
 #endif
+
+// The event captures' names before "-alarm-<NNNN>": the output's, without its extension and its
+// rotation's number.
+std::string captureBase(const LogOptions& options, const std::string& sOutputName) {
+    std::string s = options.sOutput.empty() ? sOutputName : options.sOutput;
+    if (sigmfBase(s) != s) return sigmfBase(s);
+    const size_t nSlash = s.rfind('/'), nDot = s.rfind('.');
+    if (nDot != std::string::npos && (nSlash == std::string::npos || nDot > nSlash + 1)) s.erase(nDot);
+    return s;
+}
 
 // The board stays open while this lives: closed on every path, stopped first once started.
 class OpenBoard {
@@ -329,6 +340,15 @@ int record(LogOptions& options, const BoardSetup& board, OpenBoard& openBoard, P
     if (!options.sOnAlarm.empty()) writer.addSink(std::unique_ptr<Sink>(new AlarmHook(options.sOnAlarm, board, clock)));
     AlarmTracker alarms(options.alarms, board);
     writer.setAlarms(&alarms);
+    std::unique_ptr<EventCapture> capture;
+    if (options.bCapture) {
+        capture.reset(new EventCapture(options, board, clock, captureBase(options, output.name())));
+        const double dRing = static_cast<double>(captureRingBytes(options.dCapturePreSeconds, board.dRate, board.channels.size()));
+        say(textf("--capture: %.1f %s keep the scans of the %g s before an event", dRing >= 1048576 ? dRing / 1048576 : dRing / 1024,
+                  dRing >= 1048576 ? "MiB" : "KiB", options.dCapturePreSeconds),
+            Priority::Info);
+        writer.setCapture(capture.get());
+    }
     Retention retention(options.retention, output);
     writer.setHousekeeping([&retention](int64_t nNow) { retention.check(nNow); });
     const bool bWriting = writer.start();

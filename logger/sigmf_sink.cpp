@@ -91,7 +91,7 @@ bool SigmfSink::begin() {
     const uint32_t nOne = 1;
     if (*reinterpret_cast<const unsigned char*>(&nOne) != 1) fail("SigMF recordings are written on little-endian machines only");
     nLastSync_ = monotonicMicros();
-    startCapture(0);
+    startCapture(nFileFirstScan_);
     return !bFailed_;
 }
 

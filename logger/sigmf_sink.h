@@ -30,6 +30,10 @@ class SigmfSink : public Sink {
 public:
     SigmfSink(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, const ScanClock& clock);
 
+    // A recording that begins at this scan, not at the run's first (an event capture); before begin().
+
+    void firstScanIs(uint64_t nScan) { nFileFirstScan_ = nScan; }
+
     bool begin() override;
     void rows(const RowBlock& block) override;
     void gap(const GapRecord& gap) override;

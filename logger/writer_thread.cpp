@@ -96,6 +96,7 @@ void WriterThread::takeScans(const int32_t* pWords, uint64_t nScans) {
         block.nRows = static_cast<size_t>(nTo - nFrom);
         block.pCounts = pWords + nFrom * nWords;
         for (const auto& sink : sinks_) sink->rows(block);
+        if (pCapture_ != nullptr) pCapture_->scans(block.pCounts, block.nFirstScan, block.nRows);
         counts_.nScans.fetch_add(nTo - nFrom, std::memory_order_relaxed);
         nFrom = nTo;
     };
@@ -117,6 +118,7 @@ void WriterThread::takeScans(const int32_t* pWords, uint64_t nScans) {
 void WriterThread::sayAlarms() {
     for (const AlarmEvent& event : alarmEvents_) {
         for (const auto& sink : sinks_) sink->alarm(event);
+        if (pCapture_ != nullptr) pCapture_->alarm(event);
     }
     alarmEvents_.clear();
 }
@@ -127,6 +129,7 @@ void WriterThread::takeAveraged(const int32_t* pWords, uint64_t nScans) {
         const int32_t* pScan = pWords + i * nWords;
         if (limitsChangeAt(pScan)) changeLimits(pScan);
         if (pAlarms_ != nullptr && pAlarms_->step(pScan, nNextScan_, &alarmEvents_)) sayAlarms();
+        if (pCapture_ != nullptr) pCapture_->scans(pScan, nNextScan_, 1);
         if (nInMean_ == 0) nMeanScan_ = nNextScan_;
         for (size_t c = 0; c < nChannels_; ++c) sums_[c] += pScan[c];
         countLimits();
@@ -157,6 +160,7 @@ void WriterThread::takeGap(const GapRecord& gap) {
     emitMean();  // a mean never spans a gap
     if (pAlarms_ != nullptr) pAlarms_->gap();
     for (const auto& sink : sinks_) sink->gap(gap);
+    if (pCapture_ != nullptr) pCapture_->gap(gap);
     nNextScan_ = gap.nNextScan;
     counts_.nGaps.fetch_add(1, std::memory_order_relaxed);
     counts_.nLost.fetch_add(gap.nLost, std::memory_order_relaxed);
@@ -164,6 +168,7 @@ void WriterThread::takeGap(const GapRecord& gap) {
 
 void WriterThread::end() {
     emitMean();  // the last, partial mean of the run
+    if (pCapture_ != nullptr) pCapture_->end();  // a capture open at the end ends with the run
     RunTotals totals;
     totals.nScans = counts_.nScans.load();
     totals.nGaps = counts_.nGaps.load();

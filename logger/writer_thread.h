@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "acquisition_core.h"
+#include "event_capture.h"
 #include "sink.h"
 
 namespace qlog {
@@ -40,6 +41,8 @@ public:
 
     // Alarms to follow scan by scan (before start()); null or empty for none.
     void setAlarms(AlarmTracker* pAlarms) { pAlarms_ = pAlarms != nullptr && !pAlarms->empty() ? pAlarms : nullptr; }
+    // Every scan as it came, and the gaps and alarm events, to the event captures (before start()).
+    void setCapture(EventCapture* pCapture) { pCapture_ = pCapture; }
     // Runs change on the writer's thread between two blocks, then has every sink begin a new file
     // at its next row: a reload, without a scan lost or written twice.
     void requestNewFile(std::function<void()> change);
@@ -89,6 +92,7 @@ private:
     uint64_t nMeanScan_ = 0;
 
     AlarmTracker* pAlarms_ = nullptr;
+    EventCapture* pCapture_ = nullptr;
     std::vector<AlarmEvent> alarmEvents_;  // of the scan being taken
 
     std::mutex newFileMutex_;

@@ -274,6 +274,11 @@ const RefusalCase kRefusals[] = {
     {"AlarmTwiceForAChannel", {"--alarm", "AI0:hi=2", "--alarm", "AI0:lo=1", "AI0"}, 2, "AI0 has one already"},
     {"HookThatDoesNotExist", {"--alarm", "AI0:hi=2", "--on-alarm", "/nonexistent/page", "AI0"}, 2,
      "--on-alarm /nonexistent/page: No such file or directory"},
+    {"CaptureWithoutAlarm", {"--capture", "10s,60s", "AI0"}, 2, "--capture needs --alarm"},
+    {"CaptureNoTimes", {"--alarm", "AI0:hi=2", "--capture", "10s", "AI0"}, 2, "--capture \"10s\": PRE,POST"},
+    {"CaptureBesideStandardOutput", {"--alarm", "AI0:hi=2", "--capture", "1s,1s", "-o", "-", "AI0"}, 2, "it needs one"},
+    {"CaptureRingTooLarge", {"--alarm", "AI0:hi=2", "--capture", "2h,1s", "-r", "20000", "AI0", "AI1"}, 2,
+     "--capture: 2197 MiB of memory would keep the scans before an event; at most 256 MiB"},
     {"HookThatCannotRun", {"--alarm", "AI0:hi=2", "--on-alarm", "/tmp", "AI0"}, 2, "--on-alarm /tmp: not a program that can be run"},
 };
 

@@ -142,3 +142,27 @@ def test_alarm_events_read_alike_from_csv_and_sigmf(tmp_path):
         assert (a.value is None) == (b.value is None) and (a.value is None or abs(a.value - b.value) < 1e-5)
     frame = sigmf.alarms.to_pandas()
     assert list(frame.columns) == ["channel", "state", "previous", "scan", "value"] and len(frame) == 6
+
+
+RAMP_TO_FIVE = """<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S1'><Acquisition bufferScans='65536'/>
+<Signals><Signal channels='AI0' kind='ramp' from='-5' to='5' duration='1s'/></Signals>
+<Events><Event at='1200ms' channels='AI0' kind='open' duration='100ms'/></Events>
+<ChannelGroup kind='AI' count='2'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range></Mode>
+</ChannelGroup></Board></QuenoSimSystem>"""
+
+
+def test_event_captures_hold_exactly_the_scans_of_their_windows(tmp_path):
+    """50 ms before each event and 100 ms after it, every scan whatever the main file averages; the
+    fault at 1200 and the hihi at 1300 fall in one capture, which the second extends."""
+    (tmp_path / "system.xml").write_text(RAMP_TO_FIVE)
+    assert log(tmp_path, ["AI0:voltage", "AI1:voltage", "-n", "2000", "--average", "100", "-o", "run.csv", "--capture", "50ms,100ms",
+                          "--alarm", "AI0:lo=-4,hi=2,hihi=4,deadband=0.5"], {"QUENO_SIM_SYSTEM": str(tmp_path / "system.xml")}) == 0
+    captures = [queno.read(str(tmp_path / f"run-alarm-{n:04d}")) for n in range(1, 5)]
+    assert not (tmp_path / "run-alarm-0005.sigmf-meta").exists()
+    windows = [(int(c.scans[0]), int(c.scans[-1]), len(c.scans)) for c in captures]
+    assert windows == [(0, 100, 101), (651, 801, 151), (850, 1000, 151), (1150, 1400, 251)]
+    assert [[(a.state, a.scan) for a in c.alarms] for c in captures] == [
+        [("lo", 0)], [("hi", 701)], [("hihi", 900)], [("fault", 1200), ("hihi", 1300)]]
+    assert all(c.complete and c.average == 1 and c.raw.dtype == np.int32 for c in captures)
+    main = queno.read(tmp_path / "run.csv")
+    assert main.average == 100 and [(a.state, a.scan) for a in main.alarms][:2] == [("lo", 0), ("normal", 150)]
