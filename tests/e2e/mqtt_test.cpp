@@ -299,6 +299,34 @@ TEST(LoggerMqtt, AnOpenSensorIsNoValue) {
     }
 }
 
+// Alarm events on the broker: each on <topic>/alarms, the channel's state retained on
+// <topic>/alarm/<channel> for a dashboard that comes later.
+TEST(LoggerMqtt, AlarmEventsAndTheRetainedState) {
+    TempDir dir;
+    Broker broker(dir);
+    dir.write("system.xml",
+              "<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S'><Acquisition bufferScans='8192'/>"
+              "<Events><Event at='100ms' channels='AI0' kind='open' duration='100ms'/></Events>"
+              "<ChannelGroup kind='AI' count='2'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range>"
+              "</Mode></ChannelGroup></Board></QuenoSimSystem>");
+    Subscriber events(broker.port(), "t/a/alarms");
+    ASSERT_TRUE(events.subscribed());
+    RunOptions options = logger({"-n", "300", "--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--topic", "t/a",
+                                 "--alarm", "AI0:hi=5"});
+    options.args[0] = "AI0:voltage";
+    options.env["QUENO_SIM_SYSTEM"] = dir.file("system.xml");
+    RunResult r = runExample(options);
+    EXPECT_EQ(r.nExitStatus, 0) << r.sErr;
+    for (int i = 0; i < 100 && events.messages().size() < 2; ++i) usleep(50000);
+    const std::vector<std::string> said = events.messages();
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_NE(said[0].find("{\"channel\":\"AI0\",\"state\":\"fault\",\"previous\":\"normal\",\"scan\":100,\"value\":null,"),
+              std::string::npos) << said[0];
+    EXPECT_NE(said[1].find("\"state\":\"normal\",\"previous\":\"fault\",\"scan\":200,"), std::string::npos) << said[1];
+    Subscriber late(broker.port(), "t/a/alarm/AI0");
+    EXPECT_TRUE(late.waitForMessage("{\"state\":\"normal\",\"since_scan\":200,\"since\":\""));
+}
+
 // A port that accepts and never answers, plain or TLS: a stop during the first connection ends the
 // run at once with 128 + the signal, before the board is touched (without the signal thread it
 // waited out the ten seconds and ended with status 1).
