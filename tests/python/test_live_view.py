@@ -107,6 +107,7 @@ def test_stalled_hostile_and_surplus_clients_cost_no_scan(tmp_path):
     host, port = run.url[len("http://"):].split(":")
     stalled = socket.create_connection((host, int(port)))  # asks for events and never reads them
     stalled.sendall(b"GET /events?window=10 HTTP/1.1\r\nHost: x\r\n\r\n")
+    assert stalled.recv(12) == b"HTTP/1.1 200"  # a viewer now, before the surplus one asks
     streams = [socket.create_connection((host, int(port))) for _ in range(15)]
     for s in streams:
         s.sendall(b"GET /events?window=3600 HTTP/1.1\r\nHost: x\r\n\r\n")
