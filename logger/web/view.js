@@ -7,7 +7,7 @@
 const palette = ["#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
                  "#bcbd22", "#17becf", "#393b79", "#637939", "#8c6d31", "#843c39", "#7b4173", "#3182bd"];
 const view = {
-  windowSeconds: 10, layout: "unit", channels: [], columns: [], gaps: [], limits: [], charts: [],
+  windowSeconds: 10, layout: "unit", channels: [], columns: [], gaps: [], limits: [], alarms: [], charts: [],
   source: null, ended: false, drawPending: false, draws: 0,
 };
 const $ = (id) => document.getElementById(id);
@@ -42,6 +42,7 @@ function showFacts(status) {
 // The alarms that hold, at the top of the page: which input, its state, since when, its value.
 function showAlarms(status) {
   const alarms = status.alarms || [];
+  view.alarms = alarms;
   $("alarms").hidden = alarms.length === 0;
   showList("alarm-list", "alarm", alarms.map((alarm) => {
     const when = new Date(alarm.since * 1000).toISOString().replace("T", " ").replace("Z", " UTC");
@@ -120,7 +121,8 @@ function shade(u, from, to, style) {
   u.ctx.fillRect(x0, u.bbox.top, x1 - x0, u.bbox.height);
 }
 
-// Gaps on every chart; a stretch at a limit on the charts of its channel (an open one up to now).
+// Gaps on every chart; a stretch at a limit on the charts of its channel (an open one up to now);
+// an alarm that holds on its channel's charts, from the scan it began at, with a line there.
 function gapShading(u) {
   const ctx = u.ctx;
   ctx.save();
@@ -130,6 +132,11 @@ function gapShading(u) {
   const newest = view.columns.length ? view.columns[view.columns.length - 1][0] : 0;
   for (const stretch of view.limits) {
     if (names.includes(stretch.channel)) shade(u, stretch.from, stretch.to === null ? newest : stretch.to, "rgba(255, 127, 14, 0.20)");
+  }
+  for (const alarm of view.alarms || []) {
+    if (!names.includes(alarm.channel)) continue;
+    shade(u, alarm.since, Math.max(newest, alarm.since), "rgba(204, 0, 0, 0.10)");
+    shade(u, alarm.since, alarm.since, "rgba(204, 0, 0, 0.8)");
   }
   ctx.restore();
 }
