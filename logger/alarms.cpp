@@ -66,7 +66,7 @@ bool alarmStateOf(const std::string& sName, AlarmState* pState) {
 }
 
 bool parseAlarmSpec(const std::string& sText, AlarmSpec* pSpec, std::string* pWhy) {
-    AlarmSpec spec;
+    AlarmSpec asked;
     const size_t nColon = sText.find(':');
     char* pEnd = nullptr;
     const long nChannel = sText.compare(0, 2, "AI") == 0 && nColon != std::string::npos ? strtol(sText.c_str() + 2, &pEnd, 10) : -1;
@@ -74,7 +74,7 @@ bool parseAlarmSpec(const std::string& sText, AlarmSpec* pSpec, std::string* pWh
         *pWhy = "AI<k>:KEY=VALUE,... (keys lolo, lo, hi, hihi, deadband, delay, clear-delay)";
         return false;
     }
-    spec.nChannel = static_cast<int32_t>(nChannel);
+    asked.nChannel = static_cast<int32_t>(nChannel);
     std::vector<std::string> seen;
     size_t nAt = nColon + 1;
     while (nAt <= sText.size()) {
@@ -107,24 +107,24 @@ bool parseAlarmSpec(const std::string& sText, AlarmSpec* pSpec, std::string* pWh
             *pWhy = "unknown key \"" + sKey + "\" (lolo, lo, hi, hihi, deadband, delay, clear-delay)";
             return false;
         }
-        if (sKey == "lolo") spec.bLoLo = true, spec.dLoLo = d;
-        if (sKey == "lo") spec.bLo = true, spec.dLo = d;
-        if (sKey == "hi") spec.bHi = true, spec.dHi = d;
-        if (sKey == "hihi") spec.bHiHi = true, spec.dHiHi = d;
-        if (sKey == "deadband") spec.dDeadband = d;
-        if (sKey == "delay") spec.dDelaySeconds = d;
-        if (sKey == "clear-delay") spec.dClearDelaySeconds = d;
+        if (sKey == "lolo") asked.bLoLo = true, asked.dLoLo = d;
+        if (sKey == "lo") asked.bLo = true, asked.dLo = d;
+        if (sKey == "hi") asked.bHi = true, asked.dHi = d;
+        if (sKey == "hihi") asked.bHiHi = true, asked.dHiHi = d;
+        if (sKey == "deadband") asked.dDeadband = d;
+        if (sKey == "delay") asked.dDelaySeconds = d;
+        if (sKey == "clear-delay") asked.dClearDelaySeconds = d;
     }
-    if (!spec.bLoLo && !spec.bLo && !spec.bHi && !spec.bHiHi) {
+    if (!asked.bLoLo && !asked.bLo && !asked.bHi && !asked.bHiHi) {
         *pWhy = "no limit (lolo, lo, hi or hihi)";
         return false;
     }
-    if (spec.dDeadband < 0) {
+    if (asked.dDeadband < 0) {
         *pWhy = "the deadband is negative";
         return false;
     }
     // From the bottom up: lolo, lo, hi, hihi, each above the one before.
-    const std::pair<bool, double> limits[] = {{spec.bLoLo, spec.dLoLo}, {spec.bLo, spec.dLo}, {spec.bHi, spec.dHi}, {spec.bHiHi, spec.dHiHi}};
+    const std::pair<bool, double> limits[] = {{asked.bLoLo, asked.dLoLo}, {asked.bLo, asked.dLo}, {asked.bHi, asked.dHi}, {asked.bHiHi, asked.dHiHi}};
     const char* const kNames[] = {"lolo", "lo", "hi", "hihi"};
     int nBelow = -1;
     for (int i = 0; i < 4; ++i) {
@@ -135,7 +135,7 @@ bool parseAlarmSpec(const std::string& sText, AlarmSpec* pSpec, std::string* pWh
         }
         nBelow = i;
     }
-    *pSpec = spec;
+    *pSpec = asked;
     return true;
 }
 
@@ -154,15 +154,15 @@ std::string alarmEventText(const AlarmEvent& event, const LoggedChannel& channel
 
 AlarmTracker::AlarmTracker(const std::vector<AlarmSpec>& specs, const BoardSetup& board)
     : nFullScale_(board.nFullScale), specs_(specs), counts_(board.channels.size(), 0) {
-    for (const AlarmSpec& spec : specs) {
+    for (const AlarmSpec& asked : specs) {
         for (size_t c = 0; c < board.channels.size(); ++c) {
-            if (board.channels[c].nChannel != spec.nChannel) continue;
-            Watch watch{c, spec, board.channels[c].scale.scale, board.channels[c].scale.offset,
-                        scansOf(spec.dDelaySeconds, board.dRate), scansOf(spec.dClearDelaySeconds, board.dRate)};
+            if (board.channels[c].nChannel != asked.nChannel) continue;
+            Watch watch{c, asked, board.channels[c].scale.scale, board.channels[c].scale.offset,
+                        scansOf(asked.dDelaySeconds, board.dRate), scansOf(asked.dClearDelaySeconds, board.dRate)};
             if (watch.dScale > 0) {
-                watch.nQuietHigh = spec.bHi || spec.bHiHi ? firstCountAbove(spec.bHi ? spec.dHi : spec.dHiHi, watch.dScale, watch.dOffset)
+                watch.nQuietHigh = asked.bHi || asked.bHiHi ? firstCountAbove(asked.bHi ? asked.dHi : asked.dHiHi, watch.dScale, watch.dOffset)
                                                           : INT64_MAX;
-                watch.nQuietLow = spec.bLo || spec.bLoLo ? lastCountBelow(spec.bLo ? spec.dLo : spec.dLoLo, watch.dScale, watch.dOffset)
+                watch.nQuietLow = asked.bLo || asked.bLoLo ? lastCountBelow(asked.bLo ? asked.dLo : asked.dLoLo, watch.dScale, watch.dOffset)
                                                          : INT64_MIN;
             }
             watches_.push_back(watch);
@@ -181,7 +181,7 @@ void AlarmTracker::gap() {
 
 // The state a value moves a channel to, its counters updated by it.
 AlarmState AlarmTracker::next(Watch& w, double dValue) const {
-    const AlarmSpec& s = w.spec;
+    const AlarmSpec& s = w.limits;
     count(&w.nAboveHi, s.bHi && dValue > s.dHi);
     count(&w.nAboveHiHi, s.bHiHi && dValue > s.dHiHi);
     count(&w.nBelowLo, s.bLo && dValue < s.dLo);
@@ -240,8 +240,8 @@ bool AlarmTracker::step(const int32_t* pScan, uint64_t nScan, std::vector<AlarmE
         event.state = state;
         event.nScan = nScan;
         event.dValue = dValue;
-        event.dLimit = state == AlarmState::Hi ? w.spec.dHi : state == AlarmState::HiHi ? w.spec.dHiHi
-                     : state == AlarmState::Lo ? w.spec.dLo : state == AlarmState::LoLo ? w.spec.dLoLo : NAN;
+        event.dLimit = state == AlarmState::Hi ? w.limits.dHi : state == AlarmState::HiHi ? w.limits.dHiHi
+                     : state == AlarmState::Lo ? w.limits.dLo : state == AlarmState::LoLo ? w.limits.dLoLo : NAN;
         pEvents->push_back(event);
         ++counts_[w.nChannel];
         w.state = state;

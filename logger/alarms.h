@@ -71,7 +71,7 @@ public:
 private:
     struct Watch {
         size_t nChannel;
-        AlarmSpec spec;
+        AlarmSpec limits;
         double dScale, dOffset;
         uint64_t nDelay, nClearDelay;  // in scans
         // Counts strictly between these are within every limit: a normal channel with nothing

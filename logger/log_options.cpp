@@ -480,12 +480,12 @@ bool applyOption(int nOption, const std::string& sArg, LogOptions* pOptions, std
             break;
         }
         case kAlarm: {
-            AlarmSpec spec;
-            if (!parseAlarmSpec(sArg, &spec, pWhy)) return refuse("--alarm \"" + printable(sArg) + "\": " + *pWhy);
+            AlarmSpec asked;
+            if (!parseAlarmSpec(sArg, &asked, pWhy)) return refuse("--alarm \"" + printable(sArg) + "\": " + *pWhy);
             for (const AlarmSpec& other : o.alarms) {
-                if (other.nChannel == spec.nChannel) return refuse("--alarm: AI" + std::to_string(spec.nChannel) + " has one already");
+                if (other.nChannel == asked.nChannel) return refuse("--alarm: AI" + std::to_string(asked.nChannel) + " has one already");
             }
-            o.alarms.push_back(spec);
+            o.alarms.push_back(asked);
             o.alarmTexts.push_back(sArg);
             break;
         }

@@ -176,8 +176,8 @@ void WriterThread::end() {
     totals.outOfRange = outOfRange_;
     if (pAlarms_ != nullptr) {
         for (size_t c = 0; c < nChannels_; ++c) {
-            for (const AlarmSpec& spec : pAlarms_->specs()) {
-                if (board_.channels[c].nChannel == spec.nChannel) totals.alarmEvents.emplace_back(c, pAlarms_->eventCounts()[c]);
+            for (const AlarmSpec& asked : pAlarms_->specs()) {
+                if (board_.channels[c].nChannel == asked.nChannel) totals.alarmEvents.emplace_back(c, pAlarms_->eventCounts()[c]);
             }
         }
     }

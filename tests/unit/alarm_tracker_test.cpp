@@ -37,9 +37,9 @@ const TrackerCase kCases[] = {
 };
 
 std::string run(const TrackerCase& c) {
-    AlarmSpec spec;
+    AlarmSpec asked;
     std::string sWhy;
-    if (!parseAlarmSpec(c.sAlarm, &spec, &sWhy)) return "refused: " + sWhy;
+    if (!parseAlarmSpec(c.sAlarm, &asked, &sWhy)) return "refused: " + sWhy;
     BoardSetup board;
     board.dRate = 1;
     board.nFullScale = kFullScale;
@@ -47,7 +47,7 @@ std::string run(const TrackerCase& c) {
     channel.nChannel = 0;
     channel.scale.scale = 1;
     board.channels.push_back(channel);
-    AlarmTracker tracker({spec}, board);
+    AlarmTracker tracker({asked}, board);
     std::vector<AlarmEvent> events;
     uint64_t nScan = 0;
     for (int32_t nValue : c.values) {
