@@ -1,11 +1,13 @@
 #include "service_notifier.h"
 
-#include <time.h>
+#include <stdint.h>
 
 #include <algorithm>
 #include <chrono>
 
 #include <systemd/sd-daemon.h>
+
+#include "acquisition_core.h"
 
 namespace qlog {
 
@@ -15,12 +17,6 @@ namespace {
 constexpr int64_t kStatusMicros = 5000000;
 // A storm of reloads is told as it comes, up to this many messages behind.
 constexpr size_t kMaxPending = 256;
-
-int64_t monotonicNow() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
 
 }  // namespace
 
@@ -48,7 +44,7 @@ void ServiceNotifier::queue(std::string sMessage) {
     wake_.notify_all();
 }
 
-void ServiceNotifier::reloading() { queue("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonicNow())); }
+void ServiceNotifier::reloading() { queue("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonicMicros())); }
 
 void ServiceNotifier::reloaded() { queue("READY=1"); }
 
@@ -90,7 +86,7 @@ void ServiceNotifier::run() {
         }
         lock.unlock();
         const ServiceFacts facts = facts_();
-        const int64_t nNow = monotonicNow();
+        const int64_t nNow = monotonicMicros();
         std::string sMessage;
         if (!bReady && facts.nScans > 0) {
             bReady = true;

@@ -262,17 +262,20 @@ TEST(LoggerMqtt, MetaAndStatusSurviveABrokerRestartAndTheEnd) {
     killed.finish();
 }
 
+// A board whose AI0 is open from scan 100 to scan 199 at 1000 scans/s.
+const char kOpenFromScan100[] =
+    "<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S'><Acquisition bufferScans='8192'/>"
+    "<Events><Event at='100ms' channels='AI0' kind='open' duration='100ms'/></Events>"
+    "<ChannelGroup kind='AI' count='2'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range>"
+    "</Mode></ChannelGroup><BoardProperties><AcquisitionProperties><AcqProp>"
+    "<SampleRate ProgMin='1' ProgMax='20000' Default='1000'/></AcqProp></AcquisitionProperties>"
+    "</BoardProperties></Board></QuenoSimSystem>";
+
 // A sample at its range's limit is no value: JSON null, and no field in the line protocol.
 TEST(LoggerMqtt, AnOpenSensorIsNoValue) {
     TempDir dir;
     Broker broker(dir);
-    dir.write("system.xml",
-              "<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S'><Acquisition bufferScans='8192'/>"
-              "<Events><Event at='100ms' channels='AI0' kind='open' duration='100ms'/></Events>"
-              "<ChannelGroup kind='AI' count='2'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range>"
-              "</Mode></ChannelGroup><BoardProperties><AcquisitionProperties><AcqProp>"
-              "<SampleRate ProgMin='1' ProgMax='20000' Default='1000'/></AcqProp></AcquisitionProperties>"
-              "</BoardProperties></Board></QuenoSimSystem>");
+    dir.write("system.xml", kOpenFromScan100);
     for (const char* sFormat : {"json", "influx"}) {
         SCOPED_TRACE(sFormat);
         Subscriber subscriber(broker.port(), std::string("t/") + sFormat);
@@ -304,11 +307,7 @@ TEST(LoggerMqtt, AnOpenSensorIsNoValue) {
 TEST(LoggerMqtt, AlarmEventsAndTheRetainedState) {
     TempDir dir;
     Broker broker(dir);
-    dir.write("system.xml",
-              "<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='S'><Acquisition bufferScans='8192'/>"
-              "<Events><Event at='100ms' channels='AI0' kind='open' duration='100ms'/></Events>"
-              "<ChannelGroup kind='AI' count='2'><Mode Mode='Voltage'><Range><ID0>-10.000000..10.000000 V</ID0></Range>"
-              "</Mode></ChannelGroup></Board></QuenoSimSystem>");
+    dir.write("system.xml", kOpenFromScan100);
     Subscriber events(broker.port(), "t/a/alarms");
     ASSERT_TRUE(events.subscribed());
     RunOptions options = logger({"-n", "300", "--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port()), "--topic", "t/a",
