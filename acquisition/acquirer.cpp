@@ -34,9 +34,18 @@ void Acquirer::readBufferGeometry() {
     reportDriver(messages_, sStep, KiVoGetParam_i32(board_.nBoardId, ParamBufferSize, &walk_.nBufferSize));
 }
 
+// The model's segment begins where the nominal clock puts the first scan: the time of the start
+// (or restart) and the held-back scans.
+void Acquirer::beginSegment(uint64_t nFirstScan, int64_t nUtcMicros, int64_t nMonotonic) {
+    if (pModel_ == nullptr) return;
+    const int64_t nDelay = static_cast<int64_t>(nearbyint(board_.nSampleDelay * 1e6 / board_.dRate));
+    pModel_->begin(nFirstScan, nUtcMicros + nDelay, nMonotonic + nDelay);
+}
+
 int Acquirer::start() {
     int32_t nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
     nFirstScanMicros_ = utcMicrosNow();
+    beginSegment(0, nFirstScanMicros_, monotonicMicros());
     if (nResult != 0) {
         say(textf("%s: the acquisition did not start: %s", board_.sPath.c_str(),
                 driverText(nResult).c_str()), nResult);
@@ -122,6 +131,7 @@ void Acquirer::restart(GapCause cause, const std::string& sWhat) {
         nResult = KiVoSetParam_i32(board_.nBoardId, ParamStartAcq, 0);
     }
     const int64_t nRestart = utcMicrosNow();
+    const int64_t nRestartMonotonic = monotonicMicros();
     if (nResult != 0) {
         say(textf("%s: the acquisition did not restart after %s: %s", board_.sPath.c_str(),
                 cause == GapCause::Overflow ? "a buffer overflow" : sWhat.c_str(), driverText(nResult).c_str()), nResult);
@@ -146,6 +156,7 @@ void Acquirer::restart(GapCause cause, const std::string& sWhat) {
             static_cast<unsigned long long>(nNextScan_), static_cast<unsigned long long>(gap.nLost)));
     nNextScan_ = nResume;
     nFailingSince_ = 0;
+    beginSegment(nResume, nRestart, nRestartMonotonic);
 }
 
 // A query the driver did not answer. Said once; repeats are counted. Failing for long, the
@@ -182,6 +193,7 @@ bool Acquirer::poll() {
     if (nNextScan_ >= nScanLimit_) return false;
     int32_t nAvailable = 0;
     int32_t nResult = KiVoGetParam_i32(board_.nBoardId, ParamAvailableSamples, &nAvailable);
+    const int64_t nAsked = monotonicMicros();
     if (nResult == ResultBufferOverflow) {
         restart(GapCause::Overflow, "buffer overflow");
         return !bFailed_ && nNextScan_ < nScanLimit_;
@@ -194,6 +206,7 @@ bool Acquirer::poll() {
         if (!sFailure_.empty()) queriesAnswerAgain();
         return true;
     }
+    if (pModel_ != nullptr) pModel_->anchor(nNextScan_ + static_cast<uint64_t>(nReady), nAsked);
     uint64_t nLeft = nScanLimit_ - nNextScan_;
     int32_t nTake = static_cast<uint64_t>(nReady) < nLeft ? static_cast<int32_t>(nReady) : static_cast<int32_t>(nLeft);
 

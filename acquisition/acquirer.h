@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "board_setup.h"
+#include "clock_model.h"
 #include "ring_walk.h"
 #include "scan_queue.h"
 
@@ -36,6 +37,8 @@ public:
     // The run's time is up but the driver has not delivered every scan of it: the rest is a gap.
     void endUndelivered();
 
+    // Anchors of the delivered scans against the host's clock go to this model, from the start on.
+    void anchorTo(ClockModel* pModel) { pModel_ = pModel; }
     bool failed() const { return bFailed_; }
     int64_t firstScanMicros() const { return nFirstScanMicros_; }
     uint64_t nextScan() const { return nNextScan_; }
@@ -53,6 +56,7 @@ private:
     int32_t readRun(int32_t nWanted, int32_t nWords, const int32_t** ppLast);
     void recordDrops();
     void publishPending();
+    void beginSegment(uint64_t nFirstScan, int64_t nUtcMicros, int64_t nMonotonic);
 
     const BoardSetup& board_;
     ScanQueue* pQueue_;
@@ -74,6 +78,7 @@ private:
     std::string sFailure_;
     std::vector<int32_t> words_;  // a scan that finds the queue full is read here and dropped
     std::vector<int32_t> latest_;
+    ClockModel* pModel_ = nullptr;
 };
 
 }  // namespace qacq

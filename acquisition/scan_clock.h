@@ -5,10 +5,12 @@
 //   time of scan n = start + (held-back scans + n) / rate
 //
 // After a restart the scan numbers resume where the time says, so one clock serves the whole run.
+// With several boards, each clock follows its board's fitted model (clock_model.h).
 #pragma once
 
 #include <stdint.h>
 
+#include "clock_model.h"
 #include "scan_rate.h"
 
 namespace qacq {
@@ -19,8 +21,11 @@ public:
     ScanClock(int64_t nStartMicros, int32_t nDelayScans, const ScanRate& rate);
 
     // UTC microseconds of scan nScan (rounded down to the microsecond), computed from the exact
-    // rate in integers: no drift for any run length.
+    // rate in integers: no drift for any run length. A clock that follows a board's fitted model
+    // gives the model's times instead.
     int64_t micros(uint64_t nScan) const;
+    void follow(const ClockModel* pModel) { pModel_ = pModel; }
+    const ClockModel* model() const { return pModel_; }
     int64_t startMicros() const { return nStartMicros_; }
     uint64_t delayScans() const { return nDelayScans_; }
     double delaySeconds() const { return static_cast<double>(nDelayScans_) / rate_.value(); }
@@ -31,6 +36,7 @@ private:
     uint64_t nDelayScans_ = 0;
     ScanRate rate_;
     uint64_t nMicrosNumerator_ = 1000;  // microseconds of nMicrosNumerator_ / rate numerator per scan
+    const ClockModel* pModel_ = nullptr;
 };
 
 }  // namespace qacq

@@ -9,12 +9,18 @@
 
 namespace {
 
+qsim::ScenarioClock clockAt(double dRate) {
+    qsim::ScenarioClock clock;
+    clock.dRate = clock.dHostRate = dRate;
+    return clock;
+}
+
 qsim::ScanGenerator rtdInputs(size_t nInputs) {
     qsim::InputEncoding rtd;
     rtd.bTemperature = true;
     rtd.dMidpoint = 50.0;
     rtd.dCountsPerUnit = 8388607.0 / 150.0;
-    return qsim::ScanGenerator(qsim::SensorModel(), 1000.0, 24, std::vector<qsim::InputEncoding>(nInputs, rtd));
+    return qsim::ScanGenerator(qsim::SensorModel(), clockAt(1000.0), 24, std::vector<qsim::InputEncoding>(nInputs, rtd));
 }
 
 void BM_SensorScans(benchmark::State& state) {
@@ -79,7 +85,7 @@ void BM_SignalValues(benchmark::State& state) {
     input.fullScale.push_back(qsim::FullScaleSpan{1u << 30, (1u << 30) + 10, 1});
     std::vector<qsim::InputEncoding> inputs(16, input);
     for (int i = 0; i < 16; ++i) inputs[static_cast<size_t>(i)].nChannel = i;
-    qsim::ScanGenerator generator(qsim::SensorModel(), 100000.0, 24, inputs);
+    qsim::ScanGenerator generator(qsim::SensorModel(), clockAt(100000.0), 24, inputs);
     const uint64_t nChunk = 2000;  // one producer tick at 100,000 scans/s
     std::vector<uint32_t> words(nChunk * 16);
     uint64_t nFirst = 0;

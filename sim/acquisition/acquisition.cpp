@@ -41,8 +41,8 @@ bool AcquisitionScript::parse(const char* sScript, AcquisitionScript* pScript, s
 
 Acquisition::Acquisition(const AcquisitionSetup& setup)
     : ring_(setup.nCapacityScans, static_cast<uint32_t>(setup.inputs.size())),
-      generator_(setup.sensor, setup.dSampleRate, setup.nResolution, setup.inputs),
-      dSampleRate_(setup.dSampleRate),
+      generator_(setup.sensor, setup.clock, setup.nResolution, setup.inputs),
+      dHostRate_(setup.clock.dHostRate),
       pScript_(setup.pScript),
       stalls_(setup.stalls),
       nOverflowScan_(setup.nOverflowScan) {
@@ -93,7 +93,7 @@ void Acquisition::producerLoop() {
         // Ticks are counted from the start, so a late wake-up does not shift the ones after it.
         if (wake_.wait_until(lock, start + nTick * kProducerTick, [this] { return bStop_; })) return;
         double dElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        uint64_t nDue = saturatingUint64(dElapsed * dSampleRate_);
+        uint64_t nDue = saturatingUint64(dElapsed * dHostRate_);
         // A stall holds back what falls in it until its end is due.
         for (const auto& stall : stalls_) {
             if (nDue > stall.first && nDue < stall.second) nDue = stall.first;

@@ -1,7 +1,8 @@
 // A running acquisition: its ring buffer and the producer that fills it.
 //
 // In real time a producer thread wakes every 20 ms and writes as many scans as the elapsed time
-// calls for at the sample rate, so there is no drift however long the run. With a script
+// calls for at the board's rate as the host's clock sees it (a board's clock may run fast or slow),
+// so there is no drift against that rate however long the run. With a script
 // (QUENO_SIM_SCRIPT) there is no thread: each available-samples query delivers the script's next
 // batch, made of numbered scans, so a test knows exactly which scan it read.
 #pragma once
@@ -31,7 +32,7 @@ struct AcquisitionScript {
 
 struct AcquisitionSetup {
     uint32_t nCapacityScans = 0;
-    double dSampleRate = 0;
+    ScenarioClock clock;  // the rate, the board's clock error and where the scans stand in its world
     int32_t nResolution = 24;
     SensorModel sensor;
     std::vector<InputEncoding> inputs;
@@ -63,7 +64,7 @@ private:
 
     RingBuffer ring_;
     ScanGenerator generator_;
-    double dSampleRate_;
+    double dHostRate_;  // scans per second of the host's clock
     const AcquisitionScript* pScript_;
     size_t nNextStep_ = 0;
     uint64_t nScheduled_ = 0;  // scans the time line has called for, stored or not

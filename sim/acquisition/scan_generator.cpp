@@ -4,10 +4,10 @@
 
 namespace qsim {
 
-ScanGenerator::ScanGenerator(const SensorModel& sensor, double dSampleRate, int32_t nResolution,
+ScanGenerator::ScanGenerator(const SensorModel& sensor, const ScenarioClock& clock, int32_t nResolution,
                              std::vector<InputEncoding> inputs)
     : sensor_(sensor),
-      dSampleRate_(dSampleRate),
+      clock_(clock),
       nShift_(nResolution == 16 ? 16 : 8),
       nFullScale_(nResolution == 16 ? 32767 : 8388607),
       inputs_(std::move(inputs)),
@@ -41,7 +41,7 @@ uint32_t ScanGenerator::fullScaleWord(int32_t nSign) const {
 void ScanGenerator::fill(uint32_t* pWords, uint64_t nFirst, uint64_t nCount) {
     const size_t nWords = inputs_.size();
     // The drift is so slow that one value per call serves every scan of it.
-    const double dSeconds = static_cast<double>(nFirst) / dSampleRate_;
+    const double dSeconds = clock_.seconds(clock_.nOffset + nFirst, false);
     const double dTemperature =
         sensor_.dTemperature + sensor_.dDrift * sin(2.0 * M_PI * dSeconds / sensor_.dDriftPeriod);
     for (uint64_t k = 0; k < nCount; ++k) {
@@ -50,7 +50,7 @@ void ScanGenerator::fill(uint32_t* pWords, uint64_t nFirst, uint64_t nCount) {
             const InputEncoding& input = inputs_[w];
             uint32_t& nWord = pWords[k * nWords + w];
             if (input.pSignal != nullptr) {
-                nWord = encode(input, signalValue(*input.pSignal, nScan, dSampleRate_, input.nChannel));
+                nWord = encode(input, signalValue(*input.pSignal, clock_, clock_.nOffset + nScan, input.nChannel));
             } else {
                 double dNoise = sensor_.dNoise * noise();
                 nWord = encode(input, input.bTemperature ? dTemperature + dNoise : input.dMidpoint + dNoise);

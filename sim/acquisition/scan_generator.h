@@ -37,10 +37,12 @@ struct InputEncoding {
 
 class ScanGenerator {
 public:
-    ScanGenerator(const SensorModel& sensor, double dSampleRate, int32_t nResolution,
+    // The clock places the acquisition's scans in the board's world: signals are functions of the
+    // world scan.
+    ScanGenerator(const SensorModel& sensor, const ScenarioClock& clock, int32_t nResolution,
                   std::vector<InputEncoding> inputs);
 
-    // Writes scans [nFirst, nFirst + nCount) of a contiguous run of slots.
+    // Writes scans [nFirst, nFirst + nCount) of this acquisition into a contiguous run of slots.
     void fill(uint32_t* pWords, uint64_t nFirst, uint64_t nCount);
     // Scripted mode: every word of scan k holds the sample k, so a reader can tell the scans apart.
     void fillNumbered(uint32_t* pWords, uint64_t nFirst, uint64_t nCount) const;
@@ -52,7 +54,7 @@ private:
     uint32_t fullScaleWord(int32_t nSign) const;
 
     SensorModel sensor_;
-    double dSampleRate_;
+    ScenarioClock clock_;
     int32_t nShift_;
     int32_t nFullScale_;
     std::vector<InputEncoding> inputs_;

@@ -57,7 +57,10 @@ int32_t Simulator::init(int32_t* pnBoardCount) {
             return ResultSystemDescriptionInvalid;
         }
         system_ = std::move(system);
-        for (const BoardDescription& board : system_->boards()) boards_.emplace_back(new BoardState(board, bScripted_ ? &script_ : nullptr));
+        epoch_ = HostEpoch();
+        for (const BoardDescription& board : system_->boards()) {
+            boards_.emplace_back(new BoardState(board, bScripted_ ? &script_ : nullptr, &epoch_));
+        }
         bInitialised_ = true;
     }
     int32_t nCount = static_cast<int32_t>(boards_.size());

@@ -56,6 +56,7 @@ private:
     std::string sFaultError_;
     bool bInitialised_ = false;
     std::unique_ptr<SystemDescription> system_;
+    HostEpoch epoch_;  // host time's zero for the boards below
     std::vector<std::unique_ptr<BoardState>> boards_;
 };
 

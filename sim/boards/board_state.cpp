@@ -56,8 +56,8 @@ xmlNodePtr sampleRateLimits(const BoardDescription& description) {
 
 }  // namespace
 
-BoardState::BoardState(const BoardDescription& description, const AcquisitionScript* pScript)
-    : description_(description), pScript_(pScript) {
+BoardState::BoardState(const BoardDescription& description, const AcquisitionScript* pScript, HostEpoch* pEpoch)
+    : description_(description), pScript_(pScript), pEpoch_(pEpoch) {
     resetSettings();
 }
 
@@ -120,16 +120,40 @@ void BoardState::stopAcquisition() {
     const RingBuffer& ring = acquisition_->buffer();
     stats_.nProduced += ring.produced();
     stats_.nReleased += ring.released();
+    nScriptedScans_ += ring.produced();
     if (ring.largestBacklog() > stats_.nLargestBacklog) stats_.nLargestBacklog = ring.largestBacklog();
     if (ring.overflowed()) ++stats_.nOverflows;
     acquisition_.reset();
+}
+
+// Where a new acquisition stands in the board's world: after a restart its first scan is the one
+// the board's clock would be at by now, so the scenario goes on with a hole where scans were lost.
+ScenarioClock BoardState::worldClock() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!pEpoch_->bBegun) {
+        pEpoch_->bBegun = true;
+        pEpoch_->start = now;
+    }
+    if (!bWorldBegun_) {
+        bWorldBegun_ = true;
+        worldStart_ = now;
+    }
+    ScenarioClock clock;
+    clock.dRate = dSampleRate_;
+    clock.dHostRate = dSampleRate_ * (1.0 + description_.dClockPpm * 1e-6);
+    if (pScript_ != nullptr) {
+        clock.nOffset = nScriptedScans_;
+    } else {
+        clock.dHostLead = std::chrono::duration<double>(worldStart_ - pEpoch_->start).count();
+        clock.nOffset = saturatingUint64(std::chrono::duration<double>(now - worldStart_).count() * clock.dHostRate);
+    }
+    return clock;
 }
 
 int32_t BoardState::startAcquisition() {
     if (acquisition_) return ResultAcqRunning;
     AcquisitionSetup setup;
     setup.nCapacityScans = static_cast<uint32_t>(description_.nBufferScans);
-    setup.dSampleRate = dSampleRate_;
     setup.nResolution = description_.nResolution;
     setup.sensor = description_.sensor;
     setup.pScript = pScript_;
@@ -137,6 +161,13 @@ int32_t BoardState::startAcquisition() {
     auto it = description_.channelCounts.find("AI");
     int32_t nChannels = it == description_.channelCounts.end() ? 0 : it->second;
     const double dFullScale = description_.nResolution == 16 ? 32767.0 : 8388607.0;
+    bool bUsed = false;
+    for (int32_t i = 0; i < nChannels && !bUsed; ++i) {
+        const ChannelSettings* pChannel = findChannel("AI" + std::to_string(i));
+        bUsed = pChannel != nullptr && pChannel->used();
+    }
+    if (!bUsed) return ResultNoChannelUsed;
+    setup.clock = worldClock();
     for (int32_t i = 0; i < nChannels; ++i) {
         const ChannelSettings* pChannel = findChannel("AI" + std::to_string(i));
         if (pChannel == nullptr || !pChannel->used()) continue;
@@ -146,15 +177,20 @@ int32_t BoardState::startAcquisition() {
         input.dMidpoint = (range.dMin + range.dMax) * 0.5;
         double dHalfSpan = (range.dMax - range.dMin) * 0.5;
         input.dCountsPerUnit = dHalfSpan > 0 ? dFullScale / dHalfSpan : 0.0;
-        addScenario(i, &input);
+        addScenario(i, setup.clock, &input);
         setup.inputs.push_back(input);
     }
-    if (setup.inputs.empty()) return ResultNoChannelUsed;
+    // Events in the world's past do not happen again.
     for (const ScenarioEvent& event : description_.scenario.events) {
-        const uint64_t nBegin = firstScanAt(event.dAt, dSampleRate_);
-        if (event.kind == EventKind::Stall) setup.stalls.emplace_back(nBegin, firstScanAt(event.dAt + event.dDuration, dSampleRate_));
+        if (setup.clock.firstWorldScanAt(event.dAt, event.bHostTime) < setup.clock.nOffset && event.kind == EventKind::Overflow) continue;
+        const uint64_t nBegin = setup.clock.firstScanAt(event.dAt, event.bHostTime);
+        if (event.kind == EventKind::Stall) {
+            const uint64_t nEnd = setup.clock.firstScanAt(event.dAt + event.dDuration, event.bHostTime);
+            if (nEnd > 0) setup.stalls.emplace_back(nBegin, nEnd);
+        }
         if (event.kind == EventKind::Overflow && nBegin < setup.nOverflowScan) setup.nOverflowScan = nBegin;
     }
+    clock_ = setup.clock;
     acquisition_.reset(new Acquisition(setup));
     ++stats_.nRuns;
     // Started all the same, but the user should know the board runs on settings never applied.
@@ -162,7 +198,7 @@ int32_t BoardState::startAcquisition() {
 }
 
 // An input's signal and the spans in which an open, short or over-range event holds it at full scale.
-void BoardState::addScenario(int32_t nChannel, InputEncoding* pInput) const {
+void BoardState::addScenario(int32_t nChannel, const ScenarioClock& clock, InputEncoding* pInput) const {
     const Scenario& scenario = description_.scenario;
     pInput->nChannel = nChannel;
     auto it = scenario.signals.find(nChannel);
@@ -172,19 +208,21 @@ void BoardState::addScenario(int32_t nChannel, InputEncoding* pInput) const {
         for (int32_t nEventChannel : event.channels) {
             if (nEventChannel != nChannel) continue;
             FullScaleSpan span;
-            span.nBegin = firstScanAt(event.dAt, dSampleRate_);
-            span.nEnd = firstScanAt(event.dAt + event.dDuration, dSampleRate_);
+            span.nBegin = clock.firstScanAt(event.dAt, event.bHostTime);
+            span.nEnd = clock.firstScanAt(event.dAt + event.dDuration, event.bHostTime);
             span.nSign = event.kind == EventKind::Short ? -1 : 1;
-            pInput->fullScale.push_back(span);
+            if (span.nEnd > span.nBegin) pInput->fullScale.push_back(span);
         }
     }
 }
 
 bool BoardState::timedFailure(const char* sEntryPoint, int32_t* pnResult) const {
     if (!acquisition_ || sEntryPoint == nullptr) return false;
-    const double dNow = static_cast<double>(acquisition_->buffer().produced()) / dSampleRate_;
+    const uint64_t nNow = clock_.nOffset + acquisition_->buffer().produced();
     for (const ScenarioEvent& event : description_.scenario.events) {
-        if (event.kind != EventKind::Fail || dNow < event.dAt || dNow >= event.dAt + event.dDuration) continue;
+        if (event.kind != EventKind::Fail) continue;
+        const double dNow = clock_.seconds(nNow, event.bHostTime);
+        if (dNow < event.dAt || dNow >= event.dAt + event.dDuration) continue;
         for (const std::string& sCall : event.calls) {
             if (sCall == sEntryPoint) {
                 *pnResult = event.nResult;

@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,10 +23,17 @@ struct AcquisitionStats {
     uint64_t nOverflows = 0;
 };
 
+// Host time's zero for every board of one initialisation: the start of the first acquisition.
+struct HostEpoch {
+    bool bBegun = false;
+    std::chrono::steady_clock::time_point start;
+};
+
 class BoardState {
 public:
-    // pScript, when not null, replaces the real-time producer of every acquisition.
-    BoardState(const BoardDescription& description, const AcquisitionScript* pScript);
+    // pScript, when not null, replaces the real-time producer of every acquisition. The boards of
+    // one initialisation share pEpoch.
+    BoardState(const BoardDescription& description, const AcquisitionScript* pScript, HostEpoch* pEpoch);
     ~BoardState();
 
     // KiVoSetParam_i32 and KiVoGetParam_i32/_i64 for this board.
@@ -55,12 +63,19 @@ private:
     ChannelSettings* findChannel(const std::string& sNode);
     const ChannelSettings* findChannel(const std::string& sNode) const;
     int32_t writeSampleRate(const std::string& sValue);
-    void addScenario(int32_t nChannel, InputEncoding* pInput) const;
+    void addScenario(int32_t nChannel, const ScenarioClock& clock, InputEncoding* pInput) const;
+    ScenarioClock worldClock();
 
     const BoardDescription& description_;
     bool bOpen_ = false;
     bool bApplied_ = false;
     const AcquisitionScript* pScript_;
+    HostEpoch* pEpoch_;
+    // The board's world: begun at its first acquisition, it runs on across restarts.
+    bool bWorldBegun_ = false;
+    std::chrono::steady_clock::time_point worldStart_;
+    uint64_t nScriptedScans_ = 0;  // scripted runs have no time: their scans go on from the last
+    ScenarioClock clock_;          // the running acquisition's
     std::unique_ptr<Acquisition> acquisition_;
     AcquisitionStats stats_;
     double dSampleRate_ = 0;

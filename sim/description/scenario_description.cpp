@@ -57,6 +57,15 @@ bool readBool(xmlNodePtr pNode, const char* sName, bool* pbValue, std::string* p
     return true;
 }
 
+// timebase="scan" (the board's own clock, the default) or "host".
+bool readTimebase(xmlNodePtr pNode, bool* pbHostTime, std::string* pError) {
+    if (!hasAttribute(pNode, "timebase")) return true;
+    const std::string s = attribute(pNode, "timebase");
+    if (s != "scan" && s != "host") return refuseAttribute(pNode, "timebase", "must be scan or host", pError);
+    *pbHostTime = s == "host";
+    return true;
+}
+
 bool readValue(xmlNodePtr pNode, const char* sName, double* pdValue, std::string* pError) {
     return readLimitedNumber(pNode, sName, -L::kMaxValue, L::kMaxValue, pdValue, pError);
 }
@@ -115,7 +124,7 @@ bool readSignal(xmlNodePtr pSignal, int32_t nInputs, const std::string& sBaseDir
     std::string sKind = attribute(pSignal, "kind");
     double dSeed = 0;
     if (!readLimitedNumber(pSignal, "noise", 0, L::kMaxNoise, &signal.dNoise, pError) ||
-        !readLimitedNumber(pSignal, "seed", 0, 4294967295.0, &dSeed, pError)) {
+        !readLimitedNumber(pSignal, "seed", 0, 4294967295.0, &dSeed, pError) || !readTimebase(pSignal, &signal.bHostTime, pError)) {
         return false;
     }
     if (dSeed != floor(dSeed)) return refuseAttribute(pSignal, "seed", "must be a whole number", pError);
@@ -191,7 +200,8 @@ bool readSignal(xmlNodePtr pSignal, int32_t nInputs, const std::string& sBaseDir
 bool readEvent(xmlNodePtr pEvent, int32_t nInputs, Scenario* pScenario, std::string* pError) {
     ScenarioEvent event;
     if (!require(pEvent, "at", pError) || !require(pEvent, "kind", pError) ||
-        !readTime(pEvent, "at", false, &event.dAt, pError) || !readTime(pEvent, "duration", true, &event.dDuration, pError)) {
+        !readTime(pEvent, "at", false, &event.dAt, pError) || !readTime(pEvent, "duration", true, &event.dDuration, pError) ||
+        !readTimebase(pEvent, &event.bHostTime, pError)) {
         return false;
     }
     static const std::pair<const char*, EventKind> kKinds[] = {

@@ -155,9 +155,24 @@ bool SystemDescription::build(std::string* pError) {
     return true;
 }
 
+// clock="+250ppm": the board's sample clock error, from -1000 to +1000 ppm.
+static bool readClockError(xmlNodePtr pBoard, double* pdPpm, std::string* pError) {
+    if (!hasAttribute(pBoard, "clock")) return true;
+    const std::string sText = attribute(pBoard, "clock");
+    char* pEnd = nullptr;
+    const double d = strtod(sText.c_str(), &pEnd);
+    if (pEnd == sText.c_str() || strcmp(pEnd, "ppm") != 0 || !(d >= -1000 && d <= 1000)) {
+        *pError = where(pBoard) + "attribute clock=\"" + sText + "\" must be the clock's error from -1000ppm to +1000ppm, such as +250ppm";
+        return false;
+    }
+    *pdPpm = d;
+    return true;
+}
+
 // The board's acquisition and simulated sensor, as the description sets them.
 bool SystemDescription::readBoardSettings(xmlNodePtr pBoard, BoardDescription* pDescription, std::string* pError) {
     BoardDescription& board = *pDescription;
+    if (!readClockError(pBoard, &board.dClockPpm, pError)) return false;
     if (xmlNodePtr pAcq = firstChildElement(pBoard, "Acquisition")) {
         if (!readInteger(pAcq, "bufferScans", 16, 1 << 24, &board.nBufferScans, pError) ||
             !readInteger(pAcq, "resolution", 16, 24, &board.nResolution, pError) ||
@@ -260,7 +275,33 @@ bool SystemDescription::copyChannelGroups(xmlNodePtr pBoard, BoardDescription* p
     return true;
 }
 
+// A board that names its model and none of its channel groups is a board of the family as the
+// built-in system has it: its inputs, its properties and its buffer, so that a scenario need not
+// describe the whole board.
+void SystemDescription::addFamilyBoard(xmlNodePtr pBoard) {
+    if (firstChildElement(pBoard, "ChannelGroup") != nullptr) return;
+    if (xmlNodePtr pProperties = firstChildElement(pBoard, "BoardProperties")) {
+        if (firstChildElement(pProperties, "ChannelProperties") != nullptr) return;
+    }
+    static xmlDocPtr pFamily = xmlReadMemory(kDefaultSystemXml, static_cast<int>(strlen(kDefaultSystemXml)), "default system",
+                                             nullptr, kParseOptions);
+    if (pFamily == nullptr) return;
+    const std::string sModel = attribute(pBoard, "model");
+    for (xmlNodePtr pKnown : childElements(xmlDocGetRootElement(pFamily), "Board")) {
+        if (attribute(pKnown, "model") != sModel) continue;
+        for (xmlNodePtr pPart : childElements(pKnown)) {
+            const std::string sName = elementName(pPart);
+            const bool bGroup = sName == "ChannelGroup";
+            if (!bGroup && (sName != "BoardProperties" && sName != "Acquisition")) continue;
+            if (!bGroup && firstChildElement(pBoard, sName.c_str()) != nullptr) continue;
+            xmlAddChild(pBoard, xmlDocCopyNode(pPart, pDoc_, 1));
+        }
+        return;
+    }
+}
+
 bool SystemDescription::buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, std::string* pError) {
+    addFamilyBoard(pBoard);
     BoardDescription board;
     board.pNode = pBoard;
     board.sModel = attribute(pBoard, "model");

@@ -25,6 +25,7 @@ struct BoardDescription {
     int32_t nBufferScans = 8192;  // ring buffer capacity in scans
     int32_t nResolution = 24;     // bits of an analogue sample
     int32_t nSampleDelay = -1;    // fixed sample delay in scans, or -1 to derive it from the filter
+    double dClockPpm = 0;         // how fast the board's sample clock runs against the host's
     std::map<std::string, int32_t> channelCounts;  // "AI" -> 8, ...
     SensorModel sensor;
     Scenario scenario;  // <Signals> and <Events>; empty when the board has none
@@ -62,6 +63,7 @@ private:
     bool build(std::string* pError);
     // nCopiedElements counts the elements made by copying modes to channels, over all boards.
     bool buildBoard(xmlNodePtr pBoard, size_t* pnCopiedElements, std::string* pError);
+    void addFamilyBoard(xmlNodePtr pBoard);
     bool readBoardSettings(xmlNodePtr pBoard, BoardDescription* pDescription, std::string* pError);
     bool addFamilyDefaults(const BoardDescription& board, std::string* pError);
     bool copyChannelGroups(xmlNodePtr pBoard, BoardDescription* pDescription, size_t* pnCopiedElements, std::string* pError);

@@ -24,12 +24,14 @@ double noiseAt(uint32_t nSeed, uint64_t nScan, int32_t nChannel) {
     return (dSum - 2.0 + 2.0 / 65536.0) * 1.7320508075688772;
 }
 
-double replayValue(const ScenarioSignal& signal, uint64_t nScan, double dRate) {
+double replayValue(const ScenarioSignal& signal, uint64_t nScan, double dRate, double t) {
     const ReplayData& data = *signal.replay;
     if (data.scans.empty()) return 0;
-    // The recording's scan for this one; at the recorded rate and speed 1 they are the same.
-    double dFactor = signal.dSpeed * data.dRate / dRate;
-    uint64_t nRecorded = saturatingUint64(floor(static_cast<double>(nScan) * dFactor + 1e-7));
+    // The recording's scan for this one; at the recorded rate and speed 1 they are the same. In
+    // scan time it is reckoned from the scan itself, so that no rounding of a time moves it.
+    const double dRecorded = signal.bHostTime ? t * signal.dSpeed * data.dRate
+                                              : static_cast<double>(nScan) * (signal.dSpeed * data.dRate / dRate);
+    uint64_t nRecorded = saturatingUint64(floor(dRecorded + 1e-7));
     const uint64_t nLength = data.scans.back() + 1;
     if (signal.bLoop) nRecorded %= nLength;
     // The last value recorded at or before it: a gap or a slower recording holds its value.
@@ -45,8 +47,25 @@ uint64_t firstScanAt(double dSeconds, double dRate) {
     return saturatingUint64(ceil(dSeconds * dRate - 1e-9));
 }
 
-double signalValue(const ScenarioSignal& signal, uint64_t nScan, double dRate, int32_t nChannel) {
-    const double t = static_cast<double>(nScan) / dRate;
+double ScenarioClock::seconds(uint64_t nWorldScan, bool bHostTime) const {
+    const double dScans = static_cast<double>(nWorldScan);
+    return bHostTime ? dHostLead + dScans / dHostRate : dScans / dRate;
+}
+
+uint64_t ScenarioClock::firstWorldScanAt(double dSeconds, bool bHostTime) const {
+    if (!bHostTime) return qsim::firstScanAt(dSeconds, dRate);
+    return qsim::firstScanAt(dSeconds - dHostLead, dHostRate);
+}
+
+uint64_t ScenarioClock::firstScanAt(double dSeconds, bool bHostTime) const {
+    const uint64_t nWorld = firstWorldScanAt(dSeconds, bHostTime);
+    if (nWorld == UINT64_MAX) return UINT64_MAX;
+    return nWorld > nOffset ? nWorld - nOffset : 0;
+}
+
+double signalValue(const ScenarioSignal& signal, const ScenarioClock& clock, uint64_t nScan, int32_t nChannel) {
+    const double dRate = clock.dRate;
+    const double t = clock.seconds(nScan, signal.bHostTime);
     double dValue = 0;
     switch (signal.kind) {
         case SignalKind::Constant: dValue = signal.dValue; break;
@@ -68,7 +87,7 @@ double signalValue(const ScenarioSignal& signal, uint64_t nScan, double dRate, i
             dValue = signal.steps[static_cast<size_t>(nStep)];
             break;
         }
-        case SignalKind::Replay: dValue = replayValue(signal, nScan, dRate); break;
+        case SignalKind::Replay: dValue = replayValue(signal, nScan, dRate, t); break;
     }
     if (signal.dNoise > 0) dValue += signal.dNoise * noiseAt(signal.nSeed, nScan, nChannel);
     return dValue;

@@ -15,7 +15,7 @@ TEST(LiveAcquisition, ReleasesEveryScanOnceAndOverflowsOnceAfterAStall) {
     // Two seconds of room: a consumer on a loaded machine (two busy cores, qemu) that polls every
     // 10 ms never lets it fill, whatever its pauses; the stall below fills it for certain.
     setup.nCapacityScans = 4096;
-    setup.dSampleRate = 2048;
+    setup.clock.dRate = setup.clock.dHostRate = 2048;
     InputEncoding rtd;
     rtd.bTemperature = true;
     rtd.dMidpoint = 50.0;

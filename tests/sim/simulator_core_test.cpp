@@ -161,7 +161,8 @@ TEST_F(ChannelSettingsTest, ListsAndNumbersAreCheckedAgainstTheMode) {
 }
 
 TEST_F(ChannelSettingsTest, BoardNeedsToBeOpenForWritesAndCountsUsedInputs) {
-    BoardState board(system->boards()[0], nullptr);
+    HostEpoch epoch;
+    BoardState board(system->boards()[0], nullptr, &epoch);
     int64_t nValue = -1;
     EXPECT_EQ(board.setProperty("AI0", "Used", "True"), ResultBoardNotOpen);
     EXPECT_EQ(board.command(ParamCloseBoard, 0), ResultBoardNotOpen);
