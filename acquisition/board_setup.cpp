@@ -205,6 +205,29 @@ void closeBoard(const BoardSetup& board, bool bStop, MessageSink& messages) {
     reportDriver(messages, board.sPath + ": closing the board", KiVoSetParam_i32(board.nBoardId, ParamCloseBoard, 0));
 }
 
+SetupOutcome findBoards(std::vector<BoardConfig>* pConfigs, MessageSink& sink) {
+    SetupMessages messages(sink);
+    int32_t nBoardCount = 0;
+    const int32_t nInit = KiVoDriverInit(&nBoardCount);
+    if (nInit > 0) {
+        messages.say("the driver could not be initialised: " + driverText(nInit), nInit);
+        return messages.outcome(SetupResult::DriverFailure);
+    }
+    if (nBoardCount < 0) nBoardCount = nBoardCount == INT32_MIN ? INT32_MAX : -nBoardCount;
+    for (BoardConfig& config : *pConfigs) {
+        if (!config.sBoardSerial.empty()) {
+            config.nBoardId = boardWithSerial(messages, config.sBoardSerial, nBoardCount);
+            if (config.nBoardId < 0) return messages.outcome(SetupResult::NoBoard);
+        } else if (config.nBoardId >= nBoardCount) {
+            messages.say(textf("no board %d: the driver reports %d board%s", static_cast<int>(config.nBoardId),
+                               static_cast<int>(nBoardCount), nBoardCount == 1 ? "" : "s"),
+                         0);
+            return messages.outcome(SetupResult::NoBoard);
+        }
+    }
+    return messages.outcome(SetupResult::Done);
+}
+
 SetupOutcome setupBoard(const BoardConfig& config, MessageSink& messages, BoardSetup* pBoard) {
     const SetupOutcome opened = openBoard(config, messages, pBoard);
     return opened.done() ? configureBoard(config, messages, pBoard) : opened;

@@ -53,6 +53,10 @@ SetupOutcome setupBoard(const BoardConfig& config, MessageSink& messages, BoardS
 SetupOutcome openBoard(const BoardConfig& config, MessageSink& messages, BoardSetup* pBoard);
 SetupOutcome configureBoard(const BoardConfig& config, MessageSink& messages, BoardSetup* pBoard);
 
+// Several boards: initialises the driver and finds every board named, its id for one named by
+// serial number, before any board is opened. NoBoard (said) for one the driver does not have.
+SetupOutcome findBoards(std::vector<BoardConfig>* pConfigs, MessageSink& messages);
+
 // Stops the acquisition (when bStop) and closes the board.
 void closeBoard(const BoardSetup& board, bool bStop, MessageSink& messages);
 

@@ -134,6 +134,30 @@ bool addChannelRequests(const std::vector<std::string>& texts, std::vector<Chann
     return true;
 }
 
+bool splitBoardOfChannel(const std::string& sText, int32_t* pnBoardId, std::string* psSerial, std::string* psChannel,
+                         std::string* pError) {
+    *pnBoardId = -1;
+    psSerial->clear();
+    *psChannel = sText;
+    // The board stands before the first '/' that comes before the channel's own text.
+    const size_t nSlash = sText.find('/');
+    const size_t nSettings = sText.find_first_of(":,");
+    if (nSlash == std::string::npos || (nSettings != std::string::npos && nSettings < nSlash && sText.compare(0, 7, "serial:") != 0)) {
+        return true;
+    }
+    const std::string sBoard = sText.substr(0, nSlash);
+    *psChannel = sText.substr(nSlash + 1);
+    if (sBoard.compare(0, 7, "serial:") == 0) {
+        *psSerial = sBoard.substr(7);
+        if (!psSerial->empty()) return true;
+    } else if (!sBoard.empty() && sBoard.size() <= 4 && sBoard.find_first_not_of("0123456789") == std::string::npos) {
+        *pnBoardId = static_cast<int32_t>(strtol(sBoard.c_str(), nullptr, 10));
+        return true;
+    }
+    *pError = "'" + sText + "': the board before '/' must be its id (such as 1) or serial:<number>";
+    return false;
+}
+
 std::string trimmed(const std::string& s) {
     size_t nBegin = s.find_first_not_of(" \t");
     if (nBegin == std::string::npos) return "";

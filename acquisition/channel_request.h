@@ -27,6 +27,12 @@ bool parseChannelRequest(const std::string& sText, ChannelRequest* pRequest, std
 // An input named twice is refused. On failure *pError says why.
 bool addChannelRequests(const std::vector<std::string>& texts, std::vector<ChannelRequest>* pChannels, std::string* pError);
 
+// A channel that names its board: "1/AI0:pt100", "serial:32H-00781/AI5:voltage". Without a
+// board in front, *pnBoardId is -1 and *psSerial empty. *psChannel is what follows the board.
+// False, with *pError, for a board that is neither a number nor serial:<number>.
+bool splitBoardOfChannel(const std::string& sText, int32_t* pnBoardId, std::string* psSerial, std::string* psChannel,
+                         std::string* pError);
+
 // The text without the spaces and tabs around it.
 std::string trimmed(const std::string& s);
 

@@ -51,6 +51,22 @@ void ClockModel::begin(uint64_t nFirstScan, int64_t nMicros, int64_t nMonotonic)
     segments_.push_back(segment);
 }
 
+void ClockModel::fixed(uint64_t nFirstScan, int64_t nMicros, double dRate) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Segment segment;
+    segment.nFirstScan = nFirstScan;
+    segment.nStartMicros = nMicros;
+    segment.dMicrosPerScan = 1e6 / dRate;
+    segments_.push_back(segment);
+}
+
+void ClockModel::stated(const ClockFit& fit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    dStatedRate_ = fit.dRate;
+    dBoundMicros_ = fit.dBoundMicros;
+    nAnchors_ = fit.nAnchors;
+}
+
 void ClockModel::anchor(uint64_t nDelivered, int64_t nMonotonic) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (segments_.empty()) return;
@@ -83,12 +99,21 @@ bool ClockModel::refit(Segment& segment) {
     return false;
 }
 
+const ClockModel::Segment& ClockModel::segmentOf(uint64_t nScan) const {
+    auto it = std::upper_bound(segments_.begin(), segments_.end(), nScan,
+                               [](uint64_t n, const Segment& s) { return n < s.nFirstScan; });
+    return it == segments_.begin() ? segments_.front() : *(it - 1);
+}
+
+double ClockModel::rateAt(uint64_t nScan) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return segments_.empty() ? dNominalRate_ : 1e6 / segmentOf(nScan).dMicrosPerScan;
+}
+
 int64_t ClockModel::micros(uint64_t nScan) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (segments_.empty()) return 0;
-    auto it = std::upper_bound(segments_.begin(), segments_.end(), nScan,
-                               [](uint64_t n, const Segment& s) { return n < s.nFirstScan; });
-    const Segment& segment = it == segments_.begin() ? segments_.front() : *(it - 1);
+    const Segment& segment = segmentOf(nScan);
     const double dScans = nScan >= segment.nFirstScan ? static_cast<double>(nScan - segment.nFirstScan)
                                                       : -static_cast<double>(segment.nFirstScan - nScan);
     return segment.nStartMicros + llround(floor(segment.dAt + segment.dMicrosPerScan * dScans));
@@ -97,7 +122,7 @@ int64_t ClockModel::micros(uint64_t nScan) const {
 ClockFit ClockModel::fit() const {
     std::lock_guard<std::mutex> lock(mutex_);
     ClockFit fit;
-    fit.dRate = segments_.empty() ? dNominalRate_ : 1e6 / segments_.back().dMicrosPerScan;
+    fit.dRate = dStatedRate_ > 0 ? dStatedRate_ : segments_.empty() ? dNominalRate_ : 1e6 / segments_.back().dMicrosPerScan;
     fit.dBoundMicros = dBoundMicros_;
     fit.nAnchors = nAnchors_;
     return fit;

@@ -32,11 +32,17 @@ public:
     // A new segment: scan nFirstScan at nMicros (UTC) as the acquisition reckons it, from the
     // monotonic time nMonotonic.
     void begin(uint64_t nFirstScan, int64_t nMicros, int64_t nMonotonic);
+    // A recording's model as it was written: from scan nFirstScan on, nMicros and dRate scans per
+    // second; and the fit it states.
+    void fixed(uint64_t nFirstScan, int64_t nMicros, double dRate);
+    void stated(const ClockFit& fit);
     // Scans below nDelivered were delivered by the monotonic time nMonotonic.
     void anchor(uint64_t nDelivered, int64_t nMonotonic);
     // UTC microseconds of scan nScan; 0 before any segment began.
     int64_t micros(uint64_t nScan) const;
     ClockFit fit() const;
+    // Scans per second of host time at scan nScan: its segment's fitted rate.
+    double rateAt(uint64_t nScan) const;
 
     // The fitting in itself, for a table of anchors: the line y = a + b (x - x0) below every point
     // (x ascending) that is closest to them on average. False for fewer than two distinct x.
@@ -59,12 +65,14 @@ private:
         double dLastX = -1;
     };
     bool refit(Segment& segment);
+    const Segment& segmentOf(uint64_t nScan) const;
 
     const double dNominalRate_;
     mutable std::mutex mutex_;
     std::vector<Segment> segments_;
     double dBoundMicros_ = 0;
     uint64_t nAnchors_ = 0;
+    double dStatedRate_ = 0;
 };
 
 }  // namespace qacq

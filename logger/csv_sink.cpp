@@ -120,6 +120,10 @@ void CsvSink::writeHeader() {
                  "(%.15g s): scan 0 at %s\n",
                  board_.rate.sText.c_str(), sStart, static_cast<unsigned long long>(clock_.delayScans()), clock_.delaySeconds(), sFirst);
         headerLines_.push_back(sLine);
+        if (clock_.model() != nullptr) {
+            headerLines_.push_back("# clock: the times are the board's clock fitted to the host's (one time base for several boards); "
+                                   "the fitted rate and the time error bound at the end\n");
+        }
         for (const LoggedChannel& channel : board_.channels) {
             std::string s = "# AI" + std::to_string(channel.nChannel) + ": " + channel.sMode + ", Range " + channel.sRange;
             for (const PropertyWrite& setting : channel.settled) s += ", " + setting.first + " " + setting.second;
@@ -300,6 +304,12 @@ int64_t CsvSink::settle() {
     return -1;
 }
 
+// "# clock: fitted rate 1000.4998 S/s, time error bound 1.234 ms (5821 anchors)"
+std::string clockFitLine(const ClockFit& fit) {
+    return textf("# clock: fitted rate %.6f S/s, time error bound %.3f ms (%llu anchors)\n", fit.dRate, fit.dBoundMicros / 1000.0,
+                 static_cast<unsigned long long>(fit.nAnchors));
+}
+
 void CsvSink::end(const RunTotals& totals) {
     if (!bFailed_) {
         std::string sLimits;
@@ -320,6 +330,7 @@ void CsvSink::end(const RunTotals& totals) {
         const std::string sDropped = totals.nRowsDropped >= 0
                                          ? ", " + plural(static_cast<uint64_t>(totals.nRowsDropped), "row") + " dropped"
                                          : "";
+        if (clock_.model() != nullptr) appendComment(clockFitLine(clock_.model()->fit()));
         char sTime[40];
         formatUtcMicros(totals.nEndMicros, sTime, sizeof(sTime));
         appendComment(std::string("# end ") + sTime + ": " + plural(totals.nScans, "scan") + ", " +

@@ -24,6 +24,9 @@
 
 namespace qlog {
 
+// The clock line before the end line of a board whose times follow its fitted clock.
+std::string clockFitLine(const ClockFit& fit);
+
 class CsvSink : public Sink {
 public:
     CsvSink(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, const ScanClock& clock);

@@ -337,6 +337,59 @@ std::string combinationProblem(LogOptions* pOptions, bool bFormatGiven) {
     return "";
 }
 
+// The channels grouped by the board they name, in the order the boards are first named; a channel
+// that names none is one of -b's board. One board is the board of the whole run.
+bool addBoardChannels(const std::vector<std::string>& texts, LogOptions* pOptions, std::string* pError) {
+    LogOptions& o = *pOptions;
+    struct Named {
+        int32_t nBoardId;
+        std::string sSerial;
+        std::vector<std::string> channels;
+    };
+    std::vector<Named> named;
+    for (const std::string& sText : texts) {
+        Named board{-1, "", {}};
+        std::string sChannel;
+        if (!splitBoardOfChannel(sText, &board.nBoardId, &board.sSerial, &sChannel, pError)) return false;
+        if (board.nBoardId < 0 && board.sSerial.empty()) {
+            board.nBoardId = o.board.nBoardId;
+            board.sSerial = o.board.sBoardSerial;
+        }
+        auto same = std::find_if(named.begin(), named.end(), [&](const Named& n) {
+            return n.sSerial == board.sSerial && (!n.sSerial.empty() || n.nBoardId == board.nBoardId);
+        });
+        if (same == named.end()) same = named.insert(named.end(), board);
+        same->channels.push_back(sChannel);
+    }
+    o.boards.clear();
+    for (const Named& board : named) {
+        BoardConfig config;
+        config.nBoardId = board.sSerial.empty() ? board.nBoardId : 0;
+        config.sBoardSerial = board.sSerial;
+        config.dRate = o.board.dRate;
+        const std::string sBoard = board.sSerial.empty() ? std::to_string(board.nBoardId) : "serial:" + board.sSerial;
+        if (!addChannelRequests(board.channels, &config.channels, pError)) {
+            if (named.size() > 1) *pError = "board " + sBoard + ": " + *pError;
+            return false;
+        }
+        o.boards.push_back(config);
+    }
+    if (o.boards.empty()) return true;
+    o.board = o.boards.front();
+    if (o.boards.size() == 1) o.boards.clear();
+    return true;
+}
+
+// What several boards cannot do yet, said before anything is touched.
+std::string severalBoardsProblem(const LogOptions& o) {
+    if (o.boards.empty()) return "";
+    if (o.sOutput == "-" || o.sOutput == "none") return "several boards are recorded into files of their own: -o names their common base";
+    if (o.bHttp) return "--http shows the channels of one board; record several boards without it";
+    if (!o.alarms.empty() || !o.sOnAlarm.empty() || o.bCapture) return "--alarm, --on-alarm and --capture watch the channels of one board";
+    if (o.bService) return "--service records one board; run one service per board";
+    return "";
+}
+
 // A switch set or cleared by the configuration file ("raw = false").
 void setFlag(int nOption, bool bOn, LogOptions* pOptions) {
     switch (nOption) {
@@ -586,7 +639,7 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
         channelTexts.assign(argv + optind, argv + argc);
         nChannelsLine = 0;
     }
-    if (!addChannelRequests(channelTexts, &o.board.channels, &sWhy)) {
+    if (!addBoardChannels(channelTexts, &o, &sWhy)) {
         if (nChannelsLine == 0) return fail(sWhy);
         *pError = o.sConfigPath + ":" + std::to_string(nChannelsLine) + ": " + sWhy;
         return ParseOutcome::ConfigError;
@@ -598,6 +651,7 @@ ParseOutcome parseLogOptions(int argc, char** argv, LogOptions* pOptions, std::s
         return ParseOutcome::ConfigError;
     }
     sWhy = combinationProblem(&o, o.bFormatGiven);
+    if (sWhy.empty()) sWhy = severalBoardsProblem(o);
     if (!sWhy.empty()) {
         if (o.sConfigPath.empty()) return fail(sWhy);
         *pError = o.sConfigPath + ": " + sWhy;

@@ -41,6 +41,8 @@ struct RetentionOptions {
 
 struct LogOptions {
     BoardConfig board;             // -b, -r and the CHANNEL arguments: what the core acquires
+    std::vector<BoardConfig> boards;  // channels that name several boards: each board, in the order named
+                                      // (board is the first of them then)
     double dDurationSeconds = 0;   // 0: until stopped
     uint64_t nScans = 0;           // 0: no limit
     std::string sOutput;           // "" the default name, "-" standard output

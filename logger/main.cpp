@@ -50,6 +50,7 @@
 #ifdef QUENO_WITH_SYSTEMD
 #include "service_notifier.h"
 #endif
+#include "several_boards.h"
 #include "sigmf_sink.h"
 #include "status_line.h"
 #include "stop_signals.h"
@@ -457,6 +458,7 @@ int main(int argc, char** argv) {
     StartStopSignalThread();
     if (options.bService) TakeHangupAsReload();
     ProgramMessages messages;
+    if (!options.boards.empty()) return recordSeveralBoards(options, messages);
 
 #ifdef QUENO_WITH_HTTP
     // The port is taken first: one in use must not leave a board configured for nothing.

@@ -268,4 +268,42 @@ void OutputFile::close() {
     nFd_ = -1;
 }
 
+// Written to a temporary name of its own (made new: a name someone planted, a symlink or a file, is
+// never opened), synced, renamed into place, and the rename synced: a reader finds the old
+// metadata or the new, never a part of either, and the final name appears only complete. The first
+// time (bFirst) the final name must still be free: a file someone put there meanwhile is left
+// alone and the recording stops.
+bool replaceFile(const std::string& sPath, const std::string& sText, bool bFirst, std::string* pError) {
+    std::string sCopy = sPath;
+    const std::string sDirectory = dirname(&sCopy[0]);
+    std::string sTemporary = sDirectory + "/.queno_log-meta-XXXXXX";
+    int fd = mkostemp(&sTemporary[0], O_CLOEXEC);
+    bool bOk = fd >= 0;
+    if (bOk) fchmod(fd, 0644);
+    for (size_t nDone = 0; bOk && nDone < sText.size();) {
+        ssize_t n = ::write(fd, sText.data() + nDone, sText.size() - nDone);
+        if (n < 0 && errno == EINTR) continue;
+        bOk = n > 0;
+        if (bOk) nDone += static_cast<size_t>(n);
+    }
+    bOk = bOk && fsync(fd) == 0;
+    if (!bOk) *pError = "cannot write the metadata beside " + sPath + ": " + strerror(errno);
+    if (fd >= 0) ::close(fd);
+    if (bOk && renameat2(AT_FDCWD, sTemporary.c_str(), AT_FDCWD, sPath.c_str(), bFirst ? RENAME_NOREPLACE : 0) != 0) {
+        *pError = errno == EEXIST ? sPath + " appeared meanwhile and is left alone" : "cannot rename the metadata to " + sPath + ": " + strerror(errno);
+        bOk = false;
+    }
+    if (!bOk) {
+        if (fd >= 0) unlink(sTemporary.c_str());
+        return false;
+    }
+    int nDir = ::open(sDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (nDir >= 0) {
+        fsync(nDir);
+        ::close(nDir);
+    }
+    return true;
+}
+
+
 }  // namespace qlog

@@ -89,4 +89,8 @@ private:
 // queno-<board>-<UTC time>.csv (or another extension), the name when none is given.
 std::string defaultOutputName(const std::string& sBoard, int64_t nMicros, const char* sExtension = ".csv");
 
+// Text written to a temporary name of its own, synced and renamed into place: a reader finds the
+// old text or the new, never a part of either. With bFirst the final name must still be free.
+bool replaceFile(const std::string& sPath, const std::string& sText, bool bFirst, std::string* pError);
+
 }  // namespace qlog

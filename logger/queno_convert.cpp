@@ -209,7 +209,14 @@ int main(int argc, char** argv) {
         say(sError);
         return 1;
     }
-    const ScanClock clock(recording.nStartMicros, recording.nDelayScans, recording.board.rate);
+    ScanClock clock(recording.nStartMicros, recording.nDelayScans, recording.board.rate);
+    // A board of several: its times are the fitted clock's, capture by capture.
+    ClockModel model(recording.board.dRate);
+    if (recording.bFittedClock) {
+        for (const SigmfRecording::Capture& capture : recording.captures) model.fixed(capture.nScan, capture.nMicros, capture.dRate);
+        model.stated(recording.clockFit);
+        clock.follow(&model);
+    }
     CsvSink sink(recording.options, recording.board, &output, clock);
     const std::string sMeta = recording.sMetaPath.substr(recording.sMetaPath.rfind('/') + 1);
     sink.convertedFrom("# " + recording.sRecorder + ": " + sMeta + ", converted by queno_convert " QUENO_VERSION, recording.nFile,

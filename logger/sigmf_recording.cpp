@@ -311,8 +311,25 @@ bool readSigmfRecording(const std::string& sName, SigmfRecording* pRecording, st
     }
     try {
         readGlobal(field(meta, "global"), &r);
+        const Json& global = field(meta, "global");
+        r.bFittedClock = global.contains("queno:clock");
+        if (r.bFittedClock) {
+            const Json& clock = field(global, "queno:clock");
+            r.clockFit.dRate = real(clock, "fitted_rate");
+            r.clockFit.dBoundMicros = real(clock, "error_bound_us");
+            r.clockFit.nAnchors = count(clock, "anchors");
+            if (!(r.clockFit.dBoundMicros >= 0 && r.clockFit.dBoundMicros < 1e12)) throw Refusal("the clock's error bound is out of bounds");
+        }
         for (const Json& capture : list(meta, "captures")) {
             r.captures.push_back({count(capture, "core:sample_start"), count(capture, "core:global_index")});
+            if (r.bFittedClock) {
+                r.captures.back().nMicros = utcMicros(capture, "queno:datetime_us");
+                r.captures.back().dRate = real(capture, "queno:rate");
+                const double dNominal = r.board.dRate;
+                if (!(r.captures.back().dRate >= dNominal * 0.99 && r.captures.back().dRate <= dNominal * 1.01)) {
+                    throw Refusal("a capture's fitted rate is not within 1 % of the rate");
+                }
+            }
         }
         if (r.captures.empty() || r.captures[0].nPosition != 0) throw Refusal("no capture at the first sample");
         std::vector<LimitChange> changes;

@@ -28,7 +28,11 @@ struct SigmfRecording {
     std::vector<std::pair<int, uint64_t>> stretchesAtStart;  // per channel: limit side, since which scan
     struct Capture {
         uint64_t nPosition, nScan;
+        int64_t nMicros = 0;  // a fitted clock's: the time of nScan and the rate from it on
+        double dRate = 0;
     };
+    bool bFittedClock = false;  // several boards: times from the board's fitted clock
+    ClockFit clockFit;
     std::vector<Capture> captures;
     struct Gap {
         uint64_t nPosition;

@@ -22,43 +22,6 @@ namespace {
 
 const char* limitName(int nSide) { return nSide > 0 ? "over" : "under"; }
 
-// Written to a temporary name of its own (made new: a name someone planted, a symlink or a file, is
-// never opened), synced, renamed into place, and the rename synced: a reader finds the old
-// metadata or the new, never a part of either, and the final name appears only complete. The first
-// time (bFirst) the final name must still be free: a file someone put there meanwhile is left
-// alone and the recording stops.
-bool replaceFile(const std::string& sPath, const std::string& sText, bool bFirst, std::string* pError) {
-    std::string sCopy = sPath;
-    const std::string sDirectory = dirname(&sCopy[0]);
-    std::string sTemporary = sDirectory + "/.queno_log-meta-XXXXXX";
-    int fd = mkostemp(&sTemporary[0], O_CLOEXEC);
-    bool bOk = fd >= 0;
-    if (bOk) fchmod(fd, 0644);
-    for (size_t nDone = 0; bOk && nDone < sText.size();) {
-        ssize_t n = ::write(fd, sText.data() + nDone, sText.size() - nDone);
-        if (n < 0 && errno == EINTR) continue;
-        bOk = n > 0;
-        if (bOk) nDone += static_cast<size_t>(n);
-    }
-    bOk = bOk && fsync(fd) == 0;
-    if (!bOk) *pError = "cannot write the metadata beside " + sPath + ": " + strerror(errno);
-    if (fd >= 0) ::close(fd);
-    if (bOk && renameat2(AT_FDCWD, sTemporary.c_str(), AT_FDCWD, sPath.c_str(), bFirst ? RENAME_NOREPLACE : 0) != 0) {
-        *pError = errno == EEXIST ? sPath + " appeared meanwhile and is left alone" : "cannot rename the metadata to " + sPath + ": " + strerror(errno);
-        bOk = false;
-    }
-    if (!bOk) {
-        if (fd >= 0) unlink(sTemporary.c_str());
-        return false;
-    }
-    int nDir = ::open(sDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (nDir >= 0) {
-        fsync(nDir);
-        ::close(nDir);
-    }
-    return true;
-}
-
 }  // namespace
 
 SigmfSink::SigmfSink(const LogOptions& options, const BoardSetup& board, OutputFile* pOutput, const ScanClock& clock)
@@ -122,6 +85,12 @@ void SigmfSink::rows(const RowBlock& block) {
     }
 }
 
+// Scans from one capture to the next where the clock is fitted: a minute's.
+uint64_t SigmfSink::nCaptureScans() const {
+    const double dScans = nearbyint(60.0 * board_.dRate);
+    return dScans < 1 ? 1 : static_cast<uint64_t>(dScans);
+}
+
 // Rows as they lie in memory, cut where a file of the rotation is full.
 void SigmfSink::writeRows(uint64_t nFirstScan, const void* pData, size_t nRows, uint32_t nScansPerRow) {
     const char* p = static_cast<const char*>(pData);
@@ -132,9 +101,15 @@ void SigmfSink::writeRows(uint64_t nFirstScan, const void* pData, size_t nRows, 
         const bool bNewFile = bNewFileDue_;
         bNewFileDue_ = false;
         if (nPosition_ > 0 && (bByTime || bBySize || bNewFile)) rotate(nScan);
+        // A fitted clock gets a capture every minute, so that any reader finds times on the common base.
+        if (clock_.model() != nullptr && !captures_.empty() && nScan >= captures_.back().nScan + nCaptureScans()) bCaptureDue_ = true;
         if (bCaptureDue_) startCapture(nScan);
         if (bFailed_) return;
         size_t nTake = nRows - nDone;
+        if (clock_.model() != nullptr) {
+            const uint64_t nLeft = (captures_.back().nScan + nCaptureScans() - nScan + nScansPerRow - 1) / nScansPerRow;
+            nTake = static_cast<size_t>(std::min<uint64_t>(nTake, std::max<uint64_t>(nLeft, 1)));
+        }
         if (nRotateScans_ > 0) {
             const uint64_t nLeft = (nFileFirstScan_ + nRotateScans_ - nScan + nScansPerRow - 1) / nScansPerRow;
             nTake = static_cast<size_t>(std::min<uint64_t>(nTake, std::max<uint64_t>(nLeft, 1)));
@@ -249,6 +224,10 @@ Json SigmfSink::globalJson(const RunTotals* pTotals) const {
     global["queno:keep_limits"] = options_.bKeepLimits;
     const Json clock = clockJson(clock_);
     for (const auto& item : clock.items()) global["queno:" + item.key()] = item.value();
+    if (clock_.model() != nullptr) {
+        const ClockFit fit = clock_.model()->fit();
+        global["queno:clock"] = Json{{"fitted_rate", fit.dRate}, {"error_bound_us", fit.dBoundMicros}, {"anchors", fit.nAnchors}};
+    }
     global["queno:file"] = pOutput_->fileNumber();
     global["queno:first_scan"] = nFileFirstScan_;
     Json atStart = Json::array();
@@ -293,9 +272,14 @@ bool SigmfSink::writeMeta(const RunTotals* pTotals) {
     // One capture or annotation a line, so that the file reads well and diffs well.
     std::string s = "{\n  \"global\": " + jsonDump(globalJson(pTotals)) + ",\n  \"captures\": [";
     for (size_t i = 0; i < captures_.size(); ++i) {
-        const Json capture{{"core:sample_start", captures_[i].nPosition},
-                           {"core:global_index", captures_[i].nScan},
-                           {"core:datetime", utcText(clock_.micros(captures_[i].nScan))}};
+        Json capture{{"core:sample_start", captures_[i].nPosition},
+                     {"core:global_index", captures_[i].nScan},
+                     {"core:datetime", utcText(clock_.micros(captures_[i].nScan))}};
+        // The fitted clock's rate from this capture on, so that a reader's times are the model's.
+        if (clock_.model() != nullptr) {
+            capture["queno:datetime_us"] = clock_.micros(captures_[i].nScan);
+            capture["queno:rate"] = clock_.model()->rateAt(captures_[i].nScan);
+        }
         s += std::string(i > 0 ? "," : "") + "\n    " + jsonDump(capture);
     }
     // Annotations in the order of their first sample, as SigMF asks.

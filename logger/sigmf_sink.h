@@ -61,6 +61,7 @@ private:
     };
 
     void writeRows(uint64_t nFirstScan, const void* pData, size_t nRows, uint32_t nScansPerRow);
+    uint64_t nCaptureScans() const;
     void startCapture(uint64_t nScan);
     bool writeMeta(const RunTotals* pTotals);
     Json globalJson(const RunTotals* pTotals) const;

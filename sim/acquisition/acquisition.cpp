@@ -43,6 +43,7 @@ Acquisition::Acquisition(const AcquisitionSetup& setup)
     : ring_(setup.nCapacityScans, static_cast<uint32_t>(setup.inputs.size())),
       generator_(setup.sensor, setup.clock, setup.nResolution, setup.inputs),
       dHostRate_(setup.clock.dHostRate),
+      firstScanTime_(setup.firstScanTime),
       pScript_(setup.pScript),
       stalls_(setup.stalls),
       nOverflowScan_(setup.nOverflowScan) {
@@ -87,7 +88,7 @@ void Acquisition::produce(uint64_t nScans, bool bNumbered) {
 }
 
 void Acquisition::producerLoop() {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = firstScanTime_;
     std::unique_lock<std::mutex> lock(mutex_);
     for (uint64_t nTick = 1;; ++nTick) {
         // Ticks are counted from the start, so a late wake-up does not shift the ones after it.

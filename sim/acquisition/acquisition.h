@@ -10,6 +10,7 @@
 #include <stdint.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -33,6 +34,9 @@ struct AcquisitionScript {
 struct AcquisitionSetup {
     uint32_t nCapacityScans = 0;
     ScenarioClock clock;  // the rate, the board's clock error and where the scans stand in its world
+    // When the first scan is due, on the host's clock: the world's moment of clock.nOffset, so that
+    // scans are delivered when the scenario says they were measured.
+    std::chrono::steady_clock::time_point firstScanTime = std::chrono::steady_clock::now();
     int32_t nResolution = 24;
     SensorModel sensor;
     std::vector<InputEncoding> inputs;
@@ -65,6 +69,7 @@ private:
     RingBuffer ring_;
     ScanGenerator generator_;
     double dHostRate_;  // scans per second of the host's clock
+    std::chrono::steady_clock::time_point firstScanTime_;
     const AcquisitionScript* pScript_;
     size_t nNextStep_ = 0;
     uint64_t nScheduled_ = 0;  // scans the time line has called for, stored or not

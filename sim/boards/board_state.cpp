@@ -168,6 +168,8 @@ int32_t BoardState::startAcquisition() {
     }
     if (!bUsed) return ResultNoChannelUsed;
     setup.clock = worldClock();
+    setup.firstScanTime = worldStart_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                            std::chrono::duration<double>(static_cast<double>(setup.clock.nOffset) / setup.clock.dHostRate));
     for (int32_t i = 0; i < nChannels; ++i) {
         const ChannelSettings* pChannel = findChannel("AI" + std::to_string(i));
         if (pChannel == nullptr || !pChannel->used()) continue;
