@@ -22,7 +22,10 @@
 #include <vector>
 
 #include "csv_sink.h"
+#include "merged_rows.h"
 #include "output_file.h"
+#include "recording_json.h"
+#include "regular_file.h"
 #include "program_messages.h"
 #include "sigmf_recording.h"
 
@@ -32,10 +35,15 @@ using namespace qlog;
 
 const char kUsage[] =
     "Usage: queno_convert [-o OUT] RECORDING\n"
+    "       queno_convert --merge [-o OUT] COLLECTION | FILE FILE...\n"
     "Writes a SigMF recording of queno_log (RECORDING.sigmf-meta and .sigmf-data, either named, or the\n"
     "name without the extension) as the CSV queno_log would have written for the same scans.\n"
+    "With --merge, the boards of one run (their .sigmf-collection, or their CSV or SigMF files, the\n"
+    "first board first) as one CSV: a row per row of the first board, a column per channel of every\n"
+    "board, another board's value from its row nearest in time within half its row period.\n"
     "\n"
     "  -o, --output OUT  the CSV file (never overwritten); '-' or none: standard output\n"
+    "      --merge       several boards' files of one run as one CSV\n"
     "      --help, --version\n"
     "\n"
     "Exit status: 0 converted, 1 no such recording or an output that cannot be written, 2 bad arguments.\n";
@@ -165,38 +173,8 @@ void convert(const SigmfRecording& r, DataRows& data, CsvSink* pSink) {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    setProgramName("queno_convert");
-    std::string sOutput = "-", sRecording;
-    for (int i = 1; i < argc; ++i) {
-        const std::string s = argv[i];
-        if (s == "--help" || s == "-h") {
-            fputs(kUsage, stdout);
-            return 0;
-        }
-        if (s == "--version") {
-            fputs("queno_convert " QUENO_VERSION "\n", stdout);
-            return 0;
-        }
-    }
-    for (int i = 1; i < argc; ++i) {
-        const std::string s = argv[i];
-        if (s == "-o" || s == "--output") {
-            if (i + 1 >= argc) return usageError("option " + s + " needs a value");
-            sOutput = argv[++i];
-        } else if (s.size() > 1 && s[0] == '-') {
-            return usageError("unknown option " + s);
-        } else if (sRecording.empty()) {
-            sRecording = s;
-        } else {
-            return usageError("one RECORDING only");
-        }
-    }
-    if (sRecording.empty()) return usageError("no RECORDING given");
-    if (sOutput.empty()) return usageError("--output: a file name, or - for standard output");
-
+// One recording converted into the output named (never over an existing file). 0, or 1 said.
+int convertInto(const std::string& sRecording, const std::string& sOutput, OutputFile* pOutput) {
     SigmfRecording recording;
     std::string sError;
     DataRows data;
@@ -204,7 +182,7 @@ int main(int argc, char** argv) {
         say(sError);
         return 1;
     }
-    OutputFile output;
+    OutputFile& output = *pOutput;
     if (!output.open(sOutput, false, &sError)) {
         say(sError);
         return 1;
@@ -224,4 +202,140 @@ int main(int argc, char** argv) {
     if (!sink.begin()) return 1;
     convert(recording, data, &sink);
     return sink.failed() ? 1 : 0;
+}
+
+bool endsWith(const std::string& s, const char* sEnd) {
+    const size_t n = strlen(sEnd);
+    return s.size() >= n && s.compare(s.size() - n, n, sEnd) == 0;
+}
+
+// The recordings a collection names, beside it.
+bool collectionMembers(const std::string& sPath, std::vector<std::string>* pMembers, std::string* pError) {
+    std::string sText;
+    int nErrno = 0;
+    const FileRead read = readRegularFile(sPath, 1 << 20, &sText, &nErrno);
+    if (read != FileRead::Done) {
+        *pError = "cannot read " + sPath + (read == FileRead::TooLarge ? ": larger than 1 MiB" : read == FileRead::NotRegular ? ": not a regular file" : std::string(": ") + strerror(nErrno));
+        return false;
+    }
+    const Json json = Json::parse(sText, nullptr, false);
+    const size_t nSlash = sPath.rfind('/');
+    const std::string sDirectory = nSlash == std::string::npos ? "" : sPath.substr(0, nSlash + 1);
+    if (json.is_object() && json.contains("collection") && json["collection"].is_object() && json["collection"].contains("core:streams") &&
+        json["collection"]["core:streams"].is_array()) {
+        for (const Json& stream : json["collection"]["core:streams"]) {
+            const Json* pName = stream.is_object() && stream.contains("name") ? &stream["name"] : stream.is_array() && !stream.empty() ? &stream[0] : nullptr;
+            if (pName == nullptr || !pName->is_string()) continue;
+            const std::string sName = pName->get<std::string>();
+            if (sName.empty() || sName.find('/') != std::string::npos || sName.find_first_of(std::string("\0\n", 2)) != std::string::npos) continue;
+            pMembers->push_back(sDirectory + sName);
+        }
+    }
+    if (pMembers->size() < 2 || pMembers->size() > 256) {
+        *pError = sPath + " names no two recordings (\"collection\": {\"core:streams\": [...]})";
+        return false;
+    }
+    return true;
+}
+
+// --merge: the boards' files as one CSV. SigMF recordings are converted first, into a folder of
+// the run's own that is removed again.
+int merge(const std::vector<std::string>& inputs, const std::string& sOutput) {
+    std::vector<std::string> recordings;
+    std::string sError;
+    for (const std::string& sInput : inputs) {
+        if (!endsWith(sInput, ".sigmf-collection")) {
+            recordings.push_back(sInput);
+        } else if (!collectionMembers(sInput, &recordings, &sError)) {
+            say(sError);
+            return 1;
+        }
+    }
+    if (recordings.size() < 2) return usageError("--merge needs the files of two boards or more, or their collection");
+    const char* sTemp = getenv("TMPDIR");
+    std::string sTemplate = std::string(sTemp != nullptr && sTemp[0] == '/' ? sTemp : "/tmp") + "/queno_convert-XXXXXX";
+    if (mkdtemp(&sTemplate[0]) == nullptr) {
+        say(std::string("cannot make a folder for the conversions: ") + strerror(errno));
+        return 1;
+    }
+    std::vector<std::string> csvs, names, made;
+    int nStatus = 0;
+    for (size_t i = 0; i < recordings.size() && nStatus == 0; ++i) {
+        const std::string& sRecording = recordings[i];
+        const std::string sName = sRecording.substr(sRecording.rfind('/') + 1);
+        names.push_back(sName);
+        if (endsWith(sRecording, ".csv")) {
+            csvs.push_back(sRecording);
+            continue;
+        }
+        const std::string sCsv = sTemplate + "/" + std::to_string(i) + ".csv";
+        OutputFile output;
+        nStatus = convertInto(sRecording, sCsv, &output);
+        output.close();
+        made.push_back(sCsv);
+        csvs.push_back(sCsv);
+    }
+    if (nStatus == 0) {
+        FILE* pOut = stdout;
+        int fd = -1;
+        if (sOutput != "-") {
+            fd = ::open(sOutput.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            pOut = fd >= 0 ? fdopen(fd, "w") : nullptr;
+            if (pOut == nullptr) {
+                say("cannot create " + sOutput + ": " + strerror(errno) + (errno == EEXIST ? " (it is never overwritten)" : ""));
+                nStatus = 1;
+            }
+        }
+        if (pOut != nullptr && !mergeBoardFiles(csvs, names, pOut, &sError)) {
+            say(sError);
+            nStatus = 1;
+        }
+        if (pOut != nullptr && pOut != stdout && fclose(pOut) != 0 && nStatus == 0) {
+            say("cannot write " + sOutput + ": " + strerror(errno));
+            nStatus = 1;
+        }
+    }
+    for (const std::string& sMade : made) unlink(sMade.c_str());
+    rmdir(sTemplate.c_str());
+    return nStatus;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setProgramName("queno_convert");
+    std::string sOutput = "-";
+    std::vector<std::string> inputs;
+    bool bMerge = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string s = argv[i];
+        if (s == "--help" || s == "-h") {
+            fputs(kUsage, stdout);
+            return 0;
+        }
+        if (s == "--version") {
+            fputs("queno_convert " QUENO_VERSION "\n", stdout);
+            return 0;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string s = argv[i];
+        if (s == "-o" || s == "--output") {
+            if (i + 1 >= argc) return usageError("option " + s + " needs a value");
+            sOutput = argv[++i];
+        } else if (s == "--merge") {
+            bMerge = true;
+        } else if (s.size() > 1 && s[0] == '-') {
+            return usageError("unknown option " + s);
+        } else {
+            inputs.push_back(s);
+        }
+    }
+    if (inputs.empty()) return usageError("no RECORDING given");
+    if (!bMerge && inputs.size() > 1) return usageError("one RECORDING only (several boards' files: --merge)");
+    if (sOutput.empty()) return usageError("--output: a file name, or - for standard output");
+
+    if (bMerge) return merge(inputs, sOutput);
+    OutputFile output;
+    return convertInto(inputs.front(), sOutput, &output);
 }

@@ -20,10 +20,10 @@ SettingRefused and BufferOverflow.
 import atexit as _atexit
 
 from .errors import BoardNotFound, BufferOverflow, DriverNotFound, Error, SettingRefused
-from .recording import AlarmEvent, Alarms, Channel, Gap, Recording, read
+from .recording import AlarmEvent, Alarms, Channel, Collection, Gap, Recording, read
 
 __version__ = "1.2.0"
-__all__ = ["AlarmEvent", "Alarms", "Channel", "Gap", "Recording", "read", "Error", "DriverNotFound", "BoardNotFound", "SettingRefused",
+__all__ = ["AlarmEvent", "Alarms", "Channel", "Collection", "Gap", "Recording", "read", "Error", "DriverNotFound", "BoardNotFound", "SettingRefused",
            "BufferOverflow", "__version__"]
 
 try:

@@ -90,6 +90,7 @@ class Recording:
     complete: bool = False  # the recording has its end (not cut, not still being written)
     next_file: Optional[str] = None  # the file a rotated recording goes on in
     alarms: Alarms = field(default_factory=Alarms)  # the alarm events (queno_log --alarm)
+    board: Optional[int] = None  # the board's id
 
     def to_pandas(self):
         """A DataFrame indexed by time: the scan column and one column per channel ("AI0 [degC]")."""
@@ -99,6 +100,48 @@ class Recording:
         for c, channel in enumerate(self.channels):
             columns[f"{channel.name} [{channel.unit}]"] = self.values[:, c]
         return pd.DataFrame(columns, index=pd.DatetimeIndex(self.times, name="time"))
+
+
+class Collection(list):
+    """The boards of one run of queno_log with the channels of several boards: one Recording per
+    board, in the order the run named them. Every board's times are on one base (each board's clock
+    fitted to the host's)."""
+
+    def __init__(self, path: str, recordings):
+        super().__init__(recordings)
+        self.path = path
+
+    def to_pandas(self):
+        """One DataFrame indexed by the first board's times, a column per channel of every board
+        ("1/AI0 [degC]"). Another board's value is its row nearest in time within half its row period,
+        NaN where it has none (at its gaps): the rows of queno_convert --merge."""
+        import pandas as pd
+
+        def frame(r: Recording):
+            columns = {f"{r.board}/{c.name} [{c.unit}]": r.values[:, i] for i, c in enumerate(r.channels)}
+            return pd.DataFrame(dict(time=pd.DatetimeIndex(r.times), **columns))
+
+        merged = frame(self[0])
+        for r in self[1:]:
+            half = pd.Timedelta(int(round(5e5 * r.average / r.rate)), unit="us")
+            merged = pd.merge_asof(merged, frame(r), on="time", direction="nearest", tolerance=half)
+        return merged.set_index("time")
+
+
+def _read_collection(path: str, follow: bool) -> Collection:
+    """A SigMF collection of queno_log: the recordings it names, beside it (names only, never paths)."""
+    with _checked.open_regular(path) as f:
+        text = f.read((1 << 20) + 1)
+    if len(text) > 1 << 20:
+        raise ValueError(f"{path}: larger than 1 MiB: not a collection of queno_log")
+    try:
+        streams = json.loads(text)["collection"]["core:streams"]
+        names = [s["name"] if isinstance(s, dict) else s[0] for s in streams]
+    except (ValueError, KeyError, TypeError, IndexError):
+        raise ValueError(f"{path}: not a SigMF collection (\"collection\": {{\"core:streams\": [...]}})") from None
+    if not 2 <= len(names) <= 256 or not all(isinstance(n, str) and n and "/" not in n and "\0" not in n for n in names):
+        raise ValueError(f"{path}: names no two recordings of queno_log")
+    return Collection(path, [read(os.path.join(os.path.dirname(path), n), follow=follow) for n in names])
 
 
 def _exact_rate(text) -> Fraction:
@@ -166,7 +209,7 @@ def _sigmf_global(g) -> dict:
     if facts["means"] != (facts["average"] > 1):
         raise _checked.Refusal("the data type does not fit the average length")
     facts["keep_limits"] = _checked.field(g, "queno:keep_limits") is True
-    _checked.whole(g, "queno:board", 0, (1 << 31) - 1)
+    facts["board"] = _checked.whole(g, "queno:board", 0, (1 << 31) - 1)
     _checked.text(g, "queno:model")
     _checked.text(g, "queno:serial")
     _checked.whole(g, "queno:resolution", 16, 24)
@@ -290,6 +333,31 @@ def _sigmf_captures(meta):
     return captures
 
 
+def _fitted_clock(meta, nominal: float):
+    """Several boards: each capture's time and rate of the board's fitted clock, [(scan, us, rate)];
+    None for a recording of one board."""
+    g = _checked.field(meta, "global")
+    if not isinstance(g, dict) or "queno:clock" not in g:
+        return None
+    clock = []
+    for c in _checked.array(meta, "captures", "is not a list"):
+        rate = _checked.real(c, "queno:rate")
+        if not nominal * 0.99 <= rate <= nominal * 1.01:
+            raise _checked.Refusal("a capture's fitted rate is not within 1 % of the rate")
+        clock.append((_checked.count(c, "core:global_index"), _checked.utc_us(c, "queno:datetime_us"), rate))
+    return clock
+
+
+def _fitted_times(clock, scans: np.ndarray) -> np.ndarray:
+    """The fitted clock's times: each scan from the last capture at or before it."""
+    starts = np.array([c[0] for c in clock], dtype=np.uint64)
+    at = np.maximum(np.searchsorted(starts, scans, side="right") - 1, 0)
+    base = np.array([c[1] for c in clock], dtype=np.int64)[at]
+    per_scan = 1e6 / np.array([c[2] for c in clock])[at]
+    offset = (scans.astype(np.float64) - starts[at].astype(np.float64)) * per_scan
+    return (base + np.floor(offset).astype(np.int64)).astype("datetime64[us]")
+
+
 def _check_scans(facts, captures, gaps, scans, rows) -> bool:
     """Every scan named has a time before the year 10000; True when the recording has its end but
     the data holds fewer scans than that end counts."""
@@ -321,6 +389,7 @@ def _read_sigmf(name: str) -> Recording:
     try:
         facts = _sigmf_global(_checked.field(meta, "global"))
         captures = _sigmf_captures(meta)
+        clock = _fitted_clock(meta, float(facts["rate"]))
         gaps, named_scans, alarms = _sigmf_annotations(meta, [c.name for c in facts["channels"]], facts["first_scan"])
     except _checked.Refusal as refusal:
         raise ValueError(f"{meta_path}: {refusal}: not a SigMF recording of queno_log") from None
@@ -350,10 +419,16 @@ def _read_sigmf(name: str) -> Recording:
     values -= np.array([c.offset for c in channels])
     if not facts["keep_limits"] and not facts["means"]:  # a mean that includes a limit is NaN already
         values[(raw >= facts["full_scale"]) | (raw <= -facts["full_scale"])] = np.nan
-    times = _scan_times(facts["started_us"], facts["delay"], facts["rate"], scans)
+    if clock is None:
+        times = _scan_times(facts["started_us"], facts["delay"], facts["rate"], scans)
+        events = _alarm_events(alarms, facts["started_us"], facts["delay"], facts["rate"])
+    else:
+        times = _fitted_times(clock, scans)
+        events = Alarms(AlarmEvent(e[0], e[1], e[2], e[3], t, None if e[1] == "fault" else e[4])
+                        for e, t in zip(alarms, _fitted_times(clock, np.array([e[3] for e in alarms], dtype=np.uint64))))
     return Recording(meta_path, float(facts["rate"]), average, channels, scans, times, values, raw, [g for _, g in gaps],
                      complete=facts["end"] is not None and not short, next_file=_beside(meta_path, facts["next"]),
-                     alarms=_alarm_events(alarms, facts["started_us"], facts["delay"], facts["rate"]))
+                     alarms=events, board=facts["board"])
 
 
 def _alarm_events(events, start_us, delay, rate) -> Alarms:
@@ -362,6 +437,7 @@ def _alarm_events(events, start_us, delay, rate) -> Alarms:
     return Alarms(AlarmEvent(e[0], e[1], e[2], e[3], t, None if e[1] == "fault" else e[4]) for e, t in zip(events, times))
 
 
+_ROW_TIME = re.compile(rb"^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(?:\.\d{6})?Z),", re.M)
 _COMMENT_OR_BLANK = re.compile(rb"^(?:#[^\n]*)?\n", re.M)
 _EMPTY_FIELD = re.compile(rb",(?=[,\n])")
 # "# alarm AI0: hi at scan 31234 (-14.93 degC > -15)", "... normal at scan 40012 (-15.6 degC, was hi)",
@@ -418,7 +494,7 @@ def _read_csv(path: str) -> Recording:
     data = data[: data.rfind(b"\n") + 1]  # a last line without its end was cut short
     rate, start_us, delay, columns, body_at = None, None, 0, None, len(data)
     gaps, settings, complete, average, next_file = [], [], False, 1, None
-    alarms, alarm_states = [], {}
+    alarms, alarm_states, board, fitted = [], {}, None, False
     first_row = re.search(rb"^[^#\n][^\n]*$", data, re.M)  # the column names
     if first_row:
         columns, body_at = first_row.group(0).decode("utf-8").split(","), first_row.end() + 1
@@ -427,6 +503,10 @@ def _read_csv(path: str) -> Recording:
         in_header = at < body_at
         if line.startswith("# each row is the mean of "):
             average = int(line.split()[7])
+        elif line.startswith("# board ") and board is None and in_header:
+            board = int(line[8:].split(":", 1)[0])
+        elif line.startswith("# clock: the times are the board's clock fitted") and in_header:
+            fitted = True
         elif line.startswith("# rate ") and rate is None:
             rate = _exact_rate(line.split()[2])
             clock = _RATE_LINE.match(line)
@@ -465,13 +545,23 @@ def _read_csv(path: str) -> Recording:
     channels = [Channel(s[0], s[1], s[2], columns[i].split("[", 1)[1].rstrip("]"), s[3], s[4])
                 for s, i in zip(settings, value_columns)]
     table = _parse_rows(data[body_at:], len(columns))
+    # Several boards' files: the times are the fitted clock's, as written.
+    written = _ROW_TIME.findall(data, body_at) if fitted else None
     del data
     scans = table[:, 0].astype(np.uint64)
     values = np.ascontiguousarray(table[:, [i - 1 for i in value_columns]])
     raw = np.ascontiguousarray(table[:, [i - 1 for i in raw_columns]]).astype(np.int32) if raw_columns else None
-    times = _scan_times(start_us, delay, rate, scans)
-    return Recording(path, float(rate), average, channels, scans, times, values, raw, gaps, complete, next_file,
-                     _alarm_events(alarms, start_us, delay, rate))
+    if written is None:
+        times = _scan_times(start_us, delay, rate, scans)
+        events = _alarm_events(alarms, start_us, delay, rate)
+    else:
+        if len(written) != len(scans):
+            raise ValueError(f"{path}: a row without its time")
+        times = np.array([w[:-1].decode("ascii") for w in written], dtype="datetime64[us]")
+        by_scan = dict(zip(scans.tolist(), times))
+        events = Alarms(AlarmEvent(e[0], e[1], e[2], e[3], by_scan.get(e[3], np.datetime64("NaT")), None if e[1] == "fault" else e[4])
+                        for e in alarms)
+    return Recording(path, float(rate), average, channels, scans, times, values, raw, gaps, complete, next_file, events, board)
 
 
 def _beside(path: str, name: Optional[str]) -> Optional[str]:
@@ -519,13 +609,16 @@ def _read_checked(path: str) -> Recording:
 
 def read(path: str, follow: bool = False) -> Recording:
     """A recording of queno_log: a CSV file (whatever its name), or a SigMF pair (either file, or
-    its name without the extension), with its alarm events in `alarms`. With follow=True a rotated recording is read on through the
+    its name without the extension), with its alarm events in `alarms`. A .sigmf-collection (several
+    boards of one run) gives a Collection: a Recording per board and a to_pandas() that aligns them. With follow=True a rotated recording is read on through the
     files it continues in ("# continued in ...", "queno:next"), as one recording. Raises ValueError
     for a file that is no such recording, OSError when it cannot be read (a FIFO or a device is
     never waited on or read). A SigMF recording is checked by queno_convert's rules, so both take
     and refuse the same files; one whose data file holds fewer scans than its end counts, or is
     cut while it is read, is read to its last whole scan and is not `complete`."""
     path = os.fspath(path)
+    if path.endswith(".sigmf-collection"):
+        return _read_collection(path, follow)
     parts = [_read_checked(path)]
     seen = {os.path.abspath(parts[0].path)}
     while follow and parts[-1].next_file and os.path.exists(parts[-1].next_file):

@@ -1,0 +1,95 @@
+"""Several boards on one time base. Two simulated boards whose clocks run 500 ppm fast and slow see
+one step at one moment of host time; queno_log records each into a SigMF pair of its own and a
+collection. The step stands within a scan period on both boards in the files, in queno_convert
+--merge and in queno.read's to_pandas(), where the boards' own clocks put it 20 scans apart.
+Names of boards that cannot be recorded together are refused before any board is touched.
+QUENO_BIN names the folder of the built programs; runs under queno-sim."""
+
+import csv
+import hashlib
+import json
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+from conftest import BIN
+
+STEP_AT_S = 20
+TWO_BOARDS = f"""<QuenoSimSystem>
+<Board model='QUENO-1600-UNIV' serial='A1' clock='+500ppm'><Acquisition bufferScans='65536'/>
+<Signals><Signal channels='AI0' kind='steps' values='0 5' every='{STEP_AT_S}s' timebase='host'/></Signals></Board>
+<Board model='QUENO-1600-UNIV' serial='B2' clock='-500ppm'><Acquisition bufferScans='65536'/>
+<Signals><Signal channels='AI3' kind='steps' values='0 5' every='{STEP_AT_S}s' timebase='host'/></Signals></Board>
+</QuenoSimSystem>"""
+
+
+def queno_log(tmp_path, *args):
+    (tmp_path / "system.xml").write_text(TWO_BOARDS)
+    env = dict(os.environ, QUENO_SIM_SYSTEM=str(tmp_path / "system.xml"), QUENO_SIM_TRACE=str(tmp_path / "trace"))
+    return subprocess.run([os.path.join(BIN, "queno_log"), *args], env=env, capture_output=True, text=True, timeout=120)
+
+
+def first_at_step(times, values):
+    return times[np.argmax(values > 2.5)]
+
+
+def test_two_drifting_boards_see_one_step_at_one_time(tmp_path):
+    queno = pytest.importorskip("queno")
+    base = tmp_path / "survey"
+    run = queno_log(tmp_path, "-r", "1000", "-d", f"{STEP_AT_S + 4}s", "-O", "sigmf", "-o", str(base), "0/AI0:voltage",
+                    "serial:B2/AI3:voltage", "serial:B2/AI1:voltage")
+    assert run.returncode == 0, run.stderr
+    collection = json.loads((tmp_path / "survey.sigmf-collection").read_text())["collection"]
+    streams = collection["core:streams"]
+    assert [s["name"] for s in streams] == ["survey-board0", "survey-board1"]
+    for stream in streams:
+        assert stream["hash"] == hashlib.sha512((tmp_path / (stream["name"] + ".sigmf-meta")).read_bytes()).hexdigest()
+
+    boards = queno.read(str(tmp_path / "survey.sigmf-collection"))
+    assert [r.board for r in boards] == [0, 1] and [c.name for c in boards[1].channels] == ["AI1", "AI3"]
+    bounds = []
+    for recording, ppm in zip(boards, (500, -500)):
+        meta = json.loads(open(recording.path).read())
+        clock, end = meta["global"]["queno:clock"], meta["global"]["queno:end"]
+        assert clock["fitted_rate"] == pytest.approx(1000 * (1 + ppm * 1e-6), abs=0.05)  # within 50 ppm of the truth
+        assert end["scans"] + end["lost"] == 1000 * (STEP_AT_S + 4)  # every scan its clock made, accounted
+        bounds.append(clock["error_bound_us"])
+    # The boards' own clocks put the step 20 scans apart; the fitted ones at one time.
+    steps = [first_at_step(boards[0].times, boards[0].values[:, 0]), first_at_step(boards[1].times, boards[1].values[:, 1])]
+    scans = [boards[0].scans[np.argmax(boards[0].values[:, 0] > 2.5)], boards[1].scans[np.argmax(boards[1].values[:, 1] > 2.5)]]
+    assert int(scans[0]) - int(scans[1]) >= 15
+    apart_us = abs(int((steps[0] - steps[1]) / np.timedelta64(1, "us")))
+    assert apart_us <= 1000 and apart_us <= max(bounds), (apart_us, bounds)
+
+    frame = boards.to_pandas()
+    assert list(frame.columns) == ["0/AI0 [V]", "1/AI1 [V]", "1/AI3 [V]"]
+    rows = [int(np.argmax(frame[c].to_numpy() > 2.5)) for c in ("0/AI0 [V]", "1/AI3 [V]")]
+    assert abs(rows[0] - rows[1]) <= 1
+
+    merged = subprocess.run([os.path.join(BIN, "queno_convert"), "--merge", str(tmp_path / "survey.sigmf-collection")],
+                            capture_output=True, text=True, timeout=120)
+    assert merged.returncode == 0, merged.stderr
+    table = [row for row in csv.reader(line for line in merged.stdout.splitlines() if not line.startswith("#"))]
+    assert table[0] == ["time", "0/AI0 [V]", "1/AI1 [V]", "1/AI3 [V]"]
+    column = {name: i for i, name in enumerate(table[0])}
+    at_step = [next(i for i, row in enumerate(table[1:]) if row[column[c]] and float(row[column[c]]) > 2.5) for c in ("0/AI0 [V]", "1/AI3 [V]")]
+    assert abs(at_step[0] - at_step[1]) <= 1
+    assert [row[0] for row in table[1:]] == [str(t)[:26] + "Z" for t in boards[0].times.astype("datetime64[us]")]
+
+
+@pytest.mark.parametrize("channels,status,said", [
+    (["0/AI0:voltage", "serial:A1/AI1:voltage"], 2, "queno_log: board 0 is named twice: as 0 and as serial:A1; name each board once\n"),
+    (["0/AI0:voltage", "7/AI1:voltage"], 2, "queno_log: no board 7: the driver reports 2 boards\n"),
+    (["0/AI0:voltage", "serial:Z9/AI1:voltage"], 2, "queno_log: no board with serial Z9 (the driver's boards have: A1, B2)\n"),
+    (["x/AI0:voltage", "1/AI1:voltage"], 2, "queno_log: 'x/AI0:voltage': the board before '/' must be its id (such as 1) or serial:<number>\n"
+                                           "Try 'queno_log --help' for the options.\n"),
+    (["0/AI0:voltage", "1/AI0:voltage", "--http", "0"], 2, "queno_log: --http shows the channels of one board; record several boards "
+                                                           "without it\nTry 'queno_log --help' for the options.\n"),
+])
+def test_boards_that_cannot_be_recorded_together_are_refused_before_any_is_touched(tmp_path, channels, status, said):
+    run = queno_log(tmp_path, "-d", "1s", "-o", str(tmp_path / "x"), *channels)
+    assert (run.returncode, run.stderr) == (status, said)
+    trace = (tmp_path / "trace").read_text() if (tmp_path / "trace").exists() else ""
+    assert "SetParam" not in trace and not list(tmp_path.glob("x*"))
