@@ -41,6 +41,7 @@ install(TARGETS kvpxi_api LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/queno-sim 
 install(PROGRAMS ${PROJECT_BINARY_DIR}/sim/queno-sim.installed DESTINATION ${CMAKE_INSTALL_BINDIR}
   RENAME queno-sim COMPONENT sim)
 install(FILES sim/description/default_system.xml tests/e2e/data/three_boards.xml tests/e2e/data/info_small.xml
+  sim/scenarios/furnace_broken_thermocouple.xml sim/scenarios/two_boards_drifting_clocks.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/queno-sim COMPONENT sim)
 
 # Headers, the library, its CMake package and its pkg-config file.

@@ -202,6 +202,11 @@ TEST(SystemDescription, ReportsWhatIsWrong) {
         {"<QuenoSimSystem><Board model='X'><Acquisition resolution='20'/></Board></QuenoSimSystem>",
          "resolution must be 16 or 24"},
         {"<QuenoSimSystem><Board model='X'>", "line 1"},
+        {"<QuenoSimSystem><Board model='X' clock='+1001ppm'/></QuenoSimSystem>", "clock=\"+1001ppm\" must be the clock's error from -1000ppm"},
+        {"<QuenoSimSystem><Board model='X' clock='250'/></QuenoSimSystem>", "clock=\"250\" must be"},
+        {"<QuenoSimSystem><Board model='QUENO-1600-UNIV'><Signals><Signal channels='AI0' kind='constant' value='1' timebase='wall'/>"
+         "</Signals></Board></QuenoSimSystem>",
+         "timebase=\"wall\" must be scan or host"},
     };
     for (const auto& c : cases) {
         char sPath[] = "/tmp/queno-desc-XXXXXX";
@@ -229,6 +234,22 @@ TEST(SystemDescription, ReportsWhatIsWrong) {
     }();
     ASSERT_NE(empty, nullptr);  // a system without boards is valid: the count is 0
     EXPECT_TRUE(empty->boards().empty());
+}
+
+// A board named by its model alone is a board of the family; the shipped scenarios load.
+TEST(SystemDescription, AFamilyBoardGetsItsInputsAndTheShippedScenariosLoad) {
+    const char kSystem[] = "<QuenoSimSystem><Board model='QUENO-3200-HV' serial='X' clock='-30ppm'/></QuenoSimSystem>";
+    std::string sError;
+    std::unique_ptr<SystemDescription> system = SystemDescription::parse(kSystem, sizeof(kSystem) - 1, "test", &sError);
+    ASSERT_NE(system, nullptr) << sError;
+    EXPECT_EQ(system->boards()[0].channelCounts.at("AI"), 16);
+    EXPECT_EQ(system->boards()[0].nBufferScans, 16384);
+    EXPECT_EQ(system->boards()[0].dClockPpm, -30);
+    EXPECT_NE(system->channelNode(0, "AI15"), nullptr);
+    for (const char* sName : {"furnace_broken_thermocouple.xml", "two_boards_drifting_clocks.xml"}) {
+        const std::string sPath = std::string(QUENO_SCENARIOS_DIR) + "/" + sName;
+        EXPECT_NE(SystemDescription::load(sPath.c_str(), &sError), nullptr) << sName << ": " << sError;
+    }
 }
 
 }  // namespace
