@@ -24,6 +24,7 @@ struct MqttOptions {
     std::string sUser;
     std::string sPasswordFile;
     std::string sCaFile, sCert, sKey;
+    std::string sClientSuffix;  // several boards: each board's client is one of its own
 };
 
 // "mqtt://broker:1883", "mqtts://[::1]" -> host, port, TLS. False with *pError for anything else.

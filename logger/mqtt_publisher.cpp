@@ -133,7 +133,7 @@ bool MqttPublisher::start(const MqttOptions& options, uint64_t nSpoolRows, std::
     nQos_ = options.nQos;
     char sHostName[256] = {0};
     gethostname(sHostName, sizeof(sHostName) - 1);
-    std::string sClientId = "queno_log-" + std::string(sHostName) + "-" + std::to_string(getpid());
+    std::string sClientId = "queno_log-" + std::string(sHostName) + "-" + std::to_string(getpid()) + options.sClientSuffix;
     if (sClientId.size() > 64) sClientId = sClientId.substr(sClientId.size() - 64);
     pMosq_ = mosquitto_new(sClientId.c_str(), true, this);
     if (pMosq_ == nullptr) {

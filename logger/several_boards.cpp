@@ -15,6 +15,11 @@
 
 #include "csv_sink.h"
 #include "kivo_api.h"
+#include "mqtt_messages.h"
+#ifdef QUENO_WITH_MQTT
+#include "mqtt_publisher.h"
+#include "mqtt_sink.h"
+#endif
 #include "output_file.h"
 #include "program_messages.h"
 #include "recording_json.h"
@@ -47,6 +52,9 @@ struct BoardRun {
     std::unique_ptr<Acquirer> acquirer;
     ScanClock clock;
     std::unique_ptr<WriterThread> writer;
+#ifdef QUENO_WITH_MQTT
+    std::unique_ptr<MqttPublisher> publisher;  // each board under a topic of its own
+#endif
     bool bKept = false;
     bool bFinished = false;
 };
@@ -140,6 +148,12 @@ std::string collectionText(const std::vector<std::pair<std::string, std::string>
 }
 
 int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
+#ifndef QUENO_WITH_MQTT
+    if (options.bMqtt) {
+        say("--mqtt: this queno_log was built without MQTT (libmosquitto was missing)");
+        return 2;
+    }
+#endif
     Runs runs(messages);
     if (!runs.load()) {
         say(std::string("the QUENO driver (") + KIVO_DRIVER_LIBRARY +
@@ -177,6 +191,26 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
         }
         run.sFirstName = run.output.name();
     }
+#ifdef QUENO_WITH_MQTT
+    // The broker is asked before any board is set up, for each board under its own topic.
+    for (auto& pRun : runs.runs) {
+        BoardRun& run = *pRun;
+        if (!options.bMqtt) break;
+        MqttOptions& mqtt = run.options.mqtt;
+        const std::string sBoard = std::to_string(run.config.nBoardId);
+        mqtt.sTopic = options.mqtt.sTopic.empty() ? defaultTopic(sBoard) : options.mqtt.sTopic + "/board" + sBoard;
+        mqtt.sClientSuffix = "-board" + sBoard;
+        const double dRows = ceil(3600.0 * options.board.dRate / options.nAverage);
+        const uint64_t nSpool = mqtt.nSpoolRows > 0 ? mqtt.nSpoolRows : dRows < 1000 ? 1000 : dRows > 4e6 ? 4000000 : static_cast<uint64_t>(dRows);
+        run.publisher.reset(new MqttPublisher);
+        std::string sError;
+        if (!run.publisher->start(mqtt, nSpool, &sError)) {
+            if (StopSignalReceived() != 0) return 128 + StopSignalReceived();
+            say("MQTT: " + sError);
+            return 1;
+        }
+    }
+#endif
     // Each board set up, then all started one right after the other.
     for (auto& pRun : runs.runs) {
         BoardRun& run = *pRun;
@@ -212,6 +246,13 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
         } else {
             run.writer->addSink(std::unique_ptr<Sink>(new CsvSink(run.options, run.setup, &run.output, run.clock)));
         }
+#ifdef QUENO_WITH_MQTT
+        if (run.publisher) {
+            run.publisher->publishMeta(metaMessage(run.setup, run.options, run.clock));
+            run.writer->addSink(std::unique_ptr<Sink>(
+                new MqttSink(run.setup, run.clock, run.publisher.get(), options.mqtt.bInflux, options.bKeepLimits)));
+        }
+#endif
         if (!run.writer->start()) return 1;
         streams.emplace_back(sigmfBase(baseName(run.sFirstName)), "");
     }
@@ -263,6 +304,14 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
             bLost = true;
         }
         if (options.bSigmf) streams[i].second = sha512Of(run.output.companionOf(run.sFirstName));
+#ifdef QUENO_WITH_MQTT
+        const uint64_t nDropped = run.publisher ? run.publisher->dropped() : 0;
+        if (nDropped > 0) {
+            say(textf("board %d: %llu row%s dropped: the broker could not take them in time", static_cast<int>(run.setup.nBoardId),
+                      static_cast<unsigned long long>(nDropped), nDropped == 1 ? "" : "s"));
+            bLost = true;
+        }
+#endif
     }
     if (options.bSigmf && !replaceFile(sCollection, collectionText(streams, streams.size()), false, &sError)) {
         say(sError);
