@@ -23,7 +23,9 @@ fi
 export PATH="$PWD/build/bin:$PATH"
 awk '/^```sh$/ { on = 1; next } /^```$/ { on = 0 } on' "$readme" | sed 's/ *#.*$//' |
     grep -E '^(queno-sim (--system [^ ]+ )?(queno_info|queno_log)|queno_convert)' |
-    grep -v -- '--mqtt' | sed -E 's| /usr/share/queno-sim/| '"$PWD"'/tests/e2e/data/|; s/-d [0-9]+[smhd]/-d 2s/' > "$work/commands"
+    grep -v -- '--mqtt' |
+    sed -E 's| /usr/share/queno-sim/(furnace_broken_thermocouple\|two_boards_drifting_clocks)| '"$PWD"'/sim/scenarios/\1|' |
+    sed -E 's| /usr/share/queno-sim/| '"$PWD"'/tests/e2e/data/|; s/-d [0-9]+[smhd]/-d 2s/' > "$work/commands"
 cd "$work"
 count=0
 while read -r line; do
