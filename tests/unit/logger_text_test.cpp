@@ -1,13 +1,17 @@
 // queno_log's own text handling: the fixed-point formatter against printf, scan times, and the
 // option values a user types.
+#include <getopt.h>
 #include <math.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "channel_request.h"
 #include "gtest/gtest.h"
 #include "log_options.h"
+#include "merged_rows.h"
 #include "value_text.h"
 
 namespace {
@@ -57,6 +61,50 @@ TEST(LoggerText, TimesAreUtcWithMicroseconds) {
     *text.write(sRow, 1796743201999999) = '\0';
     *text.write(sRow, 1796743202000000) = '\0';
     EXPECT_STREQ(sRow, "2026-12-08T15:20:02.000000Z");
+    // And back, as the merge reads a file's times; anything else is no time.
+    int64_t nMicros = 0;
+    for (const int64_t n : {int64_t(1796743201123456), int64_t(0), int64_t(951782400000001), int64_t(253402300799999999)}) {
+        qlog::formatUtcMicros(n, s, sizeof(s));
+        ASSERT_TRUE(qlog::parseUtcText(s, strlen(s), &nMicros)) << s;
+        EXPECT_EQ(nMicros, n) << s;
+    }
+    for (const char* sBad : {"2026-12-08T15:20:01.12345Z", "2026-13-08T15:20:01Z", "2026-12-08 15:20:01Z", "2026-12-08T15:20:01.1234567"}) {
+        EXPECT_FALSE(qlog::parseUtcText(sBad, strlen(sBad), &nMicros)) << sBad;
+    }
+}
+
+// Channels that name their boards: grouped by board in the order named; one board is the run's.
+TEST(LoggerText, ChannelsNameTheirBoards) {
+    const struct {
+        std::vector<std::string> args;
+        const char* sBoards;  // "id:channels;..." or the error
+    } cases[] = {
+        {{"-b", "1", "AI0", "AI3"}, "1:0,3"},
+        {{"1/AI0", "1/AI2"}, "1:0,2"},
+        {{"0/AI2", "serial:32H-00781/AI5", "0/AI1", "AI4"}, "0:1,2,4;serial:32H-00781:5"},
+        {{"-b", "serial:X", "AI0", "2/AI0"}, "serial:X:0;2:0"},
+        {{"AI0:voltage,Note=a/b"}, "0:0"},  // a '/' among the settings names no board
+        {{"0/AI0", "1/AI0", "1/AI0"}, "board 1: AI0 is named twice"},
+        {{"x/AI0"}, "'x/AI0': the board before '/' must be its id (such as 1) or serial:<number>"},
+        {{"serial:/AI0"}, "'serial:/AI0': the board before '/' must be its id (such as 1) or serial:<number>"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"queno_log", "-o", "x.csv"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& s : args) argv.push_back(&s[0]);
+        qlog::LogOptions options;
+        std::string sError;
+        optind = 0;
+        const qlog::ParseOutcome outcome = qlog::parseLogOptions(static_cast<int>(argv.size()), argv.data(), &options, &sError);
+        std::string sBoards;
+        const std::vector<qacq::BoardConfig> boards = options.boards.empty() ? std::vector<qacq::BoardConfig>{options.board} : options.boards;
+        for (const qacq::BoardConfig& board : boards) {
+            sBoards += (sBoards.empty() ? "" : ";") + (board.sBoardSerial.empty() ? std::to_string(board.nBoardId) : "serial:" + board.sBoardSerial) + ":";
+            for (size_t i = 0; i < board.channels.size(); ++i) sBoards += (i > 0 ? "," : "") + std::to_string(board.channels[i].nChannel);
+        }
+        EXPECT_EQ(outcome == qlog::ParseOutcome::Run ? sBoards : sError, c.sBoards) << args.back();
+    }
 }
 
 TEST(LoggerText, DurationsAndSizes) {
