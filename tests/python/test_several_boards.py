@@ -93,3 +93,20 @@ def test_boards_that_cannot_be_recorded_together_are_refused_before_any_is_touch
     assert (run.returncode, run.stderr) == (status, said)
     trace = (tmp_path / "trace").read_text() if (tmp_path / "trace").exists() else ""
     assert "SetParam" not in trace and not list(tmp_path.glob("x*"))
+
+
+@pytest.mark.parametrize("text", [
+    "not json",
+    json.dumps({"collection": {"core:streams": [{"name": "a"}]}}),  # one board is no merge
+    json.dumps({"collection": {"core:streams": [{"name": "../../etc/passwd"}, {"name": "b"}]}}),  # a path, not a name
+    json.dumps({"collection": {"core:streams": "a,b"}}),
+    "fifo",
+])
+def test_a_collection_that_names_no_boards_of_queno_log_is_refused_by_both_readers(tmp_path, text):
+    queno = pytest.importorskip("queno")
+    path = tmp_path / "x.sigmf-collection"
+    os.mkfifo(path) if text == "fifo" else path.write_text(text)
+    run = subprocess.run([os.path.join(BIN, "queno_convert"), "--merge", str(path)], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 1 and run.stderr.startswith("queno_convert: ") and not run.stdout
+    with pytest.raises((ValueError, OSError)):
+        queno.read(str(path))

@@ -236,6 +236,40 @@ TEST(SystemDescription, ReportsWhatIsWrong) {
     EXPECT_TRUE(empty->boards().empty());
 }
 
+// Scenario time: a board's world runs on its own clock from its first acquisition; host time runs
+// from the first acquisition of any board, at the board's rate as the host sees it.
+TEST(ScenarioClock, PlacesScanTimeAndHostTimeInTheBoardsWorld) {
+    ScenarioClock clock;
+    clock.dRate = 1000;
+    clock.dHostRate = 1000.5;  // +500 ppm
+    clock.dHostLead = 0.25;    // its first acquisition began 250 ms after the first board's
+    clock.nOffset = 5000;      // this acquisition is a restart: its scan 0 is the world's 5000
+    EXPECT_DOUBLE_EQ(clock.seconds(2000, false), 2.0);
+    EXPECT_DOUBLE_EQ(clock.seconds(2001, true), 2.25);
+    const struct {
+        double dSeconds;
+        bool bHost;
+        uint64_t nWorld, nLocal;
+    } cases[] = {
+        {2.0, false, 2000, 0},           // before this acquisition: its first scan
+        {10.0, false, 10000, 5000},
+        {2.25, true, 2001, 0},
+        {12.25, true, 12006, 7006},      // 12 s of host time are 12006 of the board's scans
+        {0.1, true, 0, 0},               // before the board began: its first scan
+        {INFINITY, false, UINT64_MAX, UINT64_MAX},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(clock.firstWorldScanAt(c.dSeconds, c.bHost), c.nWorld) << c.dSeconds << (c.bHost ? " host" : " scan");
+        EXPECT_EQ(clock.firstScanAt(c.dSeconds, c.bHost), c.nLocal) << c.dSeconds << (c.bHost ? " host" : " scan");
+    }
+    ScenarioSignal ramp;
+    ramp.kind = SignalKind::Ramp;
+    ramp.dFrom = 0, ramp.dTo = 10, ramp.dDuration = 10;
+    EXPECT_DOUBLE_EQ(signalValue(ramp, clock, 2001, 0), 2.001);
+    ramp.bHostTime = true;
+    EXPECT_DOUBLE_EQ(signalValue(ramp, clock, 2001, 0), 2.25);
+}
+
 // A board named by its model alone is a board of the family; the shipped scenarios load.
 TEST(SystemDescription, AFamilyBoardGetsItsInputsAndTheShippedScenariosLoad) {
     const char kSystem[] = "<QuenoSimSystem><Board model='QUENO-3200-HV' serial='X' clock='-30ppm'/></QuenoSimSystem>";

@@ -72,6 +72,16 @@ TEST(ClockModel, ARestartBeginsALineOfItsOwnAndEarlierScansKeepTheirs) {
     EXPECT_EQ(model.micros(1500), nBefore);
     model.anchor(5000, 8000500);  // no scan of the new segment yet: passed over
     EXPECT_EQ(model.fit().nAnchors, 200u);
+
+    // A recording's model, capture by capture, as a reader rebuilds it.
+    ClockModel written(1000);
+    written.fixed(0, 1000000, 1000.5);
+    written.fixed(60030, 61000100, 1000.25);
+    written.stated(ClockFit{1000.25, 1500, 6000});
+    EXPECT_EQ(written.micros(2001), 1000000 + 2000000);  // 2001 scans at 1000.5 S/s: 2 s
+    EXPECT_EQ(written.micros(60030 + 4001), 61000100 + 4000000);
+    EXPECT_DOUBLE_EQ(written.rateAt(100), 1000.5);
+    EXPECT_EQ(written.fit().dBoundMicros, 1500);
 }
 
 }  // namespace
