@@ -13,15 +13,7 @@ bin=$build/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-measure() {  # label, then the command; prints CPU per second of run and peak memory
-    label=$1; shift
-    /usr/bin/time -f "%U %S %e %M" -o "$work/time" "$@" || true
-    tail -n 1 "$work/time" > "$work/time1"
-    read -r user sys wall kb < "$work/time1"
-    awk -v l="$label" -v u="$user" -v s="$sys" -v w="$wall" -v k="$kb" -v d="$seconds" 'BEGIN {
-        printf "%-44s cpu %6.2f s (%5.1f %% of a core over %s s), wall %6.1f s, peak %7.1f MiB\n",
-               l, u + s, 100 * (u + s) / d, d, w, k / 1024 }'
-}
+. "$(dirname "$0")/measure.sh"
 
 step=$((seconds / 2))
 {

@@ -12,14 +12,7 @@ bin=$build/bin
 work=$(mktemp -d)
 trap 'kill "$reader" 2> /dev/null || true; rm -rf "$work"' EXIT
 
-measure() {  # label, then the command; prints CPU per second of run and peak memory
-    label=$1; shift
-    /usr/bin/time -f "%U %S %e %M" -o "$work/time" "$@" || true
-    tail -n 1 "$work/time" > "$work/time1"
-    read -r user sys wall kb < "$work/time1"
-    awk -v l="$label" -v u="$user" -v s="$sys" -v k="$kb" -v d="$seconds" 'BEGIN {
-        printf "%-44s cpu %6.2f s (%5.2f %% of a core over %s s), peak %6.1f MiB\n", l, u + s, 100 * (u + s) / d, d, k / 1024 }'
-}
+. "$(dirname "$0")/measure.sh"
 
 /usr/bin/python3 -c '
 import socket, sys
