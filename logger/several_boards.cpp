@@ -78,19 +78,26 @@ class Runs {
 public:
     explicit Runs(MessageSink& messages) : messages_(messages) {}
     ~Runs() {
-        for (auto& run : runs) finish(*run);
+        finishAll();
         if (bLoaded_) KiVoPxiUnload();
     }
     Runs(const Runs&) = delete;
     Runs& operator=(const Runs&) = delete;
     bool load() { return bLoaded_ = KiVoPxiLoad() > 0; }
-    void finish(BoardRun& run) {
-        if (run.bOpen) closeBoard(run.setup, run.bStarted, messages_);
-        run.bOpen = false;
-        if (run.acquirer && run.bStarted && !run.bFinished) run.acquirer->finish();
-        if (run.writer && !run.bFinished) run.writer->finish();
-        run.bFinished = true;
-        if (!run.bKept) run.output.abandon();
+    // Every board stopped first, one right after the other as they were started; then each
+    // acquisition and writer ends.
+    void finishAll() {
+        for (auto& pRun : runs) {
+            if (pRun->bOpen) closeBoard(pRun->setup, pRun->bStarted, messages_);
+            pRun->bOpen = false;
+        }
+        for (auto& pRun : runs) {
+            BoardRun& run = *pRun;
+            if (run.acquirer && run.bStarted && !run.bFinished) run.acquirer->finish();
+            if (run.writer && !run.bFinished) run.writer->finish();
+            run.bFinished = true;
+            if (!run.bKept) run.output.abandon();
+        }
     }
     std::vector<std::unique_ptr<BoardRun>> runs;
 
@@ -290,7 +297,7 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
         }
         if (!bAnyReading || bFailed) break;
     }
-    for (auto& pRun : runs.runs) runs.finish(*pRun);
+    runs.finishAll();
     // Each board says what it lost; the others' files are whole all the same.
     bool bLost = false;
     for (size_t i = 0; i < runs.runs.size(); ++i) {
