@@ -25,6 +25,7 @@
 #include "recording_json.h"
 #include "regular_file.h"
 #include "sigmf_sink.h"
+#include "status_line.h"
 #include "stop_signals.h"
 #include "writer_thread.h"
 
@@ -121,6 +122,28 @@ std::string sha512Of(const std::string& sPath) {
     (void)sPath;
     return "";
 #endif
+}
+
+// "00:01:02 [#####...............]  25%  board 0: 62000 scans  board 1: 61998 scans, 1 gap (40 lost)"
+std::string statusText(const std::vector<std::unique_ptr<BoardRun>>& runs, uint64_t nLimit, double dRate) {
+    uint64_t nMost = 0;
+    std::string sBoards;
+    for (const auto& pRun : runs) {
+        const WriterCounts& counts = pRun->writer->counts();
+        nMost = std::max(nMost, pRun->acquirer->nextScan());
+        sBoards += "  board " + std::to_string(pRun->setup.nBoardId) + ": " + std::to_string(counts.nScans.load()) + " scans";
+        const uint64_t nGaps = counts.nGaps.load();
+        if (nGaps > 0) sBoards += textf(", %llu gap%s (%llu lost)", static_cast<unsigned long long>(nGaps), nGaps == 1 ? "" : "s",
+                                        static_cast<unsigned long long>(counts.nLost.load()));
+    }
+    std::string s = formatElapsed(static_cast<double>(nMost) / dRate);
+    if (nLimit != UINT64_MAX) {
+        const double dDone = std::min(1.0, static_cast<double>(nMost) / static_cast<double>(nLimit));
+        const int nFilled = static_cast<int>(dDone * 20);
+        s += " [" + std::string(static_cast<size_t>(nFilled), '#') + std::string(static_cast<size_t>(20 - nFilled), '.') +
+             textf("] %3d%%", static_cast<int>(dDone * 100));
+    }
+    return s + sBoards;
 }
 
 std::string baseName(const std::string& sPath) {
@@ -278,6 +301,8 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
     // board delivers its blocks: some come right after a block, and those tell its clock.
     uint32_t nDither = 0x2545F491u;
     bool bFailed = false;
+    StatusLine status(runs.runs.front()->setup, options.bQuiet);
+    const uint64_t nLimit = scanLimitOf(options, options.board.dRate);
     for (;;) {
         nDither = nDither * 1664525u + 1013904223u;
         SleepUntilStopSignal(5 + static_cast<int>((nDither >> 16) % 11));
@@ -296,8 +321,11 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
             bAnyReading = bAnyReading || run.bReading;
         }
         if (!bAnyReading || bFailed) break;
+        if (status.enabled()) status.show(statusText(runs.runs, nLimit, options.board.dRate));
     }
     runs.finishAll();
+    if (status.enabled()) status.show(statusText(runs.runs, nLimit, options.board.dRate), true);
+    status.finish();
     // Each board says what it lost; the others' files are whole all the same.
     bool bLost = false;
     for (size_t i = 0; i < runs.runs.size(); ++i) {

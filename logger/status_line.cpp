@@ -40,10 +40,8 @@ StatusLine::StatusLine(const BoardSetup& board, bool bQuiet) : board_(board) {
 
 void StatusLine::update(const StatusFacts& facts, const std::vector<int32_t>& latest, bool bForce) {
     if (!bEnabled_) return;
-    int64_t nNow = monotonicMicros() / 1000;
-    if (!bForce && bShown_ && nNow - nLastDraw_ < 250) return;
-    nLastDraw_ = nNow;
-    std::string s = "\r" + formatElapsed(facts.dElapsed);
+    if (!bForce && bShown_ && monotonicMicros() / 1000 - nLastDraw_ < 250) return;
+    std::string s = formatElapsed(facts.dElapsed);
     if (facts.dFraction >= 0) {
         const int kWidth = 20;
         double dDone = facts.dFraction > 1 ? 1 : facts.dFraction;
@@ -73,8 +71,15 @@ void StatusLine::update(const StatusFacts& facts, const std::vector<int32_t>& la
         s += "  mqtt spool " + std::to_string(facts.nSpooled);
         if (facts.nDropped > 0) s += ", " + std::to_string(facts.nDropped) + " rows dropped";
     }
-    s += "\x1b[K";
-    fputs(s.c_str(), stderr);
+    show(s, true);
+}
+
+void StatusLine::show(const std::string& sText, bool bForce) {
+    if (!bEnabled_) return;
+    const int64_t nNow = monotonicMicros() / 1000;
+    if (!bForce && bShown_ && nNow - nLastDraw_ < 250) return;
+    nLastDraw_ = nNow;
+    fputs(("\r" + sText + "\x1b[K").c_str(), stderr);
     fflush(stderr);
     bShown_ = true;
     gbLineShown.store(true);

@@ -30,6 +30,8 @@ public:
     bool enabled() const { return bEnabled_; }
     // Redraws when a quarter second has passed since the last time (or when bForce).
     void update(const StatusFacts& facts, const std::vector<int32_t>& latest, bool bForce = false);
+    // A line made by the caller (several boards), drawn by the same rules.
+    void show(const std::string& sText, bool bForce = false);
     // Leaves the line, so later messages start on their own.
     void finish();
 
