@@ -25,9 +25,10 @@ TWO_BOARDS = f"""<QuenoSimSystem>
 </QuenoSimSystem>"""
 
 
-def queno_log(tmp_path, *args):
+def queno_log(tmp_path, *args, faults=""):
     (tmp_path / "system.xml").write_text(TWO_BOARDS)
-    env = dict(os.environ, QUENO_SIM_SYSTEM=str(tmp_path / "system.xml"), QUENO_SIM_TRACE=str(tmp_path / "trace"))
+    env = dict(os.environ, QUENO_SIM_SYSTEM=str(tmp_path / "system.xml"), QUENO_SIM_TRACE=str(tmp_path / "trace"),
+               QUENO_SIM_FAULTS=faults)
     return subprocess.run([os.path.join(BIN, "queno_log"), *args], env=env, capture_output=True, text=True, timeout=120)
 
 
@@ -93,6 +94,14 @@ def test_boards_that_cannot_be_recorded_together_are_refused_before_any_is_touch
     assert (run.returncode, run.stderr) == (status, said)
     trace = (tmp_path / "trace").read_text() if (tmp_path / "trace").exists() else ""
     assert "SetParam" not in trace and not list(tmp_path.glob("x*"))
+
+
+def test_a_board_that_does_not_open_ends_the_run_and_releases_the_others(tmp_path):
+    run = queno_log(tmp_path, "-d", "1s", "-o", str(tmp_path / "x"), "0/AI0:voltage", "1/AI0:voltage", faults="cmd:1#2=1002")
+    assert run.returncode == 1 and "BoardID1: opening the board" in run.stderr
+    trace = (tmp_path / "trace").read_text()
+    assert trace.index("KiVoSetParam_i32(1, 1, 0) = 1002") < trace.index("KiVoSetParam_i32(0, 2, 0) = 0")  # board 0 closed again
+    assert not list(tmp_path.glob("x*"))
 
 
 @pytest.mark.parametrize("text", [
