@@ -139,7 +139,8 @@ def _read_collection(path: str, follow: bool) -> Collection:
         names = [s["name"] if isinstance(s, dict) else s[0] for s in streams]
     except (ValueError, KeyError, TypeError, IndexError):
         raise ValueError(f"{path}: not a SigMF collection (\"collection\": {{\"core:streams\": [...]}})") from None
-    if not 2 <= len(names) <= 256 or not all(isinstance(n, str) and n and "/" not in n and "\0" not in n for n in names):
+    if not 2 <= len(names) <= 256 or not all(isinstance(n, str) and n and "/" not in n and "\0" not in n
+                                             and not n.endswith(".sigmf-collection") for n in names):
         raise ValueError(f"{path}: names no two recordings of queno_log")
     return Collection(path, [read(os.path.join(os.path.dirname(path), n), follow=follow) for n in names])
 

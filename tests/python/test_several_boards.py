@@ -54,7 +54,7 @@ def test_two_drifting_boards_see_one_step_at_one_time(tmp_path):
     for recording, ppm in zip(boards, (500, -500)):
         meta = json.loads(open(recording.path).read())
         clock, end = meta["global"]["queno:clock"], meta["global"]["queno:end"]
-        assert clock["fitted_rate"] == pytest.approx(1000 * (1 + ppm * 1e-6), abs=0.05)  # within 50 ppm of the truth
+        assert clock["fitted_rate"] == pytest.approx(1000 * (1 + ppm * 1e-6), abs=0.1), clock  # within 100 ppm of the truth
         assert end["scans"] + end["lost"] == 1000 * (STEP_AT_S + 4)  # every scan its clock made, accounted
         bounds.append(clock["error_bound_us"])
     # The boards' own clocks put the step 20 scans apart; the fitted ones at one time.
@@ -109,6 +109,7 @@ def test_a_board_that_does_not_open_ends_the_run_and_releases_the_others(tmp_pat
     json.dumps({"collection": {"core:streams": [{"name": "a"}]}}),  # one board is no merge
     json.dumps({"collection": {"core:streams": [{"name": "../../etc/passwd"}, {"name": "b"}]}}),  # a path, not a name
     json.dumps({"collection": {"core:streams": "a,b"}}),
+    json.dumps({"collection": {"core:streams": [{"name": "x.sigmf-collection"}, {"name": "x.sigmf-collection"}]}}),  # itself
     "fifo",
 ])
 def test_a_collection_that_names_no_boards_of_queno_log_is_refused_by_both_readers(tmp_path, text):
