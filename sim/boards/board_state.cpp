@@ -120,7 +120,9 @@ void BoardState::stopAcquisition() {
     const RingBuffer& ring = acquisition_->buffer();
     stats_.nProduced += ring.produced();
     stats_.nReleased += ring.released();
-    nScriptedScans_ += ring.produced();
+    // A scripted world has no time: it goes on after the scans produced, and an overflow loses the
+    // scan it happened at, so that it does not happen again.
+    nScriptedScans_ += ring.produced() + (ring.overflowed() ? 1 : 0);
     if (ring.largestBacklog() > stats_.nLargestBacklog) stats_.nLargestBacklog = ring.largestBacklog();
     if (ring.overflowed()) ++stats_.nOverflows;
     acquisition_.reset();

@@ -270,6 +270,36 @@ TEST(ScenarioClock, PlacesScanTimeAndHostTimeInTheBoardsWorld) {
     EXPECT_DOUBLE_EQ(signalValue(ramp, clock, 2001, 0), 2.25);
 }
 
+// A restart does not restart the world: an event happens once, at its scenario time, whichever
+// acquisition holds it. Scripted, so the scans are exact: an overflow at 30 ms (scan 30) falls in
+// the second acquisition of 25-scan steps, five scans in, and not again in the third.
+TEST(ScenarioClock, ARestartGoesOnInTheWorldAndAnEventComesOnce) {
+    const char kSystem[] = "<QuenoSimSystem><Board model='QUENO-1600-UNIV' serial='W'>"
+                           "<Events><Event at='30ms' kind='overflow'/></Events></Board></QuenoSimSystem>";
+    std::string sError;
+    std::unique_ptr<SystemDescription> system = SystemDescription::parse(kSystem, sizeof(kSystem) - 1, "test", &sError);
+    ASSERT_NE(system, nullptr) << sError;
+    AcquisitionScript script;
+    ASSERT_TRUE(AcquisitionScript::parse("25", &script, &sError));
+    HostEpoch epoch;
+    BoardState board(system->boards()[0], &script, &epoch);
+    ASSERT_EQ(board.command(ParamOpenBoard, 0), ResultOk);
+    ASSERT_EQ(board.setProperty("AcqProp", "Samplerate", "1000"), ResultOk);
+    ASSERT_EQ(board.setProperty("AI0", "Used", "True"), ResultOk);
+    const struct {
+        int32_t nResult;
+        int64_t nAvailable;
+    } starts[] = {{ResultOk, 25}, {ResultBufferOverflow, 5}, {ResultOk, 25}};
+    for (const auto& expected : starts) {
+        board.command(ParamStartAcq, 0);  // the settings were never applied: started all the same
+        int64_t nAvailable = -1;
+        EXPECT_EQ(board.read(ParamAvailableSamples, &nAvailable), expected.nResult);
+        EXPECT_EQ(nAvailable, expected.nAvailable);
+        ASSERT_EQ(board.command(ParamStopAcq, 0), ResultOk);
+        script.steps = {25};  // each start replays the script from its first step
+    }
+}
+
 // A board named by its model alone is a board of the family; the shipped scenarios load.
 TEST(SystemDescription, AFamilyBoardGetsItsInputsAndTheShippedScenariosLoad) {
     const char kSystem[] = "<QuenoSimSystem><Board model='QUENO-3200-HV' serial='X' clock='-30ppm'/></QuenoSimSystem>";
