@@ -1,10 +1,7 @@
 #include "several_boards.h"
 
-#include <fcntl.h>
 #include <math.h>
-#include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -151,8 +148,7 @@ std::string baseName(const std::string& sPath) {
     return nSlash == std::string::npos ? sPath : sPath.substr(nSlash + 1);
 }
 
-}  // namespace
-
+// The files' common base: -o without its extension, or the default name's.
 std::string severalBoardsBase(const LogOptions& options, int64_t nStartMicros) {
     if (options.sOutput.empty()) return defaultOutputName("boards", nStartMicros, "");
     std::string sBase = sigmfBase(options.sOutput);
@@ -163,7 +159,8 @@ std::string severalBoardsBase(const LogOptions& options, int64_t nStartMicros) {
     return sBase;
 }
 
-std::string collectionText(const std::vector<std::pair<std::string, std::string>>& namesAndHashes, size_t nBoards) {
+// A SigMF collection naming each board's recording (its metadata's SHA-512, where known).
+std::string collectionText(const std::vector<std::pair<std::string, std::string>>& namesAndHashes) {
     Json streams = Json::array();
     for (const auto& stream : namesAndHashes) {
         Json entry{{"name", stream.first}};
@@ -172,10 +169,12 @@ std::string collectionText(const std::vector<std::pair<std::string, std::string>
     }
     const Json collection{{"collection",
                            Json{{"core:version", "1.0.0"},
-                                {"core:description", "queno_log: " + std::to_string(nBoards) + " boards on one time base"},
+                                {"core:description", "queno_log: " + std::to_string(namesAndHashes.size()) + " boards on one time base"},
                                 {"core:streams", streams}}}};
     return jsonDump(collection, 2) + "\n";
 }
+
+}  // namespace
 
 int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
 #ifndef QUENO_WITH_MQTT
@@ -288,7 +287,7 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
     }
     std::string sError;
     const std::string sCollection = sBase + ".sigmf-collection";
-    if (options.bSigmf && !replaceFile(sCollection, collectionText(streams, streams.size()), true, &sError)) {
+    if (options.bSigmf && !replaceFile(sCollection, collectionText(streams), true, &sError)) {
         say(sError);
         return 1;
     }
@@ -348,7 +347,7 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
         }
 #endif
     }
-    if (options.bSigmf && !replaceFile(sCollection, collectionText(streams, streams.size()), false, &sError)) {
+    if (options.bSigmf && !replaceFile(sCollection, collectionText(streams), false, &sError)) {
         say(sError);
         bFailed = true;
     }

@@ -5,9 +5,6 @@
 // clock fitted to the host's, so that every file's times are on one base.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "acquisition_core.h"
 #include "log_options.h"
 
@@ -15,11 +12,5 @@ namespace qlog {
 
 // The run, from loading the driver to its exit status (as queno_log's: 0, 1, 2, 3 or 128 + signal).
 int recordSeveralBoards(LogOptions& options, MessageSink& messages);
-
-// The files' common base: -o without its extension, or the default name's.
-std::string severalBoardsBase(const LogOptions& options, int64_t nStartMicros);
-
-// A SigMF collection naming each board's recording (its metadata's SHA-512, where known).
-std::string collectionText(const std::vector<std::pair<std::string, std::string>>& namesAndHashes, size_t nBoards);
 
 }  // namespace qlog
