@@ -47,6 +47,7 @@
 #include "output_file.h"
 #include "program_messages.h"
 #include "retention.h"
+#include "run_bounds.h"
 #ifdef QUENO_WITH_SYSTEMD
 #include "service_notifier.h"
 #endif
@@ -74,36 +75,6 @@ int usageError(const std::string& sWhy) {
     fprintf(stderr, "queno_log: %s\nTry 'queno_log --help' for the options.\n", sWhy.c_str());
     return 2;
 }
-
-// The tools report a missing driver in their own words; standard output stays untouched.
-bool loadDriver() {
-    if (KiVoPxiLoad() > 0) return true;
-    say(std::string("the QUENO driver (") + KIVO_DRIVER_LIBRARY +
-        ") could not be loaded: install the driver, or run the logger on the simulated board with: queno-sim queno_log ...");
-    return false;
-}
-
-uint64_t scanLimit(const LogOptions& options, double dRate) {
-    uint64_t nLimit = options.nScans > 0 ? options.nScans : UINT64_MAX;
-    if (options.dDurationSeconds > 0) {
-        double dScans = ceil(options.dDurationSeconds * dRate);
-        if (dScans < static_cast<double>(nLimit)) nLimit = dScans < 1 ? 1 : static_cast<uint64_t>(dScans);
-    }
-    return nLimit;
-}
-
-#ifdef QUENO_WITH_MQTT
-// An hour of rows at the rate asked for, from 1000 to 4 million (a million rows of 16 values are
-// about 300 MB of spool file).
-uint64_t defaultSpoolRows(const LogOptions& options) {
-    double dRows = ceil(3600.0 * options.board.dRate / options.nAverage);
-    return dRows < 1000 ? 1000 : (dRows > 4e6 ? 4000000 : static_cast<uint64_t>(dRows));
-}
-#endif
-
-// A duration is a bound in time too: a driver that stops delivering does not hold the run beyond it
-// by more than this.
-constexpr int64_t kDurationGraceMicros = 5000000;
 
 StatusFacts statusFacts(const Acquirer& acquirer, const WriterThread& writer, const ScanQueue& queue, const ScanClock& clock,
                         uint64_t nLimit, const MqttPublisher* pPublisher) {
@@ -494,7 +465,7 @@ int main(int argc, char** argv) {
         // The broker is asked first: a wrong password must not leave a board configured for nothing.
         if (options.mqtt.sTopic.empty()) options.mqtt.sTopic = defaultTopic(boardLabel(options));
         publisher.reset(new MqttPublisher);
-        uint64_t nSpool = options.mqtt.nSpoolRows > 0 ? options.mqtt.nSpoolRows : defaultSpoolRows(options);
+        const uint64_t nSpool = spoolRows(options);
         if (!publisher->start(options.mqtt, nSpool, &sError)) {
             if (StopSignalReceived() != 0) return 128 + StopSignalReceived();
             say("MQTT: " + sError);

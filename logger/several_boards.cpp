@@ -21,6 +21,7 @@
 #include "program_messages.h"
 #include "recording_json.h"
 #include "regular_file.h"
+#include "run_bounds.h"
 #include "sigmf_sink.h"
 #include "status_line.h"
 #include "stop_signals.h"
@@ -29,10 +30,6 @@
 namespace qlog {
 
 namespace {
-
-// A duration is a bound in time too: a driver that stops delivering does not hold the run beyond
-// it by more than this.
-constexpr int64_t kGraceMicros = 5000000;
 
 // One board's part of the run: its setup, its file, its acquisition, its clock and its writer.
 struct BoardRun {
@@ -61,15 +58,6 @@ std::string boardText(const BoardConfig& config) {
     return config.sBoardSerial.empty() ? std::to_string(config.nBoardId) : "serial:" + config.sBoardSerial;
 }
 
-uint64_t scanLimitOf(const LogOptions& options, double dRate) {
-    uint64_t nLimit = options.nScans > 0 ? options.nScans : UINT64_MAX;
-    if (options.dDurationSeconds > 0) {
-        const double dScans = ceil(options.dDurationSeconds * dRate);
-        if (dScans < static_cast<double>(nLimit)) nLimit = dScans < 1 ? 1 : static_cast<uint64_t>(dScans);
-    }
-    return nLimit;
-}
-
 // Every board, stopped, closed, its writer ended and its file kept or removed, on every path; then
 // the driver unloaded.
 class Runs {
@@ -81,7 +69,7 @@ public:
     }
     Runs(const Runs&) = delete;
     Runs& operator=(const Runs&) = delete;
-    bool load() { return bLoaded_ = KiVoPxiLoad() > 0; }
+    bool load() { return bLoaded_ = loadDriver(); }
     // Every board stopped first, one right after the other as they were started; then each
     // acquisition and writer ends.
     void finishAll() {
@@ -134,12 +122,7 @@ std::string statusText(const std::vector<std::unique_ptr<BoardRun>>& runs, uint6
                                         static_cast<unsigned long long>(counts.nLost.load()));
     }
     std::string s = formatElapsed(static_cast<double>(nMost) / dRate);
-    if (nLimit != UINT64_MAX) {
-        const double dDone = std::min(1.0, static_cast<double>(nMost) / static_cast<double>(nLimit));
-        const int nFilled = static_cast<int>(dDone * 20);
-        s += " [" + std::string(static_cast<size_t>(nFilled), '#') + std::string(static_cast<size_t>(20 - nFilled), '.') +
-             textf("] %3d%%", static_cast<int>(dDone * 100));
-    }
+    if (nLimit != UINT64_MAX) s += progressText(static_cast<double>(nMost) / static_cast<double>(nLimit));
     return s + sBoards;
 }
 
@@ -184,11 +167,7 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
     }
 #endif
     Runs runs(messages);
-    if (!runs.load()) {
-        say(std::string("the QUENO driver (") + KIVO_DRIVER_LIBRARY +
-            ") could not be loaded: install the driver, or run the logger on the simulated board with: queno-sim queno_log ...");
-        return 1;
-    }
+    if (!runs.load()) return 1;
     // Every board found, and none named twice, before any is touched.
     const SetupOutcome found = findBoards(&options.boards, messages);
     if (found.result == SetupResult::NoBoard) return 2;
@@ -229,8 +208,7 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
         const std::string sBoard = std::to_string(run.config.nBoardId);
         mqtt.sTopic = options.mqtt.sTopic.empty() ? defaultTopic(sBoard) : options.mqtt.sTopic + "/board" + sBoard;
         mqtt.sClientSuffix = "-board" + sBoard;
-        const double dRows = ceil(3600.0 * options.board.dRate / options.nAverage);
-        const uint64_t nSpool = mqtt.nSpoolRows > 0 ? mqtt.nSpoolRows : dRows < 1000 ? 1000 : dRows > 4e6 ? 4000000 : static_cast<uint64_t>(dRows);
+        const uint64_t nSpool = spoolRows(options);
         run.publisher.reset(new MqttPublisher);
         std::string sError;
         if (!run.publisher->start(mqtt, nSpool, &sError)) {
@@ -255,14 +233,14 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
         BoardRun& run = *pRun;
         const uint32_t nWords = static_cast<uint32_t>(run.setup.channels.size());
         run.queue.reset(new ScanQueue(queueCapacityScans(run.setup.dRate, nWords), nWords));
-        run.acquirer.reset(new Acquirer(run.setup, run.queue.get(), scanLimitOf(options, run.setup.dRate), messages));
+        run.acquirer.reset(new Acquirer(run.setup, run.queue.get(), scanLimit(options, run.setup.dRate), messages));
         run.acquirer->anchorTo(&run.model);
         if (run.acquirer->start() != 0) return 1;
         run.bStarted = true;
         run.bKept = true;
     }
     const int64_t nDeadline = options.dDurationSeconds > 0
-                                  ? monotonicMicros() + static_cast<int64_t>(options.dDurationSeconds * 1e6) + kGraceMicros
+                                  ? monotonicMicros() + static_cast<int64_t>(options.dDurationSeconds * 1e6) + kDurationGraceMicros
                                   : INT64_MAX;
     std::vector<std::pair<std::string, std::string>> streams;
     for (auto& pRun : runs.runs) {
@@ -301,7 +279,7 @@ int recordSeveralBoards(LogOptions& options, MessageSink& messages) {
     uint32_t nDither = 0x2545F491u;
     bool bFailed = false;
     StatusLine status(runs.runs.front()->setup, options.bQuiet);
-    const uint64_t nLimit = scanLimitOf(options, options.board.dRate);
+    const uint64_t nLimit = scanLimit(options, options.board.dRate);
     for (;;) {
         nDither = nDither * 1664525u + 1013904223u;
         SleepUntilStopSignal(5 + static_cast<int>((nDither >> 16) % 11));

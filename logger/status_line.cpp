@@ -34,6 +34,16 @@ std::string formatElapsed(double dSeconds) {
     return sText;
 }
 
+std::string progressText(double dFraction) {
+    const int kWidth = 20;
+    const double dDone = dFraction > 1 ? 1 : dFraction;
+    const int nFilled = static_cast<int>(dDone * kWidth);
+    char sPercent[8];
+    snprintf(sPercent, sizeof(sPercent), "%3d%%", static_cast<int>(dDone * 100));
+    return " [" + std::string(static_cast<size_t>(nFilled), '#') + std::string(static_cast<size_t>(kWidth - nFilled), '.') + "] " +
+           sPercent;
+}
+
 StatusLine::StatusLine(const BoardSetup& board, bool bQuiet) : board_(board) {
     bEnabled_ = !bQuiet && isatty(STDERR_FILENO);
 }
@@ -42,15 +52,7 @@ void StatusLine::update(const StatusFacts& facts, const std::vector<int32_t>& la
     if (!bEnabled_) return;
     if (!bForce && bShown_ && monotonicMicros() / 1000 - nLastDraw_ < 250) return;
     std::string s = formatElapsed(facts.dElapsed);
-    if (facts.dFraction >= 0) {
-        const int kWidth = 20;
-        double dDone = facts.dFraction > 1 ? 1 : facts.dFraction;
-        int nFilled = static_cast<int>(dDone * kWidth);
-        s += " [" + std::string(static_cast<size_t>(nFilled), '#') + std::string(static_cast<size_t>(kWidth - nFilled), '.') + "] ";
-        char sPercent[8];
-        snprintf(sPercent, sizeof(sPercent), "%3d%%", static_cast<int>(dDone * 100));
-        s += sPercent;
-    }
+    if (facts.dFraction >= 0) s += progressText(facts.dFraction);
     s += "  " + std::to_string(facts.nWritten) + " scans  queue " + std::to_string(facts.nQueuePerMille / 10) + "%";
     for (size_t c = 0; c < board_.channels.size() && c < latest.size() && c < 8; ++c) {
         const LoggedChannel& channel = board_.channels[c];

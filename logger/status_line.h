@@ -46,6 +46,9 @@ private:
 // its own; the next update draws it again.
 void clearStatusLine();
 
+// " [#####...............]  25%": how much of a run with an end is done.
+std::string progressText(double dFraction);
+
 // "1d 02:03:04" or "02:03:04".
 std::string formatElapsed(double dSeconds);
 
